@@ -1,0 +1,52 @@
+// The activity log: one line per event in the status list and, when a log
+// file is configured, one line appended to the log file.
+//
+// Each call is serialised as a whole, so lines from several threads are
+// neither interleaved nor counted twice. No lock is held while the operator
+// view is waiting for another thread (the view never blocks here).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace ql {
+
+// Process-wide log state.
+struct LogState {
+    std::atomic<int> mode{0};        // 0 none, 1 append, 2 created at each settings load
+    std::atomic<int> verbosity{1};   // 1 verbose, 2 full verbose
+    std::atomic<int> debug{0};       // detail lines of modem, FTP and block transfer
+    std::atomic<int> last_code{0};
+    std::atomic<int> line_count{0};  // lines now in the status list
+};
+
+LogState& log_state();
+
+// Log path (the log file's full path); set by the settings load.
+std::string log_path();
+void set_log_path(const std::string& path);
+
+// Starts clean: mode 0, verbosity 1, debug 0, empty path, count 0.
+void log_reset();
+
+// One event: error_flag 0 = information, anything else = error (callers
+// pass 99). The code is shown beside the text.
+void log_event(const std::string& text, int error_flag, int32_t code);
+
+// Appends a line to the status list, keeping it at most 2000 lines.
+void status_list_add(const std::string& line);
+
+// Empties the status list (CLEAR and restart) and sets the count to 0.
+void status_list_clear();
+
+inline constexpr int kStatusListMax = 2000;
+
+// printf-style formatting into a std::string, for callers that build texts
+// with the system's formats.
+std::string strformat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Stamp "MM/DD/YY hh:mm:ss" of the local time now.
+std::string log_stamp();
+
+}  // namespace ql

@@ -1,0 +1,79 @@
+// The server's settings: where the settings file is, and the process-wide
+// values loaded from it.
+#pragma once
+
+#include <string>
+
+namespace ql {
+
+// Process-wide server settings.
+struct ServerSettings {
+    // Kept across loads; defaults set once when the window is created.
+    int commport = 1;
+    int baudrate = 57600;
+    int interchardelay = 125;
+    int connect_kind = 1;  // 0 direct, 1 irda, 2 usb
+    bool modem = false;    // cleared only by the settings dialog
+    // A commport value that is a device path ("/dev/ttyUSB0") instead of a
+    // number; empty when commport is a number. Changes with commport.
+    std::string commport_device;
+
+    // Reset at every load.
+    std::string workdir;  // ends in the directory separator when not empty
+    std::string init[3];  // modem init strings
+    bool altread = false;
+    std::string host, user, password, ftpdir;
+    bool passive = false;
+    int ftpdataport = 0;
+    bool lastftpsend = false;
+    std::string iphost, ipport, ipuser;
+};
+
+inline constexpr int kConnectDirect = 0;
+inline constexpr int kConnectIrda = 1;
+inline constexpr int kConnectUsb = 2;
+
+// Size of the 64-byte text fields: a value of 64 characters or more counts
+// as missing.
+inline constexpr size_t kFieldSize = 64;
+
+ServerSettings& settings();
+
+// The defaults of commport, baudrate, interchardelay and connect, and a
+// cleared modem flag (done once when the window is created). Also empties
+// every other setting, so tests can start clean.
+void settings_reset_defaults();
+
+// Loads every key from the settings file path, sets the debug flag, the log
+// mode and the log path (deleting the log file in CREATE mode).
+void settings_load();
+
+// Program and settings paths.
+struct ServerPaths {
+    std::string program_dir;    // ends in the separator; may be empty
+    std::string settings_name;  // "quaylink.ini" or the -I name
+    std::string settings_path;  // full path of the settings file
+    // Set when the program directory is not writable and the settings file
+    // moved to the user's configuration folder: a line for the status list.
+    std::string relocation_note;
+};
+
+ServerPaths& server_paths();
+
+// Determines the program directory (of the running executable, else the
+// current directory) and the settings path. settings_name is the -I value,
+// or empty for "quaylink.ini"; an absolute name is used as it stands.
+void server_paths_init(const std::string& settings_name);
+
+// Sets the program directory explicitly (tests, tools) and recomputes the
+// settings path.
+void server_paths_set(const std::string& program_dir, const std::string& settings_name);
+
+// The working directory the server uses: workdir, or the program directory
+// when workdir is empty.
+std::string effective_workdir();
+
+// Appends the directory separator when text does not end in one.
+std::string with_trailing_separator(const std::string& dir);
+
+}  // namespace ql

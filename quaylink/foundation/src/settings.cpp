@@ -1,0 +1,175 @@
+// Server settings: paths and the settings load.
+#include "foundation/settings.h"
+
+#include <strings.h>
+
+#include <cstdlib>
+
+#include "foundation/log.h"
+#include "platform/files.h"
+#include "profile/profile.h"
+
+namespace ql {
+
+namespace {
+
+ServerSettings g_settings;
+ServerPaths g_paths;
+
+constexpr size_t kValueSize = 256;
+const char* const kSetup = "setup";
+const char* const kModemInit = "modem init";
+
+// Reads a key of section setup into a 256-byte value; empty when missing.
+std::string read_value(const char* key, const char* section = kSetup) {
+    std::string value;
+    int rc = profile::profile_get(g_paths.settings_path, section, key, value, "", kValueSize);
+    return rc == profile::kFound ? value : std::string();
+}
+
+// Reads a 64-byte text field: a value of 64 characters or more is missing.
+std::string read_field(const char* key, const char* section = kSetup) {
+    std::string value;
+    int rc = profile::profile_get(g_paths.settings_path, section, key, value, "", kFieldSize);
+    return rc == profile::kFound ? value : std::string();
+}
+
+// Compares a settings word over the given number of leading characters.
+bool word_is(const std::string& value, const char* word, size_t chars) {
+    return ::strncasecmp(value.c_str(), word, chars) == 0;
+}
+
+int to_int(const std::string& value) { return std::atoi(value.c_str()); }
+
+void load_log_settings() {
+    std::string logfile = read_value("logfile");
+    int mode = 0;
+    if (word_is(logfile, "CREATE", 6)) mode = 2;
+    if (word_is(logfile, "APPEND", 6)) mode = 1;
+    log_state().mode = mode;
+    if (mode == 0) return;
+
+    std::string logdir = read_value("logdir");
+    // Without logdir the file goes into the working directory, which is the
+    // program directory when workdir is not set.
+    std::string dir = logdir.empty() ? effective_workdir() : with_trailing_separator(logdir);
+    set_log_path(dir + "quaylink.log");
+    if (mode == 2) platform::remove_file(log_path());
+}
+
+void load_line_settings() {
+    std::string port = read_value("commport");
+    if (!port.empty()) {
+        g_settings.commport = to_int(port);
+        g_settings.commport_device = port[0] == '/' ? port : std::string();
+    }
+    std::string baud = read_value("baudrate");
+    if (!baud.empty()) g_settings.baudrate = to_int(baud);
+    std::string delay = read_value("interchardelay");
+    if (!delay.empty()) g_settings.interchardelay = to_int(delay);
+
+    std::string connect = read_value("connect");
+    if (!connect.empty()) {
+        if (word_is(connect, "direct", 6)) g_settings.connect_kind = kConnectDirect;
+        if (word_is(connect, "irda", 3)) g_settings.connect_kind = kConnectIrda;
+        if (word_is(connect, "modem", 5)) {
+            g_settings.modem = true;
+            g_settings.connect_kind = kConnectDirect;
+        }
+        if (word_is(connect, "usb", 3)) g_settings.connect_kind = kConnectUsb;
+    }
+    g_settings.altread = word_is(read_value("altreadport"), "yes", 3);
+
+    if (g_settings.modem) {
+        const char* keys[3] = {"init1", "init2", "init3"};
+        for (int i = 0; i < 3; ++i) {
+            std::string init = read_field(keys[i], kModemInit);
+            if (!init.empty()) g_settings.init[i] = init;
+        }
+    }
+}
+
+void load_network_settings() {
+    g_settings.host = read_field("host");
+    g_settings.user = read_field("user");
+    g_settings.password = read_field("password");
+    g_settings.ftpdir = read_field("ftpdir");
+    g_settings.passive = word_is(read_value("passive"), "yes", 3);
+    std::string dataport = read_value("ftpdataport");
+    if (!dataport.empty()) g_settings.ftpdataport = to_int(dataport);
+    g_settings.lastftpsend = word_is(read_value("lastftpsend"), "yes", 3);
+    g_settings.iphost = read_field("iphost");
+    g_settings.ipport = read_field("ipport");
+    g_settings.ipuser = read_field("ipuser");
+}
+
+std::string directory_of(const std::string& path) {
+    auto slash = path.find_last_of(platform::dir_separator());
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+ServerSettings& settings() { return g_settings; }
+ServerPaths& server_paths() { return g_paths; }
+
+std::string with_trailing_separator(const std::string& dir) {
+    if (dir.empty() || dir.back() == platform::dir_separator()) return dir;
+    return dir + platform::dir_separator();
+}
+
+std::string effective_workdir() {
+    return g_settings.workdir.empty() ? g_paths.program_dir : g_settings.workdir;
+}
+
+void settings_reset_defaults() { g_settings = ServerSettings{}; }
+
+void settings_load() {
+    log_state().debug = 1;
+    g_settings.workdir.clear();
+    for (auto& init : g_settings.init) init.clear();
+    log_state().mode = 0;
+    g_settings.altread = false;
+    g_settings.passive = false;
+    g_settings.ftpdataport = 0;
+    g_settings.lastftpsend = false;
+
+    std::string workdir = read_value("workdir");
+    if (!workdir.empty()) g_settings.workdir = with_trailing_separator(workdir);
+    load_log_settings();
+    load_line_settings();
+    load_network_settings();
+}
+
+void server_paths_set(const std::string& program_dir, const std::string& settings_name) {
+    g_paths.program_dir = with_trailing_separator(program_dir);
+    g_paths.settings_name = settings_name.empty() ? "quaylink.ini" : settings_name;
+    g_paths.relocation_note.clear();
+    if (!g_paths.settings_name.empty() && g_paths.settings_name[0] == platform::dir_separator()) {
+        g_paths.settings_path = g_paths.settings_name;
+    } else {
+        g_paths.settings_path = g_paths.program_dir + g_paths.settings_name;
+    }
+}
+
+void server_paths_init(const std::string& settings_name) {
+    std::string dir = directory_of(platform::executable_path());
+    if (dir.empty()) dir = platform::current_directory();
+    server_paths_set(dir, settings_name);
+
+    // An installed copy cannot write beside itself: keep the settings in the
+    // user's configuration folder instead, unless a file is already there.
+    bool absolute = !g_paths.settings_name.empty() && g_paths.settings_name[0] == '/';
+    if (absolute || platform::directory_writable(g_paths.program_dir) ||
+        platform::path_exists(g_paths.settings_path))
+        return;
+    std::string config = platform::user_config_directory();
+    if (config.empty()) return;
+    platform::make_directory(config);
+    std::string dir2 = with_trailing_separator(config) + "quaylink";
+    platform::make_directory(dir2);
+    g_paths.settings_path = with_trailing_separator(dir2) + g_paths.settings_name;
+    g_paths.relocation_note = "Program directory not writable, settings in " + g_paths.settings_path;
+}
+
+}  // namespace ql

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include "foundation/log.h"
+#include "foundation/settings.h"
+#include "profile/profile.h"
+#include "recording_view.h"
+#include "temp_dir.h"
+
+using testing_support::TempDir;
+
+namespace {
+
+class Settings : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ql::log_reset();
+        ql::settings_reset_defaults();
+        ql::server_paths_set(dir.path(), "");
+    }
+    void TearDown() override { ql::log_reset(); }
+    void ini(const std::string& setup, const std::string& extra = "") {
+        dir.write("quaylink.ini", "[setup]\r\n" + setup + extra);
+    }
+
+    TempDir dir;
+    testing_support::RecordingView view;
+};
+
+TEST_F(Settings, MissingFileGivesTheDefaults) {
+    ql::settings_load();
+    const auto& s = ql::settings();
+    EXPECT_EQ(s.commport, 1);
+    EXPECT_EQ(s.baudrate, 57600);
+    EXPECT_EQ(s.interchardelay, 125);
+    EXPECT_EQ(s.connect_kind, ql::kConnectIrda);
+    EXPECT_FALSE(s.modem);
+    EXPECT_EQ(s.workdir, "");
+    EXPECT_EQ(ql::effective_workdir(), dir.path() + "/");
+    EXPECT_EQ(ql::log_state().mode, 0);
+    EXPECT_EQ(ql::log_state().debug, 1);
+}
+
+TEST_F(Settings, EveryKeyIsRead) {
+    ini("workdir=/data/in\r\nlogfile=append\r\nlogdir=/var/log/ql/\r\ncommport=12\r\n"
+        "baudrate=115200\r\ninterchardelay=250\r\nconnect=USB\r\naltreadport=YES\r\n"
+        "host=ftp.example\r\nuser=u\r\npassword=p\r\nftpdir=/up\r\npassive=yes\r\n"
+        "ftpdataport=8100\r\nlastftpsend=yes\r\niphost=relay\r\nipport=7000\r\nipuser=r\r\n");
+    ql::settings_load();
+    const auto& s = ql::settings();
+    EXPECT_EQ(s.workdir, "/data/in/");
+    EXPECT_EQ(ql::log_state().mode, 1);
+    EXPECT_EQ(ql::log_path(), "/var/log/ql/quaylink.log");
+    EXPECT_EQ(s.commport, 12);
+    EXPECT_EQ(s.baudrate, 115200);
+    EXPECT_EQ(s.interchardelay, 250);
+    EXPECT_EQ(s.connect_kind, ql::kConnectUsb);
+    EXPECT_TRUE(s.altread);
+    EXPECT_EQ(s.host, "ftp.example");
+    EXPECT_EQ(s.password, "p");
+    EXPECT_EQ(s.ftpdir, "/up");
+    EXPECT_TRUE(s.passive);
+    EXPECT_EQ(s.ftpdataport, 8100);
+    EXPECT_TRUE(s.lastftpsend);
+    EXPECT_EQ(s.iphost, "relay");
+    EXPECT_EQ(s.ipport, "7000");
+    EXPECT_EQ(s.ipuser, "r");
+}
+
+TEST_F(Settings, LogPathGetsOneSeparatorAndFallsBackToTheWorkingDirectory) {
+    ini("logfile=APPEND\r\nlogdir=/tmp/x\r\n");
+    ql::settings_load();
+    EXPECT_EQ(ql::log_path(), "/tmp/x/quaylink.log");
+    ini("logfile=APPEND\r\nworkdir=/w\r\n");
+    ql::settings_load();
+    EXPECT_EQ(ql::log_path(), "/w/quaylink.log");
+}
+
+TEST_F(Settings, CreateEmptiesTheLogAtEachLoadAppendKeepsIt) {
+    ini("logfile=CREATE\r\nlogdir=" + dir.path() + "\r\n");
+    dir.write("quaylink.log", "old\n");
+    ql::settings_load();
+    EXPECT_EQ(dir.read("quaylink.log"), "");
+    ql::log_event("one", 0, 0);
+    ini("logfile=APPENDING\r\nlogdir=" + dir.path() + "\r\n");
+    ql::settings_load();
+    ql::log_event("two", 0, 0);
+    std::string log = dir.read("quaylink.log");
+    EXPECT_NE(log.find("[one]"), std::string::npos);
+    EXPECT_NE(log.find("[two]"), std::string::npos);
+}
+
+TEST_F(Settings, ModemFlagSurvivesAChangeToDirect) {
+    ini("connect=modems\r\n", "[modem init]\r\ninit1=ATZ\r\ninit3=AT&C1\r\n");
+    ql::settings_load();
+    EXPECT_TRUE(ql::settings().modem);
+    EXPECT_EQ(ql::settings().connect_kind, ql::kConnectDirect);
+    EXPECT_EQ(ql::settings().init[0], "ATZ");
+    EXPECT_EQ(ql::settings().init[1], "");
+    EXPECT_EQ(ql::settings().init[2], "AT&C1");
+    ini("connect=direct\r\n");
+    ql::settings_load();
+    EXPECT_TRUE(ql::settings().modem);
+    EXPECT_EQ(ql::settings().init[0], "");
+}
+
+TEST_F(Settings, RemovedLineKeysKeepThePreviousValue) {
+    ini("commport=4\r\nconnect=ird\r\n");
+    ql::settings_load();
+    ini("baudrate=9600\r\n");
+    ql::settings_load();
+    EXPECT_EQ(ql::settings().commport, 4);
+    EXPECT_EQ(ql::settings().baudrate, 9600);
+    EXPECT_EQ(ql::settings().connect_kind, ql::kConnectIrda);
+}
+
+TEST_F(Settings, FieldOf64CharactersIsMissing) {
+    ini("host=" + std::string(63, 'h') + "\r\nuser=" + std::string(64, 'u') + "\r\nconnect=modem\r\n",
+        "[modem init]\r\ninit1=" + std::string(64, 'A') + "\r\n");
+    ql::settings_load();
+    EXPECT_EQ(ql::settings().host, std::string(63, 'h'));
+    EXPECT_EQ(ql::settings().user, "");
+    EXPECT_EQ(ql::settings().init[0], "");
+}
+
+TEST_F(Settings, CommportMayNameADevice) {
+    ini("commport=/dev/ttyUSB3\r\n");
+    ql::settings_load();
+    EXPECT_EQ(ql::settings().commport_device, "/dev/ttyUSB3");
+    ini("commport=2\r\n");
+    ql::settings_load();
+    EXPECT_EQ(ql::settings().commport_device, "");
+    EXPECT_EQ(ql::settings().commport, 2);
+}
+
+TEST_F(Settings, DashINameIsInTheProgramDirectoryUnlessAbsolute) {
+    ql::server_paths_set(dir.path(), "other.ini");
+    EXPECT_EQ(ql::server_paths().settings_path, dir.path() + "/other.ini");
+    ql::server_paths_set(dir.path(), "/etc/ql.ini");
+    EXPECT_EQ(ql::server_paths().settings_path, "/etc/ql.ini");
+}
+
+}  // namespace
