@@ -1,0 +1,60 @@
+// Serial devices, OS-neutral.
+//
+// Error contract: functions returning int give 0 (or a byte count) on
+// success and -1 on failure with the error number in platform::last_error(),
+// except serial_open, which returns the error number itself.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+struct SerialConfig {
+    int baud = 9600;  // any rate the driver accepts
+    int data_bits = 8;
+    bool parity = false;
+    int stop_bits = 1;
+    bool cts_flow = false;
+    bool dsr_flow = false;
+    bool dtr = true;  // DTR line on
+    bool rts = true;  // RTS line on
+};
+
+// Modem status lines (bit set = line active).
+enum ModemLines : unsigned {
+    kLineCts = 1u << 0,
+    kLineDsr = 1u << 1,
+    kLineRing = 1u << 2,
+    kLineCarrier = 1u << 3,
+};
+
+class SerialDevice {
+public:
+    virtual ~SerialDevice() = default;
+
+    // Applies the line settings. 0 or -1.
+    virtual int configure(const SerialConfig& config) = 0;
+
+    // Waits up to timeout_ms for at least one byte, then returns what is
+    // there (at most max). Returns the count, 0 on timeout, -1 on error.
+    virtual int read(void* buffer, size_t max, int timeout_ms) = 0;
+
+    // Writes all bytes (blocking). Returns the count written or -1.
+    virtual int write(const void* data, size_t count) = 0;
+
+    // Reads the modem status lines into *lines. A device without modem lines
+    // (a pseudo-terminal) reports none set and succeeds. 0 or -1.
+    virtual int modem_status(unsigned* lines) = 0;
+
+    // Waits until everything written has left the driver. 0 or -1.
+    virtual int drain() = 0;
+};
+
+// Opens a serial device by path for reading and writing, not shared with
+// other processes (an exclusive lock; EBUSY when another holds it), in raw
+// mode. Returns 0 and sets out, or the error number.
+int serial_open(const std::string& device_path, std::unique_ptr<SerialDevice>& out);
+
+}  // namespace platform

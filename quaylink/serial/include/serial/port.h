@@ -1,0 +1,60 @@
+// The serial line to the terminal.
+//
+// A Port is owned by the communication thread for one connection or call.
+// Every function here may be called with a port made from any
+// platform::SerialDevice (port_from_device), so tests can use fakes; the
+// real ones come from port_open.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/serial.h"
+
+namespace ql {
+
+struct Port;  // opaque
+
+// Block hint value meaning "none".
+inline constexpr int kNoBlockHint = -999;
+
+// Device path of port number n: the [ports] entry "com<n>" of the settings
+// file when there is one, else /dev/ttyS<n-1>. With the commport setting
+// naming a device path, that path is used for the configured port.
+std::string port_device_path(int port_number);
+
+// Opens and configures port number n at baud for the connect kind
+// (0 direct, 1 irda: the IR cradle handshake first, 2 usb). Logs every
+// failure; returns nullptr on failure.
+Port* port_open(int port_number, int baud, int connect_kind);
+
+// Wraps an already open device (tests, simulators) with the normal-mode
+// settings of port_open.
+Port* port_from_device(std::unique_ptr<platform::SerialDevice> device);
+
+// Closes the port; nullptr is allowed.
+void port_close(Port* port);
+
+// Timed read. buffer must hold max + 1 bytes; the data is terminated with a
+// zero byte after the count. Returns the count (0 on timeout or error).
+// block_hint kNoBlockHint = none.
+int port_read(Port* port, char* buffer, int max, uint32_t total_timeout_ms, int block_hint);
+
+// Writes count bytes. Returns the count written, or -1.
+int port_write(Port* port, const void* data, int count);
+
+// The device behind the port (for modem status and similar).
+platform::SerialDevice* port_device(Port* port);
+
+// 0 if the device of port n can be opened (it is closed again), -1 if not.
+int port_present(int port_number);
+
+// The IR cradle baud handshake: 0 when the cradle answered and was set to
+// baud, a negative code otherwise.
+int ir_cradle_set_baud(int port_number, int baud);
+
+// Starts clean: forgets the current read timeout and the byte-read flag.
+void port_reset_state();
+
+}  // namespace ql
