@@ -32,3 +32,23 @@ void set_operator_view(OperatorView* view) {
 }
 
 }  // namespace ql
+
+#include "foundation/server_state.h"
+
+namespace ql {
+
+namespace {
+ServerState g_server_state;
+}
+
+ServerState& server_state() { return g_server_state; }
+
+void server_state_reset() {
+    g_server_state.stop_request = false;
+    g_server_state.no_exit = false;
+    g_server_state.activate_load = false;
+    g_server_state.minimize_pending = false;
+    g_server_state.worker_running = false;
+}
+
+}  // namespace ql
