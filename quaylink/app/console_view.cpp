@@ -1,0 +1,79 @@
+#include "console_view.h"
+
+namespace ql {
+
+namespace {
+
+// Label printed before an item's text; empty for items whose text already
+// says what it is (the port, baud and connection lines).
+const char* item_label(int id) {
+    switch (id) {
+        case item::kProgressTitle: return "XMIT: ";
+        case item::kProgressPercent: return "PROGRESS: ";
+        case item::kStatusLine: return "STATUS: ";
+        case item::kNetworkStatus: return "NETWORK: ";
+        case item::kStartStopButton: return "BUTTON: ";
+        default: return "";
+    }
+}
+
+}  // namespace
+
+std::string console_message_line(const std::string& text, const std::string& caption) {
+    std::string flat;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            flat += " / ";
+            ++i;
+        } else if (text[i] == '\n' || text[i] == '\r') {
+            flat += " / ";
+        } else {
+            flat += text[i];
+        }
+    }
+    return "MESSAGE [" + caption + "] " + flat;
+}
+
+void ConsoleView::print(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::fputs(line.c_str(), out_);
+    std::fputc('\n', out_);
+    std::fflush(out_);
+}
+
+void ConsoleView::set_text(int id, const std::string& text) {
+    // The bar repeats the percentage line; the line items are emptied when
+    // communication ends, which says nothing on a console.
+    if (id == item::kProgressBar) return;
+    bool line_item = id == item::kPortLine || id == item::kBaudLine || id == item::kConnectLine;
+    if (line_item && text.empty()) return;
+    print(item_label(id) + text);
+}
+
+void ConsoleView::set_enabled(int, bool) {}
+
+void ConsoleView::status_list_append(const std::string& line, bool) { print(line); }
+
+void ConsoleView::status_list_clear() {}
+
+int ConsoleView::message_box(const std::string& text, const std::string& caption, Buttons buttons,
+                             Icon) {
+    print(console_message_line(text, caption));
+    // Nobody can answer on a console: questions take the affirmative answer.
+    return buttons == Buttons::kYesNo || buttons == Buttons::kYesNoCancel ? answer::kYes
+                                                                          : answer::kOk;
+}
+
+void ConsoleView::post_command(int command) {
+    if (command != command::kExit) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    exit_ = true;
+    exit_posted_.notify_all();
+}
+
+void ConsoleView::wait_for_exit() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    exit_posted_.wait(lock, [this] { return exit_; });
+}
+
+}  // namespace ql

@@ -1,0 +1,42 @@
+// The operator view of console mode: every status list line and every
+// change of a window item becomes one line on standard output.
+#pragma once
+
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+
+#include "foundation/operator_view.h"
+
+namespace ql {
+
+class ConsoleView final : public OperatorView {
+public:
+    explicit ConsoleView(std::FILE* out = stdout) : out_(out) {}
+
+    void set_text(int item, const std::string& text) override;
+    void set_enabled(int item, bool enabled) override;
+    void status_list_append(const std::string& line, bool drop_oldest) override;
+    void status_list_clear() override;
+    int message_box(const std::string& text, const std::string& caption, Buttons buttons,
+                    Icon icon) override;
+    void post_command(int command) override;
+    int bar_width_chars() override { return 40; }
+
+    // Blocks until the exit command has been posted.
+    void wait_for_exit();
+
+private:
+    void print(const std::string& line);
+
+    std::FILE* out_;
+    std::mutex mutex_;
+    std::condition_variable exit_posted_;
+    bool exit_ = false;
+};
+
+// One-line form of a message box: caption, then the text with its line
+// breaks shown as " / ".
+std::string console_message_line(const std::string& text, const std::string& caption);
+
+}  // namespace ql

@@ -1,0 +1,42 @@
+#include "options.h"
+
+#include <cstring>
+
+namespace ql {
+
+ProgramOptions parse_program_options(int argc, char** argv) {
+    ProgramOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const char* word = argv[i];
+        if (std::strlen(word) > 127) continue;
+        if (std::strcmp(word, "--console") == 0) {
+            options.console = true;
+        } else if (std::strcmp(word, "--help") == 0 || std::strcmp(word, "-h") == 0) {
+            options.help = true;
+        } else if ((word[0] == '-' || word[0] == '/') && (word[1] == 'I' || word[1] == 'i')) {
+            options.settings_name = word + 2;
+        } else if ((word[0] == '-' || word[0] == '/') && (word[1] == 'Z' || word[1] == 'z')) {
+            options.minimise = true;
+        }
+    }
+    return options;
+}
+
+const char* program_usage() {
+    return "Usage: quaylink [-I<settings file>] [-Z] [--console] [--help]\n"
+           "\n"
+           "The communications server for handheld barcode terminals. It serves one\n"
+           "terminal over a serial cradle, an IR cradle, a USB virtual COM port or a\n"
+           "modem, as set in its settings file.\n"
+           "\n"
+           "  -I<name>    settings file to use instead of quaylink.ini; a relative name\n"
+           "              is taken in the program's directory, an absolute one as it is\n"
+           "  -Z          minimise the window 5 seconds after the start\n"
+           "  --console   run without a window: status lines and line state are printed\n"
+           "              on standard output; Ctrl+C or SIGTERM stops like EXIT\n"
+           "  --help      show this text\n"
+           "\n"
+           "\"/\" may stand for \"-\" in -I and -Z, in either case.\n";
+}
+
+}  // namespace ql
