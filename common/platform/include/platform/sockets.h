@@ -1,0 +1,82 @@
+// TCP sockets over IPv4, OS-neutral.
+//
+// Error contract for the whole header: functions returning int give 0 (or a
+// count / a handle) on success and -1 on failure, with the error number in
+// platform::last_error(). Addresses are four bytes in network order (first
+// byte = first dotted number); ports are in host order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// A socket handle; kNoSocket marks a slot that holds none.
+using SocketHandle = int;
+inline constexpr SocketHandle kNoSocket = -1;
+
+// Starts the socket library and reports the version it offers (major,
+// minor). Returns 0 or -1. Start-ups nest; each successful one may be
+// matched by socket_library_stop. On POSIX there is nothing to start and the
+// version reported is 1.1.
+int socket_library_start(int& major, int& minor);
+void socket_library_stop();
+
+// Parses a dotted IPv4 text ("10.1.2.3"). True and the bytes on success.
+bool parse_ipv4(const std::string& text, uint8_t out[4]);
+
+// Resolves a host name to its first IPv4 address. Returns 0 or -1.
+int resolve_ipv4(const std::string& name, uint8_t out[4]);
+
+// Looks a TCP service name up in the system's service table ("ftp" -> 21).
+// Returns the port, or 0 when the name is unknown.
+int service_port(const std::string& name);
+
+// The local host's name (at most max_length characters). Returns 0 or -1.
+int local_host_name(std::string& out, size_t max_length);
+
+// Creates an IPv4 stream socket. Returns the handle or kNoSocket.
+SocketHandle socket_create_tcp();
+
+// Connects a socket (blocking). Returns 0 or -1.
+int socket_connect(SocketHandle s, const uint8_t address[4], int port);
+
+// Binds a socket to an address and port; a port whose last connection is
+// still winding down may be bound again. Returns 0 or -1.
+int socket_bind(SocketHandle s, const uint8_t address[4], int port);
+
+// Puts a bound socket into the listening state. Returns 0 or -1.
+int socket_listen(SocketHandle s, int backlog);
+
+// Waits for and accepts one connection. Returns the new handle or kNoSocket.
+SocketHandle socket_accept(SocketHandle listener);
+
+// Makes the socket blocking again. Returns 0 or -1.
+int socket_set_blocking(SocketHandle s);
+
+// Sets the receive time-out of the socket in milliseconds (0 = wait
+// forever). Returns 0 or -1.
+int socket_set_receive_timeout(SocketHandle s, int timeout_ms);
+
+// One receive of at most capacity bytes. Returns the count (0 = the peer
+// closed the connection) or -1 (error or expired receive time-out).
+long socket_receive(SocketHandle s, void* buffer, size_t capacity);
+
+// One send. Never raises a signal when the peer has gone. Returns the count
+// sent or -1.
+long socket_send(SocketHandle s, const void* bytes, size_t length);
+
+// Closes the socket. Returns 0 or -1.
+int socket_close(SocketHandle s);
+
+// The local address and port a socket is bound to. Returns 0 or -1.
+int socket_local_address(SocketHandle s, uint8_t address[4], int& port);
+
+// Waits up to timeout_ms for any of the sockets to become readable (a
+// listening socket is readable when a connection waits to be accepted).
+// ready[i] is set for each readable socket. Returns the number of readable
+// sockets, 0 on time-out, -1 on error.
+int sockets_wait_readable(const SocketHandle* sockets, int count, int timeout_ms, bool* ready);
+
+}  // namespace platform

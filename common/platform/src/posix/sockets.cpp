@@ -1,0 +1,192 @@
+// POSIX implementation of platform/sockets.h.
+#include "platform/sockets.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+sockaddr_in make_address(const uint8_t address[4], int port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    std::memcpy(&sa.sin_addr.s_addr, address, 4);
+    return sa;
+}
+
+// Retries a call that a signal interrupted.
+template <typename F>
+auto retry_eintr(F call) {
+    for (;;) {
+        auto r = call();
+        if (r >= 0 || errno != EINTR) return r;
+    }
+}
+
+}  // namespace
+
+int socket_library_start(int& major, int& minor) {
+    major = 1;
+    minor = 1;
+    return 0;
+}
+
+void socket_library_stop() {}
+
+bool parse_ipv4(const std::string& text, uint8_t out[4]) {
+    in_addr a{};
+    if (::inet_pton(AF_INET, text.c_str(), &a) != 1) return false;
+    std::memcpy(out, &a.s_addr, 4);
+    return true;
+}
+
+int resolve_ipv4(const std::string& name, uint8_t out[4]) {
+    if (name.empty()) return -1;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) {
+        errno = EHOSTUNREACH;
+        return -1;
+    }
+    auto* sa = reinterpret_cast<sockaddr_in*>(list->ai_addr);
+    std::memcpy(out, &sa->sin_addr.s_addr, 4);
+    ::freeaddrinfo(list);
+    return 0;
+}
+
+int service_port(const std::string& name) {
+    if (name.empty()) return 0;
+    servent entry{};
+    servent* found = nullptr;
+    char scratch[1024];
+    if (::getservbyname_r(name.c_str(), "tcp", &entry, scratch, sizeof scratch, &found) != 0 ||
+        found == nullptr)
+        return 0;
+    return ntohs(static_cast<uint16_t>(found->s_port));
+}
+
+int local_host_name(std::string& out, size_t max_length) {
+    std::vector<char> name(max_length + 1, '\0');
+    if (::gethostname(name.data(), max_length) != 0) return -1;
+    name[max_length] = '\0';
+    out = name.data();
+    return 0;
+}
+
+SocketHandle socket_create_tcp() {
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    return s < 0 ? kNoSocket : s;
+}
+
+int socket_connect(SocketHandle s, const uint8_t address[4], int port) {
+    sockaddr_in sa = make_address(address, port);
+    if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return 0;
+    if (errno != EINTR) return -1;
+    // An interrupted connect goes on in the background; wait for its outcome.
+    pollfd p{s, POLLOUT, 0};
+    if (retry_eintr([&] { return ::poll(&p, 1, -1); }) < 0) return -1;
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return -1;
+    if (err != 0) {
+        errno = err;
+        return -1;
+    }
+    return 0;
+}
+
+int socket_bind(SocketHandle s, const uint8_t address[4], int port) {
+    // Without SO_REUSEADDR a fixed data port could not be listened on again
+    // while the previous transfer's connection sits in TIME_WAIT.
+    int on = 1;
+    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in sa = make_address(address, port);
+    return ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ? 0 : -1;
+}
+
+int socket_listen(SocketHandle s, int backlog) {
+    return ::listen(s, backlog) == 0 ? 0 : -1;
+}
+
+SocketHandle socket_accept(SocketHandle listener) {
+    int s = retry_eintr([&] { return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC); });
+    return s < 0 ? kNoSocket : s;
+}
+
+int socket_set_blocking(SocketHandle s) {
+    int flags = ::fcntl(s, F_GETFL);
+    if (flags < 0) return -1;
+    return ::fcntl(s, F_SETFL, flags & ~O_NONBLOCK) == 0 ? 0 : -1;
+}
+
+int socket_set_receive_timeout(SocketHandle s, int timeout_ms) {
+    if (timeout_ms < 0) timeout_ms = 0;
+    timeval tv{};
+    tv.tv_sec = timeout_ms / 1000;
+    tv.tv_usec = (timeout_ms % 1000) * 1000;
+    return ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 ? 0 : -1;
+}
+
+long socket_receive(SocketHandle s, void* buffer, size_t capacity) {
+    // A signal does not end the wait early; the time-out still bounds it
+    // for each attempt.
+    ssize_t n = retry_eintr([&] { return ::recv(s, buffer, capacity, 0); });
+    return n < 0 ? -1 : static_cast<long>(n);
+}
+
+long socket_send(SocketHandle s, const void* bytes, size_t length) {
+    ssize_t n = retry_eintr([&] { return ::send(s, bytes, length, MSG_NOSIGNAL); });
+    return n < 0 ? -1 : static_cast<long>(n);
+}
+
+int socket_close(SocketHandle s) {
+    return ::close(s) == 0 ? 0 : -1;
+}
+
+int socket_local_address(SocketHandle s, uint8_t address[4], int& port) {
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return -1;
+    if (sa.sin_family != AF_INET) {
+        errno = EAFNOSUPPORT;
+        return -1;
+    }
+    std::memcpy(address, &sa.sin_addr.s_addr, 4);
+    port = ntohs(sa.sin_port);
+    return 0;
+}
+
+int sockets_wait_readable(const SocketHandle* sockets, int count, int timeout_ms, bool* ready) {
+    // poll rather than select: a descriptor number above FD_SETSIZE must not
+    // overrun a read set.
+    std::vector<pollfd> fds(static_cast<size_t>(count > 0 ? count : 0));
+    for (int i = 0; i < count; ++i) fds[static_cast<size_t>(i)] = {sockets[i], POLLIN, 0};
+    int r = retry_eintr(
+        [&] { return ::poll(fds.data(), fds.size(), timeout_ms < 0 ? 0 : timeout_ms); });
+    if (r < 0) return -1;
+    for (const pollfd& p : fds) {
+        if (p.revents & POLLNVAL) {  // a closed handle in the set, as select reports it
+            errno = EBADF;
+            return -1;
+        }
+    }
+    for (int i = 0; i < count; ++i)
+        ready[i] = (fds[static_cast<size_t>(i)].revents & (POLLIN | POLLERR | POLLHUP)) != 0;
+    return r;
+}
+
+}  // namespace platform

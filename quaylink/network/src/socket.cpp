@@ -1,0 +1,174 @@
+// The socket layer: connect, listen, accept, timed receive, send, addresses.
+#include "network/socket.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+namespace ql {
+
+namespace {
+
+// Dotted text of the host most recently reached; at most 15 characters.
+std::string g_peer_address;
+
+// Starts the socket library and insists on version 1.1.
+int start_library() {
+    int major = 0;
+    int minor = 0;
+    if (platform::socket_library_start(major, minor) != 0) return socket_result::kLibraryStart;
+    if (major != 1 || minor != 1) {
+        platform::socket_library_stop();
+        return socket_result::kLibraryVersion;
+    }
+    return socket_result::kOk;
+}
+
+// Reads a decimal number the way atoi does: leading blanks, an optional
+// sign, then digits up to the first other character; no digits give 0.
+long long leading_number(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        if (value < 1000000000000LL) value = value * 10 + (text[i] - '0');
+    }
+    return negative ? -value : value;
+}
+
+// A service name from the system's table, else a decimal number; 0 when
+// neither gives a usable TCP port.
+int resolve_port(const std::string& port) {
+    int p = platform::service_port(port);
+    if (p > 0) return p;
+    long long n = leading_number(port);
+    return (n > 0 && n <= 65535) ? static_cast<int>(n) : 0;
+}
+
+std::string cut_to_peer_size(const std::string& text) {
+    return text.substr(0, 15);
+}
+
+}  // namespace
+
+int tcp_connect(SocketHandle& slot, const std::string& host, const std::string& port) {
+    int rc = start_library();
+    if (rc != socket_result::kOk) return rc;
+    uint8_t address[4];
+    if (platform::parse_ipv4(host, address)) {
+        g_peer_address = cut_to_peer_size(host);
+    } else {
+        if (platform::resolve_ipv4(host, address) != 0) return socket_result::kResolve;
+        g_peer_address = address_to_text(address);
+    }
+    int p = resolve_port(port);
+    if (p == 0) return socket_result::kResolve;
+    slot = platform::socket_create_tcp();
+    if (slot == kNoSocket) return socket_result::kSocket;
+    if (platform::socket_connect(slot, address, p) != 0) {
+        platform::socket_close(slot);
+        return socket_result::kSocket;
+    }
+    return socket_result::kOk;
+}
+
+int tcp_listen(SocketHandle& slot, const std::string& host, const std::string& port) {
+    int rc = start_library();
+    if (rc != socket_result::kOk) return rc;
+    std::string name = host;
+    if (name.empty() && platform::local_host_name(name, 128) != 0) return socket_result::kResolve;
+    uint8_t address[4];
+    if (platform::resolve_ipv4(name, address) != 0 && !platform::parse_ipv4(name, address))
+        return socket_result::kResolve;
+    int p = resolve_port(port);
+    if (p == 0) return socket_result::kResolve;
+    slot = platform::socket_create_tcp();
+    if (slot == kNoSocket) return socket_result::kSocket;
+    if (platform::socket_bind(slot, address, p) != 0 || platform::socket_listen(slot, 20) != 0) {
+        platform::socket_close(slot);
+        return socket_result::kSocket;
+    }
+    return socket_result::kOk;
+}
+
+int tcp_accept(SocketHandle listener, SocketHandle& out) {
+    SocketHandle s = platform::socket_accept(listener);
+    if (s == kNoSocket) {
+        platform::socket_close(listener);
+        return socket_result::kSocket;
+    }
+    out = s;
+    return socket_result::kOk;
+}
+
+int tcp_receive(SocketHandle s, void* buffer, size_t capacity, int timeout_ms, int& count) {
+    count = 0;
+    if (platform::socket_set_receive_timeout(s, timeout_ms) != 0) return socket_result::kReceive;
+    long n = platform::socket_receive(s, buffer, capacity);
+    if (n < 0) return socket_result::kReceive;
+    count = static_cast<int>(n);
+    return socket_result::kOk;
+}
+
+int tcp_send(SocketHandle s, const void* bytes, size_t length, int& count) {
+    count = 0;
+    long n = platform::socket_send(s, bytes, length);
+    if (n <= 0) return socket_result::kSend;
+    count = static_cast<int>(n);
+    return socket_result::kOk;
+}
+
+int tcp_close(SocketHandle s) {
+    return platform::socket_close(s) == 0 ? 0 : -1;
+}
+
+int local_address(std::string& out) {
+    if (start_library() != socket_result::kOk) return -1;
+    std::string name;
+    if (platform::local_host_name(name, 128) != 0) return -1;
+    uint8_t address[4];
+    if (platform::resolve_ipv4(name, address) != 0) return -1;
+    out = address_to_text(address);
+    return 0;
+}
+
+int tcp_local_address(SocketHandle s, std::string& out) {
+    uint8_t address[4];
+    int port = 0;
+    if (platform::socket_local_address(s, address, port) != 0) return -1;
+    out = address_to_text(address);
+    return 0;
+}
+
+std::string address_to_text(const uint8_t bytes[4]) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
+    return text;
+}
+
+void text_to_address(const std::string& text, uint8_t out[5]) {
+    std::string piece;
+    int stored = 0;
+    for (size_t i = 0; i <= text.size() && stored < 4; ++i) {
+        if (i < text.size() && text[i] != '.') {
+            if (piece.size() < 15) piece += text[i];
+            continue;
+        }
+        out[stored++] = static_cast<uint8_t>(leading_number(piece) & 0xFF);
+        piece.clear();
+        if (stored == 4) out[4] = 0;
+    }
+}
+
+std::string peer_address() {
+    return g_peer_address;
+}
+
+void socket_layer_reset() {
+    g_peer_address.clear();
+    watch_reset();
+}
+
+}  // namespace ql
