@@ -31,11 +31,19 @@ enum ModemLines : unsigned {
 };
 
 class SerialDevice {
-public:
+  public:
     virtual ~SerialDevice() = default;
 
     // Applies the line settings. 0 or -1.
     virtual int configure(const SerialConfig& config) = 0;
+
+    // Reads the line settings now in force into *config (fields the device
+    // cannot report keep their values). 0 or -1. Devices without settings
+    // of their own (fakes) report success and leave *config alone.
+    virtual int read_config(SerialConfig* config) {
+        (void)config;
+        return 0;
+    }
 
     // Waits up to timeout_ms for at least one byte, then returns what is
     // there (at most max). Returns the count, 0 on timeout, -1 on error.

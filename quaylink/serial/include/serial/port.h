@@ -57,4 +57,29 @@ int ir_cradle_set_baud(int port_number, int baud);
 // Starts clean: forgets the current read timeout and the byte-read flag.
 void port_reset_state();
 
+// What the operator sees for port n: "COM<n>", or the device path when the
+// commport setting names one.
+std::string port_display_name(int port_number);
+
+// The read time-outs in force on a port, as the driver would hold them, and
+// how often they have been written since the port was opened (each change
+// costs a driver call on a real line).
+struct PortTimeouts {
+    uint32_t interval_ms = 0;       // longest gap between two bytes, 0 = none
+    uint32_t total_constant = 0;    // total time-out of a read, ms
+    uint32_t total_multiplier = 0;  // plus this many ms per byte asked for
+    int writes = 0;
+};
+PortTimeouts port_timeouts(Port* port);
+
+// The total read time-out last put into a port (process-wide).
+uint32_t port_current_read_timeout();
+
+// Time scale of the serial link for tests: every pause, time-out and
+// deadline of this library (port reads, cradle handshake, modem dialogue,
+// call counter retries) is divided by divisor, so that a 30 s wait takes
+// 30 s / divisor. 1 (the default) is real time; values below 1 count as 1.
+void serial_set_time_divisor(int divisor);
+int serial_time_divisor();
+
 }  // namespace ql

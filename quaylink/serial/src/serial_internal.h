@@ -1,0 +1,35 @@
+// Pieces shared by the files of the serial library; not part of its API.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/serial.h"
+#include "serial/port.h"
+
+namespace ql {
+
+struct Port {
+    std::unique_ptr<platform::SerialDevice> device;
+    PortTimeouts timeouts;  // emulated driver time-outs of this handle
+};
+
+namespace serial_detail {
+
+// ms on the serial library's time scale (at least 1 when ms is not 0).
+uint32_t scaled(uint32_t ms);
+
+// A pause of ms on the serial library's time scale.
+void pause(uint32_t ms);
+
+// Monotonic milliseconds (real time; durations are scaled, not the clock).
+uint64_t now();
+
+// Wraps an open device in a port without configuring it.
+Port* wrap(std::unique_ptr<platform::SerialDevice> device);
+
+// The error line every failing serial step logs.
+void log_error(const char* format, int error);
+
+}  // namespace serial_detail
+}  // namespace ql
