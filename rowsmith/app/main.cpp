@@ -1,0 +1,35 @@
+// rowsmith: converts DATA.TXT into records of DEVSCAN.CSV, once, and ends.
+#include <cstdio>
+
+#include "rowsmith/convert.h"
+#include "rowsmith/startup.h"
+#ifdef ROWSMITH_WITH_DIALOG
+#include "rowsmith/dialog.h"
+#endif
+
+int main(int argc, char** argv) {
+    using namespace rowsmith;
+    Options options = parse_options(argc, argv);
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "rowsmith: %s\n%s", options.error.c_str(), usage_text().c_str());
+        return kUsageExit;
+    }
+    if (options.help) {
+        std::fputs(usage_text().c_str(), stdout);
+        return 0;
+    }
+    Paths paths = resolve_paths(options, program_directory());
+    if (options.dialog) {
+#ifdef ROWSMITH_WITH_DIALOG
+        return run_dialog(argc, argv, paths);
+#else
+        std::fputs("rowsmith: this build has no window mode (-D)\n", stderr);
+        return kUsageExit;
+#endif
+    }
+    ConvertSettings settings;
+    settings.show = [](const Message& message) {
+        std::fprintf(stderr, "rowsmith: %s\n", message_line(message).c_str());
+    };
+    return exit_status(convert(paths.source, paths.target, settings).result);
+}

@@ -1,0 +1,61 @@
+// The Rowsmith window: a status text and the RUN BUILD, EXIT and FILE buttons.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+
+#include "rowsmith/startup.h"
+
+class QLabel;
+class QPushButton;
+
+namespace rowsmith {
+
+class RowsmithDialog : public QDialog {
+    Q_OBJECT
+  public:
+    // Asks the operator for a data file; returns an empty string when none
+    // was chosen. The default shows the standard "Open Inventory" dialog.
+    using FileChooser = std::function<QString(QWidget* parent, const QString& folder)>;
+
+    explicit RowsmithDialog(const Paths& paths, QWidget* parent = nullptr);
+
+    // Replace the file dialog and the message boxes (tests do).
+    void set_file_chooser(FileChooser chooser) { choose_file_ = std::move(chooser); }
+    void set_message_sink(MessageSink sink) { show_ = std::move(sink); }
+
+    const Paths& paths() const { return paths_; }
+    QString status_text() const;
+    // Result of the last RUN BUILD (0 before the first).
+    int last_result() const { return last_result_; }
+
+    QPushButton* run_button() const { return run_; }
+    QPushButton* exit_button() const { return exit_; }
+    QPushButton* file_button() const { return file_; }
+
+    // The standard open-file dialog with the "Xmit" and "All" filters.
+    static QString ask_for_file(QWidget* parent, const QString& folder);
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void run_build();
+    void choose_source();
+    void show_source_state();
+    void show_message(const Message& message);
+
+    Paths paths_;
+    FileChooser choose_file_;
+    MessageSink show_;
+    int last_result_ = 0;
+    bool centred_ = false;
+    QLabel* status_ = nullptr;
+    QPushButton* run_ = nullptr;
+    QPushButton* exit_ = nullptr;
+    QPushButton* file_ = nullptr;
+};
+
+}  // namespace rowsmith

@@ -1,0 +1,54 @@
+// Start-up of rowsmith: the command line, the two file paths and the
+// program's exit status.
+#pragma once
+
+#include <string>
+
+#include "rowsmith/convert.h"
+
+namespace rowsmith {
+
+inline constexpr const char* kSourceName = "DATA.TXT";
+inline constexpr const char* kTargetName = "DEVSCAN.CSV";
+inline constexpr int kUsageExit = 64;  // exit status for a command line not understood
+
+struct Options {
+    bool dialog = false;  // -D: run the window instead of converting once
+    bool help = false;    // -h, --help
+    std::string source;   // -S<file>; empty: DATA.TXT
+    std::string target;   // -T<file>; empty: DEVSCAN.CSV
+    std::string error;    // set when the command line was not understood
+};
+
+// Reads the arguments after the program name. Options start with '-'; the
+// letters are case-blind; -S and -T take the file name attached ("-Sa.txt")
+// or as the next argument ("-S a.txt").
+Options parse_options(int argc, const char* const* argv);
+
+struct Paths {
+    std::string workdir;  // ends with the separator
+    std::string source;
+    std::string target;
+};
+
+// The working folder is the program's own folder. Relative names are taken
+// in it; absolute names stand as they are.
+Paths resolve_paths(const Options& options, const std::string& workdir);
+
+// The folder of the running program, ending with the separator.
+std::string program_directory();
+
+// name in workdir unless name is absolute.
+std::string resolve_in(const std::string& workdir, const std::string& name);
+
+std::string usage_text();
+
+// The process exit status for a conversion result: 0 on success, else the
+// result's magnitude (1 to 7).
+int exit_status(int result);
+
+// A message as one line (caption, then the text's lines), without the
+// line end, as written to standard error when there is no window.
+std::string message_line(const Message& message);
+
+}  // namespace rowsmith

@@ -1,0 +1,102 @@
+// Command line, paths and exit status of rowsmith.
+#include "rowsmith/startup.h"
+
+#include <cctype>
+
+#include "os_files.h"
+
+namespace rowsmith {
+
+namespace {
+
+// Takes the value of -S / -T: attached to the letter or the next argument.
+bool take_value(const std::string& arg, int& i, int argc, const char* const* argv,
+                std::string& value) {
+    if (arg.size() > 2) {
+        value = arg.substr(2);
+        return true;
+    }
+    if (i + 1 >= argc) return false;
+    value = argv[++i];
+    return !value.empty();
+}
+
+}  // namespace
+
+Options parse_options(int argc, const char* const* argv) {
+    Options options;
+    for (int i = 1; i < argc && options.error.empty(); ++i) {
+        std::string arg = argv[i] ? argv[i] : "";
+        if (arg == "--help") {
+            options.help = true;
+            continue;
+        }
+        if (arg.size() < 2 || arg[0] != '-') {
+            options.error = "unexpected argument '" + arg + "'";
+            continue;
+        }
+        char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(arg[1])));
+        if (letter == 'h' && arg.size() == 2) {
+            options.help = true;
+        } else if (letter == 'd' && arg.size() == 2) {
+            options.dialog = true;
+        } else if (letter == 's' || letter == 't') {
+            std::string& value = letter == 's' ? options.source : options.target;
+            if (!take_value(arg, i, argc, argv, value))
+                options.error = std::string("option -") + arg[1] + " needs a file name";
+        } else {
+            options.error = "unknown option '" + arg + "'";
+        }
+    }
+    return options;
+}
+
+std::string resolve_in(const std::string& workdir, const std::string& name) {
+    return os::is_absolute_path(name) ? name : workdir + name;
+}
+
+Paths resolve_paths(const Options& options, const std::string& workdir) {
+    Paths paths;
+    paths.workdir = workdir;
+    paths.source = resolve_in(workdir, options.source.empty() ? kSourceName : options.source);
+    paths.target = resolve_in(workdir, options.target.empty() ? kTargetName : options.target);
+    return paths;
+}
+
+std::string program_directory() {
+    return os::program_directory();
+}
+
+std::string usage_text() {
+    return "Usage: rowsmith [-S<file>] [-T<file>] [-D] [-h]\n"
+           "Appends one inventory record per line of DATA.TXT to DEVSCAN.CSV, then\n"
+           "removes the converted lines from DATA.TXT. Both files are in the program's\n"
+           "folder unless given otherwise.\n"
+           "  -S<file>   data file to convert (default DATA.TXT)\n"
+           "  -T<file>   inventory file to append to (default DEVSCAN.CSV)\n"
+           "  -D         open the Rowsmith window instead of converting at once\n"
+           "  -h, --help show this text\n"
+           "Relative names are taken in the program's folder. Exit status: 0 converted,\n"
+           "1 data file not opened, 2 inventory file not opened, 3 inventory file locked,\n"
+           "4/5 inventory file not written, 6 data file not read, 7 data file not\n"
+           "removed, 64 command line not understood.\n";
+}
+
+int exit_status(int result) {
+    return result < 0 ? -result : result;
+}
+
+std::string message_line(const Message& message) {
+    std::string line = message.caption + ": ";
+    for (size_t i = 0; i < message.text.size(); ++i) {
+        char c = message.text[i];
+        if (c == '\r') continue;
+        if (c == '\n')
+            line += ": ";
+        else
+            line += c;
+    }
+    return line;
+}
+
+}  // namespace rowsmith
