@@ -32,6 +32,7 @@ std::mutex g_mutex;  // guards the table and the settings of this module
 Entry g_table[kPortTableSize];
 int g_count = 0;
 std::string g_sysfs_root = "/sys";
+std::string g_dev_dir = "/dev";
 CradleProbe g_probe;
 std::atomic<bool> g_cradle_request{false};
 
@@ -107,8 +108,14 @@ std::string sysfs_root() {
     return g_sysfs_root;
 }
 
+std::string dev_dir() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_dev_dir;
+}
+
 std::vector<TtyDevice> list_serial_devices() {
     const fs::path sysfs = sysfs_root();
+    const std::string dev = dev_dir();
     std::vector<TtyDevice> found;
     std::error_code ec;
     fs::directory_iterator it(sysfs / "class" / "tty", ec), end;
@@ -118,7 +125,7 @@ std::vector<TtyDevice> list_serial_devices() {
         if (!fs::exists(device, exists_ec) || is_placeholder(device)) continue;
         TtyDevice tty;
         tty.name = it->path().filename().string();
-        tty.path = "/dev/" + tty.name;
+        tty.path = dev + "/" + tty.name;
         find_usb_parent(sysfs, device, tty);
         found.push_back(tty);
     }
@@ -135,8 +142,15 @@ int mapped_number(const std::string& path) {
     return 0;
 }
 
+// A number the port map gives to some device explicitly.
+bool explicitly_mapped(int n) {
+    return port_device_path(n) != strformat("/dev/ttyS%d", n - 1);
+}
+
 // Numbers every device: the port map first, then the first free number for
-// USB devices that have none. Devices that end without a number are dropped.
+// USB devices that have none. A number is free when no device has it and
+// the port map does not reserve it for another device. Devices that end
+// without a number are dropped.
 void number_devices(std::vector<TtyDevice>& devices) {
     bool used[kPortTableSize] = {};
     for (auto& tty : devices) {
@@ -146,7 +160,7 @@ void number_devices(std::vector<TtyDevice>& devices) {
     for (auto& tty : devices) {
         if (tty.number != 0 || tty.usb_device.empty()) continue;
         for (int n = 1; n < kPortTableSize; ++n) {
-            if (!used[n]) {
+            if (!used[n] && !explicitly_mapped(n)) {
                 used[n] = true;
                 tty.number = n;
                 break;
@@ -201,7 +215,18 @@ bool probe_cradle(int port, int baud, int kind) {
         probe = g_probe;
     }
     if (probe) return probe(port, baud, kind);
+
+    // The number may not lead to the device yet (a USB port numbered here
+    // has no entry in the port map): open the device found, through the
+    // port setting's device path, and put the setting back afterwards.
+    ServerSettings& s = settings();
+    const int saved_port = s.commport;
+    const std::string saved_device = s.commport_device;
+    s.commport = port;
+    s.commport_device = port_table_device(port);
     Port* opened = port_open(port, baud, kind);
+    s.commport = saved_port;
+    s.commport_device = saved_device;
     if (opened == nullptr) return false;
     port_close(opened);
     return true;
@@ -329,9 +354,10 @@ bool cradle_search_request() {
     return g_cradle_request;
 }
 
-void set_sysfs_root(const std::string& root) {
+void set_device_tree(const std::string& sysfs_root, const std::string& dev_dir) {
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_sysfs_root = root.empty() ? "/sys" : root;
+    g_sysfs_root = sysfs_root.empty() ? "/sys" : sysfs_root;
+    g_dev_dir = dev_dir.empty() ? "/dev" : dev_dir;
 }
 
 void set_cradle_probe(CradleProbe probe) {
@@ -344,6 +370,7 @@ void discovery_reset() {
     for (auto& e : g_table) e = Entry{};
     g_count = 0;
     g_sysfs_root = "/sys";
+    g_dev_dir = "/dev";
     g_probe = nullptr;
     g_cradle_request = false;
 }
