@@ -49,6 +49,7 @@ void server_state_reset() {
     g_server_state.activate_load = false;
     g_server_state.minimize_pending = false;
     g_server_state.worker_running = false;
+    g_server_state.main_thread_id = 0;
 }
 
 }  // namespace ql

@@ -20,6 +20,9 @@ struct ServerState {
     std::atomic<bool> minimize_pending{false};
     // A worker thread (communication or cradle search) is running.
     std::atomic<bool> worker_running{false};
+    // Identifier of the thread that started the program (shown in the log
+    // at full verbosity).
+    std::atomic<long> main_thread_id{0};
 };
 
 ServerState& server_state();

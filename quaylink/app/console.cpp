@@ -1,0 +1,104 @@
+#include "console.h"
+
+#include <functional>
+#include <thread>
+
+#include "console_view.h"
+#include "foundation/log.h"
+#include "foundation/server_state.h"
+#include "foundation/settings.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/signals.h"
+#include "profile/profile.h"
+#include "serial/discovery.h"
+#include "terminal/communication.h"
+
+namespace ql {
+
+namespace {
+
+const char* connect_word(const ServerSettings& s) {
+    if (s.modem) return "modem";
+    if (s.connect_kind == kConnectUsb) return "usb";
+    if (s.connect_kind == kConnectIrda) return "irda";
+    return "direct";
+}
+
+// What EXIT does: the thread's end posts the exit command, or, without a
+// thread, the exit command is posted at once.
+void request_exit(ConsoleView& view) {
+    status_list_add("Quaylink Ending[C]..");
+    server_state().no_exit = false;
+    if (server_state().worker_running) {
+        server_state().stop_request = true;
+    } else {
+        view.post_command(command::kExit);
+    }
+}
+
+void first_run() {
+    settings_load();
+    status_list_add("Creating Config File " + server_paths().settings_path);
+    settings().commport = find_ports(nullptr);
+    int failed = write_new_settings_file();
+    if (failed == 0) {
+        status_list_add("Settings file written with defaults: " + server_paths().settings_path);
+    } else {
+        log_event("Cannot write settings file " + server_paths().settings_path, 99, failed);
+    }
+}
+
+}  // namespace
+
+bool settings_file_needs_creating() {
+    const std::string& path = server_paths().settings_path;
+    if (platform::file_size(path) <= 0) return true;
+    std::string value;
+    int rc = profile::profile_get(path, "setup", "commport", value, "", 256);
+    return rc != profile::kFound || value.empty();
+}
+
+int write_new_settings_file() {
+    const ServerSettings& s = settings();
+    const std::string& path = server_paths().settings_path;
+    int failed = 0;
+    auto put = [&](const char* key, const std::string& value) {
+        if (profile::profile_put(path, "setup", key, value.c_str(), 0) != 0) ++failed;
+    };
+    put("connect", connect_word(s));
+    put("baudrate", std::to_string(s.baudrate));
+    put("commport", std::to_string(s.commport));
+    put("interchardelay", std::to_string(s.interchardelay));
+    put("altreadport", s.altread ? "yes" : "no");
+    put("smallblock", "no");
+    return failed;
+}
+
+int run_console(const ProgramOptions& options) {
+    ConsoleView view;
+    set_operator_view(&view);
+    server_state_reset();
+    server_state().main_thread_id =
+        static_cast<long>(std::hash<std::thread::id>{}(std::this_thread::get_id()));
+    server_paths_init(options.settings_name);
+    settings_reset_defaults();
+
+    status_list_add("Running Quaylink");
+    status_list_add("V2.28");
+    if (!server_paths().relocation_note.empty()) status_list_add(server_paths().relocation_note);
+    platform::on_termination_request([&view] { request_exit(view); });
+
+    if (settings_file_needs_creating()) first_run();
+
+    view.set_text(item::kStatusLine, "OFFLINE");
+    server_state().worker_running = true;
+    std::thread worker([] { communication_thread(); });
+    view.wait_for_exit();
+    platform::sleep_ms(250);
+    worker.join();
+    set_operator_view(nullptr);
+    return 0;
+}
+
+}  // namespace ql

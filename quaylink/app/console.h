@@ -1,0 +1,21 @@
+// Console mode: the server without a window.
+#pragma once
+
+#include "options.h"
+
+namespace ql {
+
+// Runs the start-up and the communication thread with status lines on
+// standard output until the exit command is posted. Returns the exit code.
+int run_console(const ProgramOptions& options);
+
+// True when the settings file is missing, empty, or has no commport value:
+// the first-run flow must create it.
+bool settings_file_needs_creating();
+
+// Writes the line settings of a new settings file (connect, baudrate,
+// commport, interchardelay, altreadport, smallblock). Returns how many
+// writes failed.
+int write_new_settings_file();
+
+}  // namespace ql

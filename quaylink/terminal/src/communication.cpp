@@ -1,0 +1,226 @@
+// The communication thread and its loop: open the configured line, wait for
+// a USB port or for modem calls where configured, and serve the terminal.
+#include "terminal/communication.h"
+
+#include <functional>
+#include <thread>
+
+#include "foundation/log.h"
+#include "foundation/operator_view.h"
+#include "foundation/server_state.h"
+#include "foundation/settings.h"
+#include "network/bridge.h"
+#include "network/ftp.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "serial/modem.h"
+#include "serial/port.h"
+#include "terminal/commands.h"
+#include "terminal/dispatcher.h"
+#include "terminal/xmodem.h"
+
+namespace ql {
+
+namespace {
+
+constexpr int kServeStopped = 27;  // stop request or LINESTOP
+constexpr int kModemInitAttempts = 3;
+
+// Pauses of the loop follow the serial link's time scale, so tests that
+// shorten the line's waits shorten these too.
+void pause_ms(uint32_t ms) {
+    int divisor = serial_time_divisor();
+    platform::sleep_ms(divisor > 1 ? ms / static_cast<uint32_t>(divisor) : ms);
+}
+
+bool stop_requested() { return server_state().stop_request.load(); }
+
+std::string connection_line(const ServerSettings& s) {
+    if (s.modem) return "CONNECT: Modem";
+    if (s.connect_kind == kConnectUsb) return "CONNECT:  USB";
+    if (s.connect_kind == kConnectIrda) return "CONNECT:  IRDA";
+    return "CONNECT:  Direct";
+}
+
+void show_line_parameters(const ServerSettings& s) {
+    OperatorView& view = operator_view();
+    view.set_text(item::kPortLine, "PORT:  " + port_display_name(s.commport));
+    view.set_text(item::kBaudLine, strformat("BAUD:  %d", s.baudrate));
+    view.set_text(item::kConnectLine, connection_line(s));
+}
+
+// The databin folder of modem lines, created when missing.
+void ensure_databin(const std::string& workdir) {
+    std::string dir = workdir + "databin";
+    if (platform::is_directory(dir)) return;
+    if (platform::make_directory(dir) != 0) {
+        operator_view().message_box("Failed to Create Directory\r\n" + dir, "ERROR", Buttons::kOk,
+                                    Icon::kError);
+    } else {
+        status_list_add("Creating Dir " + dir);
+    }
+}
+
+// The thread values shown at full verbosity: no window handle on this
+// platform, then the starting thread, the worker slot and this thread.
+std::string thread_line() {
+    long self = static_cast<long>(std::hash<std::thread::id>{}(std::this_thread::get_id()));
+    return strformat("HANDLE: %ld PTHREAD: %ld DTHREAD: %ld QLTHREAD: %ld ", 0L,
+                     server_state().main_thread_id.load(), 0L, self);
+}
+
+void info(const std::string& text) { log_event(text, 0, 0); }
+
+void log_startup_lines(const ServerSettings& s) {
+    info(strformat("COMMPORT = %d", s.commport));
+    info(strformat("BAUD = %d", s.baudrate));
+    info(strformat("INTER CHAR DELAY = %d", s.interchardelay));
+    if (s.modem) {
+        info("MODEM DEVICE");
+    } else if (s.connect_kind == kConnectUsb) {
+        info("USB CONNECT");
+    } else if (s.connect_kind == kConnectIrda) {
+        info("IRDA DEVICE");
+    } else {
+        info("DIRECT CONNECT");
+    }
+    if (s.modem) {
+        for (int i = 0; i < 3; ++i)
+            if (!s.init[i].empty()) info(strformat("MODEM INIT %d:%s", i + 1, s.init[i].c_str()));
+    }
+    if (s.altread) info("ALT READPORT");
+    if (s.passive) info("FTP PASSIVE MODE ON");
+    if (s.ftpdataport != 0) {
+        ftp_set_data_port(s.ftpdataport);
+        info(strformat("FIXED FTP CLIENT DATA PORT: %d ", s.ftpdataport));
+    }
+    if (s.lastftpsend) info("LAST FTP SEND FLAG ON");
+    info(log_state().verbosity == 2 ? "FULL VERBOSE MODE" : "VERBOSE MODE");
+    if (log_state().debug) info("DEBUG ON");
+}
+
+int port_failure(const ServerSettings& s) {
+    server_state().minimize_pending = false;
+    operator_view().message_box(strformat("COMM OPEN FAILED\r\nPORT=%d", s.commport), "COMM OPEN",
+                                Buttons::kOk, Icon::kError);
+    return -1;
+}
+
+// USB virtual COM port: wait for the device, serve it, and wait again.
+int run_usb(const ServerSettings& s) {
+    while (settings().connect_kind == kConnectUsb) {
+        log_event("Waiting For Virtual USB", 0, 0);
+        operator_view().set_text(item::kStatusLine, "WAIT USB");
+        while (port_present(s.commport) != 0) {
+            if (stop_requested()) return 0;
+            pause_ms(1000);
+        }
+        if (stop_requested()) return 0;
+        Port* port = port_open(s.commport, s.baudrate, s.connect_kind);
+        if (port == nullptr) return port_failure(s);
+        int rc = serve_terminal(port);
+        port_close(port);
+        ftp_bridge_close();
+        if (rc == kServeStopped) {
+            if (stop_requested()) return 0;
+            pause_ms(3000);
+        }
+    }
+    return 0;
+}
+
+// Modem line: initialise, wait for a call, serve it, hang up; again.
+// Returns -1 when the modem cannot be initialised (the port is closed).
+int run_modem(Port* port, const ServerSettings& s) {
+    int failures = 0;
+    for (;;) {
+        if (modem_init(port, s.init) != 0) {
+            if (++failures >= kModemInitAttempts) {
+                log_event("MODEM INIT FAILED", 0, 0);
+                pause_ms(2000);
+                operator_view().message_box("MODEM INIT FAILED", "WM_MODEM", Buttons::kOk,
+                                            Icon::kError);
+                port_close(port);
+                ftp_bridge_close();
+                return -1;
+            }
+            pause_ms(1000);
+            continue;
+        }
+        failures = 0;
+        int rc = modem_wait_call(port);
+        if (rc == kModemStopped) {
+            modem_hangup(port);
+            return 0;
+        }
+        if (rc != 0) continue;  // no CONNECT in time: initialise again
+        int served = serve_terminal(port);
+        modem_hangup(port);
+        if (served == kServeStopped) return 0;
+    }
+}
+
+}  // namespace
+
+int run_communication() {
+    started_program_clear();
+    server_state().stop_request = false;
+    set_call_number(0);
+    const ServerSettings s = settings();
+    xm_set_debug(log_state().debug);
+    ftp_set_defaults(s.host, s.user, s.password, log_state().debug);
+
+    log_startup_lines(s);
+    crc16_table_init();
+
+    if (s.connect_kind == kConnectUsb) return run_usb(s);
+
+    Port* port = port_open(s.commport, s.baudrate, s.connect_kind);
+    if (port == nullptr) return port_failure(s);
+    if (s.modem) {
+        if (run_modem(port, s) != 0) return -1;
+    } else {
+        serve_terminal(port);
+    }
+    port_close(port);
+    ftp_bridge_close();
+    return 0;
+}
+
+void communication_thread() {
+    OperatorView& view = operator_view();
+    ServerState& state = server_state();
+
+    settings_load();
+    if (settings().workdir.empty()) settings().workdir = server_paths().program_dir;
+    const ServerSettings s = settings();
+    show_line_parameters(s);
+    if (s.modem) ensure_databin(s.workdir);
+
+    view.set_enabled(item::kSettingsButton, false);
+    view.set_enabled(item::kLoadButton, false);
+    status_list_add("Starting Communications");
+    if (log_state().verbosity == 2) status_list_add(thread_line());
+    info("DIR Path: " + s.workdir);
+    info("CFG File: " + server_paths().settings_path);
+    info("LOG File: " + log_path());
+    view.set_text(item::kStartStopButton, "STOP");
+
+    if (run_communication() == -1) state.no_exit = true;
+
+    view.set_text(item::kStatusLine, "OFFLINE");
+    view.set_text(item::kPortLine, "");
+    view.set_text(item::kBaudLine, "");
+    view.set_text(item::kConnectLine, "");
+    if (!state.no_exit) view.post_command(command::kExit);
+    state.no_exit = false;
+    info("Communication thread Ending");
+    info("OFFLINE");
+
+    view.set_text(item::kStartStopButton, "START");
+    state.worker_running = false;
+    view.set_enabled(item::kSettingsButton, true);
+    view.set_enabled(item::kLoadButton, state.activate_load.load());
+}
+
+}  // namespace ql
