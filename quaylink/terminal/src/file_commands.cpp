@@ -1,0 +1,125 @@
+// CWD, DIR, COPY, APPEND and DELETE, and the file services behind them.
+#include <cstdio>
+
+#include "foundation/log.h"
+#include "platform/dirs.h"
+#include "platform/files.h"
+#include "terminal/commands.h"
+
+namespace ql {
+
+namespace {
+
+constexpr size_t kCopyChunk = 1000;
+constexpr size_t kListPathMax = 100;  // longer list paths are not echoed back
+
+const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+CommandReply make_reply(char status, std::string text) {
+    CommandReply r;
+    r.status = status;
+    r.text = std::move(text);
+    return r;
+}
+
+// The listing of a folder's files (folders left out), one line each.
+std::string listing_of(const std::string& dir, int& count) {
+    std::vector<platform::DirEntry> entries;
+    platform::list_folder(dir.empty() ? "." : dir, entries);
+    std::string out;
+    count = 0;
+    for (const auto& e : entries) {
+        if (e.is_directory) continue;
+        out += listing_line(e.name, e.size, e.modified);
+        ++count;
+    }
+    return out;
+}
+
+}  // namespace
+
+int64_t file_size(const std::string& path) {
+    int64_t size = platform::readable_file_size(path);
+    return size < 0 ? 0 : size;
+}
+
+int copy_file(const std::string& source, const std::string& destination, bool append) {
+    const CommandTimings& t = command_timings();
+    return platform::copy_file_locked(source, destination, append, t.copy_tries, t.copy_retry_ms,
+                                      kCopyChunk);
+}
+
+std::string listing_line(const std::string& name, int64_t size, int64_t modified) {
+    platform::LocalTime t = platform::local_time_of(modified);
+    const char* month = (t.month >= 1 && t.month <= 12) ? kMonths[t.month - 1] : "???";
+    // Precision 0: an empty file shows a blank size column.
+    return strformat("-rwxrwxrwx  1  hbr       hbr %8.ld %s %2.2d %2.2d:%2.2d %s\n",
+                     static_cast<long>(size), month, t.day, t.hour, t.minute, name.c_str());
+}
+
+int list_directory(const std::string& list_path, const std::string& search_dir,
+                   CommandReply& reply) {
+    // Created before the search, so the list file is part of its own listing.
+    std::FILE* f = std::fopen(list_path.c_str(), "wb");
+    if (f == nullptr) {
+        reply = make_reply('1', strformat("OPEN ERROR {List} [%s] ", list_path.c_str()));
+        return -1;
+    }
+    int count = 0;
+    std::string text = listing_of(search_dir, count);
+    bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    if (std::fclose(f) != 0) written = false;
+    if (!written) {
+        reply = make_reply('1', strformat("WRITE ERROR {List} [%s] ", list_path.c_str()));
+        return -1;
+    }
+    if (list_path.size() <= kListPathMax) {
+        reply = make_reply('0', strformat("%s COUNT %d", list_path.c_str(), count));
+    } else {
+        reply = make_reply('0', strformat("ftpdir COUNT %d", count));
+    }
+    return 0;
+}
+
+void cmd_cwd(Session& s, const std::string& dir, CommandReply& reply) {
+    // Relative to the working directory, never to the current subdirectory.
+    std::string tested = terminal_path(s.workdir, dir);
+    if (!platform::path_exists(tested.empty() ? "." : tested)) {
+        reply = make_reply('1', strformat(" %s INVALID DIRECTORY", tested.c_str()));
+        s.subdir.clear();
+        return;
+    }
+    std::string sub = dir;
+    for (char& c : sub) {
+        if (c == '\\') c = '/';
+    }
+    if (!sub.empty() && sub.back() != '/') sub += '/';
+    s.subdir = sub;
+    reply = make_reply('0', "");
+}
+
+void cmd_dir(const Session& s, const std::string& list_name, CommandReply& reply) {
+    list_directory(full_name(s, list_name), terminal_path(s.workdir, s.subdir), reply);
+}
+
+void cmd_copy(const Session& s, const std::string& source, const std::string& destination,
+              bool append, bool given, CommandReply& reply) {
+    std::string from = given ? base_name(s, source) : full_name(s, source);
+    std::string to = given ? given_name(destination) : full_name(s, destination);
+    int rc = copy_file(from, to, append);
+    const char* what = append ? "APPEND" : "COPY";
+    reply = make_reply(rc == 0 ? '0' : '1',
+                       strformat("%s %s", what, rc == 0 ? "SUCCESSFUL" : "FAILED"));
+}
+
+void cmd_delete(const Session& s, const std::string& name, bool given, CommandReply& reply) {
+    std::string path = given ? given_name(name) : full_name(s, name);
+    platform::remove_file(path);
+    // Judged by what is left: a name that never existed counts as deleted,
+    // but a file (even an empty one) or a folder that is still there does not.
+    bool gone = !platform::path_exists(path);
+    reply = make_reply(gone ? '0' : '1', gone ? "DELETE SUCCESSFUL" : "DELETE FAILED");
+}
+
+}  // namespace ql

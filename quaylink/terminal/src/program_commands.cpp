@@ -1,0 +1,160 @@
+// LOAD, EXEC, STAT and SYSTEM: programs started for the terminal.
+#include <cctype>
+
+#include "foundation/log.h"
+#include "foundation/settings.h"
+#include "platform/process.h"
+#include "terminal/commands.h"
+
+namespace ql {
+
+namespace {
+
+CommandTimings g_timings;
+
+// The program started by LOAD or EXEC, held until STAT sees it end.
+platform::Process g_started;
+
+void set_reply(CommandReply& reply, char status, std::string text, bool busy = false) {
+    reply.status = status;
+    reply.text = std::move(text);
+    reply.busy = busy;
+}
+
+// The reply of one poll of the started program (LOAD, EXEC, STAT).
+void poll_started(CommandReply& reply) {
+    int exit_code = 0;
+    int rc = poll_program(g_started, exit_code);
+    if (rc == 0) {
+        set_reply(reply, '0', strformat("%4.4dDONE", exit_code));
+    } else if (rc == platform::kProcessRunning) {
+        set_reply(reply, '8', "BUSY", true);
+    } else {
+        started_program_clear();
+        set_reply(reply, '1', "APPLICATION EXIT ERROR");
+    }
+}
+
+// Starts a program as the new started program and polls it once.
+void start_and_poll(const std::string& program, const std::string& command_line,
+                    CommandReply& reply) {
+    started_program_clear();  // a new LOAD or EXEC replaces the old program
+    if (start_program(program, command_line, g_started) != 0) {
+        started_program_clear();
+        set_reply(reply, '1', "PROG LOAD FAILED");
+        return;
+    }
+    poll_started(reply);
+}
+
+bool verbose2() {
+    return log_state().verbosity.load() == 2;
+}
+
+// Quotes a word for the command interpreter when it holds anything beyond
+// plain path characters, so a file name cannot be read as a command.
+std::string shell_word(const std::string& word) {
+    bool plain = !word.empty();
+    for (char c : word) {
+        bool ok = std::isalnum(static_cast<unsigned char>(c)) || c == '/' || c == '.' || c == '_' ||
+                  c == '-' || c == '+' || c == ',' || c == ':' || c == '@' || c == '%';
+        if (!ok) plain = false;
+    }
+    if (plain) return word;
+    std::string out = "'";
+    for (char c : word) {
+        if (c == '\'') {
+            out += "'\\''";
+        } else {
+            out += c;
+        }
+    }
+    return out + "'";
+}
+
+}  // namespace
+
+CommandTimings& command_timings() {
+    return g_timings;
+}
+
+void commands_reset() {
+    g_timings = CommandTimings{};
+    started_program_clear();
+}
+
+int start_program(const std::string& path, const std::string& command_line,
+                  platform::Process& handle) {
+    std::vector<std::string> args = platform::split_command_line(command_line);
+    return platform::process_start(path, args, handle) == 0 ? 0 : -1;
+}
+
+int poll_program(platform::Process& handle, int& exit_code) {
+    int rc = platform::process_wait(handle, g_timings.poll_wait_ms, exit_code);
+    if (rc == platform::kProcessEnded) return 0;
+    if (rc == platform::kProcessRunning) return platform::kProcessRunning;
+    return -1;
+}
+
+bool started_program_running() {
+    return g_started.pid > 0;
+}
+
+void started_program_clear() {
+    platform::process_release(g_started);
+}
+
+void cmd_load(const Session& s, const std::string& word, const std::string& program,
+              const std::string& parameter, bool given, CommandReply& reply) {
+    std::string path = given ? given_name(program) : base_name(s, program);
+    if (verbose2()) {
+        log_event(strformat("%s [%s] [%s]", word.c_str(), path.c_str(), s.subdir.c_str()), 0, 0);
+    }
+    // The loader reads its folder from -p; the first word stands where a
+    // program name usually does.
+    std::string line = strformat("szXMFile -p%s %s", s.workdir.c_str(), parameter.c_str());
+    if (verbose2()) log_event(strformat("Load parms %s", line.c_str()), 0, 0);
+    start_and_poll(path, line, reply);
+}
+
+void cmd_exec(const Session& s, const std::string& program, const std::string& parameters,
+              bool given, CommandReply& reply) {
+    std::string path = given ? given_name(program) : base_name(s, program);
+    const ServerSettings& cfg = settings();
+    std::string line;
+    if (!cfg.iphost.empty()) line += "-h" + cfg.iphost;
+    if (!cfg.ipport.empty()) line += " -s" + cfg.ipport;
+    if (!parameters.empty()) line += " ";
+    line += parameters;
+    start_and_poll(path, line, reply);
+}
+
+void cmd_stat(CommandReply& reply) {
+    if (!started_program_running()) {
+        set_reply(reply, '1', "PROG STAT ERROR");
+        return;
+    }
+    poll_started(reply);
+}
+
+void cmd_system(const Session& s, const std::string& word, const std::string& program,
+                const std::string& parameter, CommandReply& reply) {
+    std::string path = base_name(s, program);
+    if (file_size(path) == 0) {
+        set_reply(reply, '1', "SYSTEM FAILED");
+        return;
+    }
+    std::string line =
+        shell_word(path) + " " + shell_word(s.workdir.empty() ? "." : s.workdir) + " " + parameter;
+    if (verbose2()) {
+        log_event(strformat("%s [%s] [%s]", word.c_str(), line.c_str(), s.subdir.c_str()), 0, 0);
+    }
+    // The interpreter's own status is not reported: only a failure to run it.
+    if (platform::run_command_line(line) == -1) {
+        set_reply(reply, '1', "SYSTEM FAILED");
+        return;
+    }
+    set_reply(reply, '0', "0000DONE");
+}
+
+}  // namespace ql
