@@ -24,8 +24,9 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Entry {
-    std::string text;    // what the settings dialog lists
-    std::string device;  // device path behind it
+    std::string text;       // what the settings dialog lists
+    std::string device;     // device path behind it
+    bool assigned = false;  // numbered here: the number alone does not reach it
 };
 
 std::mutex g_mutex;  // guards the table and the settings of this module
@@ -41,6 +42,7 @@ struct TtyDevice {
     std::string name;        // ttyUSB0
     std::string path;        // /dev/ttyUSB0
     int number = 0;          // port number, 0 while unnumbered
+    bool assigned = false;   // number given here, not by the port map
     std::string usb_device;  // the USB device's folder, empty when not USB
     std::string driver;      // kernel driver of the tty's device
     std::string vendor, product;
@@ -163,6 +165,7 @@ void number_devices(std::vector<TtyDevice>& devices) {
             if (!used[n] && !explicitly_mapped(n)) {
                 used[n] = true;
                 tty.number = n;
+                tty.assigned = true;
                 break;
             }
         }
@@ -307,7 +310,8 @@ int find_ports(SearchDialog* dialog) {
         for (auto& e : g_table) e = Entry{};
         g_count = 0;
         for (const auto& tty : devices) {
-            g_table[tty.number] = Entry{cut(strformat("COM%d", tty.number)), tty.path};
+            g_table[tty.number] =
+                Entry{cut(strformat("COM%d", tty.number)), tty.path, tty.assigned};
             g_count++;
         }
     }
@@ -319,7 +323,7 @@ int find_ports(SearchDialog* dialog) {
 void cradle_search_thread(SearchDialog* dialog) {
     int port = find_ports(dialog);
     settings().commport = port;
-    settings().commport_device.clear();
+    settings().commport_device = port_table_assigned_device(port);
     if (dialog != nullptr) dialog->post_command(kSearchEndedCommand);
     server_state().worker_running = false;
     log_event("Setup Init thread Ending", 0, 0);
@@ -345,6 +349,12 @@ int port_table_count() {
 std::string port_table_device(int n) {
     std::lock_guard<std::mutex> lock(g_mutex);
     return n >= 0 && n < kPortTableSize ? g_table[n].device : std::string();
+}
+
+std::string port_table_assigned_device(int n) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (n < 0 || n >= kPortTableSize || !g_table[n].assigned) return {};
+    return g_table[n].device;
 }
 
 void set_cradle_search_request(bool on) {
