@@ -1,0 +1,123 @@
+// The Rowsmith window, driven offscreen.
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "rowsmith/dialog_window.h"
+#include "scratch.h"
+
+// Qt's font and bus libraries keep caches until the process ends; the same
+// list as tests/lsan.supp, built in so it holds however the test is started.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\nleak:libQt6\nleak:libdbus\n";
+}
+
+namespace {
+
+using rowsmith::RowsmithDialog;
+using rowsmith_test::Scratch;
+
+QApplication& app() {
+    static int argc = 1;
+    static char name[] = "rowsmith_dialog_tests";
+    static char* argv[] = {name, nullptr};
+    // No display here: the window draws into memory.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QApplication* instance = new QApplication(argc, argv);
+    return *instance;
+}
+
+class Dialog : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        app();
+        paths.workdir = site.dir();
+        paths.source = site.path("DATA.TXT");
+        paths.target = site.path("DEVSCAN.CSV");
+    }
+    void watch(RowsmithDialog& dialog) {
+        dialog.set_message_sink([this](const rowsmith::Message& m) { messages.push_back(m); });
+    }
+
+    Scratch site;
+    rowsmith::Paths paths;
+    std::vector<rowsmith::Message> messages;
+};
+
+TEST_F(Dialog, OpensWithTitleButtonsAndMissingSourceNote) {
+    RowsmithDialog dialog(paths);
+    EXPECT_EQ(dialog.windowTitle(), "Rowsmith V1.01");
+    EXPECT_EQ(dialog.run_button()->text(), "RUN BUILD");
+    EXPECT_EQ(dialog.exit_button()->text(), "EXIT");
+    EXPECT_EQ(dialog.file_button()->text(), "FILE");
+    EXPECT_EQ(dialog.status_text(),
+              QString::fromStdString("Source file not found [" + paths.source + "]"));
+
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    QRect desk = QGuiApplication::primaryScreen()->availableGeometry();
+    int centre = dialog.frameGeometry().center().x();
+    EXPECT_NEAR(centre, desk.center().x(), 2);
+    QTest::mouseClick(dialog.exit_button(), Qt::LeftButton);
+    EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST_F(Dialog, RunBuildConvertsAndReportsFailuresThroughTheWindow) {
+    site.write("DATA.TXT", "L1,T1\nL2,T2\n");
+    RowsmithDialog dialog(paths);
+    watch(dialog);
+    EXPECT_EQ(dialog.status_text(), " ");
+
+    QTest::mouseClick(dialog.run_button(), Qt::LeftButton);
+    EXPECT_EQ(dialog.last_result(), 0);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(dialog.status_text().startsWith("2 records added"));
+    EXPECT_FALSE(site.exists("DATA.TXT"));
+    EXPECT_EQ(site.read("DEVSCAN.CSV").substr(rowsmith::header_line().size()),
+              "T1,,NEXT,,,L1,,,,,,O,N,,,,,,,,\r\nT2,,NEXT,,,L2,,,,,,O,N,,,,,,,,\r\n");
+
+    QTest::mouseClick(dialog.run_button(), Qt::LeftButton);  // the source is gone now
+    EXPECT_EQ(dialog.last_result(), rowsmith::kSourceOpenFailed);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, "OPEN ERROR = OPEN ERROR");
+    EXPECT_TRUE(dialog.status_text().startsWith("Source file not found"));
+}
+
+TEST_F(Dialog, FileChoiceBecomesTheSourceAsAFullPath) {
+    site.write("other.txt", "shelf,9\n");
+    site.write("empty.txt", "");
+    RowsmithDialog dialog(paths);
+    watch(dialog);
+    QString asked_in;
+    QString answer = QString::fromStdString(site.path("sub/../other.txt"));
+    ::mkdir(site.path("sub").c_str(), 0755);
+    dialog.set_file_chooser([&](QWidget* parent, const QString& folder) {
+        EXPECT_EQ(parent, &dialog);
+        asked_in = folder;
+        return answer;
+    });
+
+    QTest::mouseClick(dialog.file_button(), Qt::LeftButton);
+    EXPECT_EQ(asked_in, QString::fromStdString(site.dir()));
+    EXPECT_EQ(dialog.paths().source, site.path("other.txt"));
+    EXPECT_EQ(dialog.status_text(), " ");
+    QTest::mouseClick(dialog.run_button(), Qt::LeftButton);
+    EXPECT_EQ(dialog.last_result(), 0);
+    EXPECT_NE(site.read("DEVSCAN.CSV").find("9,,NEXT,,,shelf,"), std::string::npos);
+
+    answer = QString::fromStdString(site.path("empty.txt"));
+    QTest::mouseClick(dialog.file_button(), Qt::LeftButton);
+    EXPECT_TRUE(dialog.status_text().startsWith("Source file not found"));
+
+    answer.clear();  // cancelled: nothing changes
+    QTest::mouseClick(dialog.file_button(), Qt::LeftButton);
+    EXPECT_EQ(dialog.paths().source, site.path("empty.txt"));
+}
+
+}  // namespace

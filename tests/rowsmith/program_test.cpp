@@ -1,0 +1,83 @@
+// The rowsmith program itself, run as a user or a scheduler would.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "rowsmith/convert.h"
+#include "scratch.h"
+
+namespace {
+
+using rowsmith_test::LockHolder;
+using rowsmith_test::run_program;
+using rowsmith_test::Scratch;
+
+TEST(Program, ConvertsInItsOwnFolderByDefault) {
+    Scratch site;
+    std::string copy = site.path("rowsmith");
+    std::filesystem::copy_file(rowsmith_test::program_path(), copy);
+    ::chmod(copy.c_str(), 0755);
+    site.write("DATA.TXT", "shelf 4,100234\r\n");
+
+    auto run = run_program(copy, {});  // started from another folder
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(site.read("DEVSCAN.CSV"),
+              rowsmith::header_line() + "100234,,NEXT,,,shelf 4,,,,,,O,N,,,,,,,,\r\n");
+    EXPECT_FALSE(site.exists("DATA.TXT"));
+
+    run = run_program(copy, {});  // nothing left to convert
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "rowsmith: OPEN ERROR = OPEN ERROR: File open failed: " +
+                           site.path("DATA.TXT") + ": RC = 2\n");
+}
+
+TEST(Program, FailuresGiveNonZeroStatusAndKeepTheSource) {
+    Scratch site;
+    std::string data = site.write("in.txt", "a,b\n");
+
+    auto run = run_program(rowsmith_test::program_path(), {"-S" + data, "-T/dev/full"});
+    EXPECT_EQ(run.status, 4);
+    EXPECT_EQ(run.err, "rowsmith: WRITE ERROR = WRITE ERROR: File write failed: /dev/full: RC = " +
+                           std::to_string(ENOSPC) + "\n");
+    EXPECT_EQ(site.read("in.txt"), "a,b\n");
+
+    run = run_program(rowsmith_test::program_path(),
+                      {"-S" + site.path("missing.txt"), "-T" + site.path("out.csv")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(site.exists("out.csv"));
+
+    run = run_program(rowsmith_test::program_path(), {"-Q"});
+    EXPECT_EQ(run.status, 64);
+    EXPECT_NE(run.err.find("unknown option '-Q'"), std::string::npos);
+    run = run_program(rowsmith_test::program_path(), {"--help"});
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST(Program, WaitsForALockedTargetThenConverts) {
+    Scratch site;
+    std::string data = site.write("DATA.TXT", rowsmith_test::numbered_lines(3));
+    std::string csv = site.write("DEVSCAN.CSV", "");
+    LockHolder other(csv);
+    ASSERT_TRUE(other.holding());
+
+    pid_t pid = rowsmith_test::start_program(rowsmith_test::program_path(),
+                                             {"-S" + data, "-T" + csv}, site.path("err"));
+    ASSERT_GT(pid, 0);
+    ::usleep(400 * 1000);
+    // Whatever the program got to in that time, it cannot have written.
+    EXPECT_EQ(site.read("DEVSCAN.CSV"), "");
+    EXPECT_TRUE(site.exists("DATA.TXT"));
+    other.release();
+
+    EXPECT_EQ(rowsmith_test::wait_program(pid), 0) << site.read("err");
+    EXPECT_FALSE(site.exists("DATA.TXT"));
+    EXPECT_EQ(site.read("DEVSCAN.CSV").size(),
+              rowsmith::header_line().size() +
+                  3 * std::string("TAG0,,NEXT,,,LOC0,,,,,,O,N,,,,,,,,\r\n").size());
+}
+
+}  // namespace
