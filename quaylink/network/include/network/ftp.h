@@ -1,0 +1,168 @@
+// The FTP client: one process-wide control connection to an FTP server,
+// its replies and one-line commands, and the file transfers over active
+// (PORT) or passive (PASV) data connections.
+//
+// All calls come from the communication thread; the connection record, the
+// buffers and the counters below are process-wide and unsynchronised. Every
+// operation returns an integer result; nothing throws. Replies are read one
+// byte per receive, so no byte of a following reply or of the data exchange
+// is consumed early.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "network/socket.h"
+
+namespace ql {
+
+inline constexpr size_t kFtpBufferSize = 2048;
+// Longest reply line; longer lines are cut and the rest read as a new line.
+inline constexpr size_t kFtpMaxLine = kFtpBufferSize - 1;
+// Wait for each reply byte, for the data connection's accept and for each
+// data receive.
+inline constexpr int kFtpReplyTimeoutMs = 30000;
+// Active-mode data ports rotate through this range when no fixed port is set.
+inline constexpr int kFtpFirstDataPort = 8000;
+inline constexpr int kFtpLastDataPort = 8999;
+
+// Results of the client operations.
+namespace ftp_result {
+inline constexpr int kOk = 0;
+inline constexpr int kOpenFailed = -4;      // connect or greeting failed
+inline constexpr int kUserFailed = -5;      // USER got no usable reply
+inline constexpr int kPassRefused = -6;     // PASS refused
+inline constexpr int kPassAccount = -8;     // PASS answered 231
+inline constexpr int kTypeFailed = -10;     // TYPE I refused
+inline constexpr int kCreateFailed = -131;  // local file cannot be created
+inline constexpr int kCwdFailed = -132;
+inline constexpr int kGetFailed = -133;     // listing or download failed
+inline constexpr int kLocalFileBad = -134;  // upload source empty, missing or unreadable
+inline constexpr int kPutFailed = -135;     // upload or copy failed
+}  // namespace ftp_result
+
+// Result of a reply wait that timed out or failed to read.
+inline constexpr int kFtpReplyTimeout = -2;
+
+// The one FTP connection of the process.
+struct FtpConnection {
+    SocketHandle control = kNoSocket;
+    // In active mode this holds the listening socket from the PORT step
+    // until the accept.
+    SocketHandle data = kNoSocket;
+    uint8_t passive = 0;              // nonzero: PASV data connections
+    uint8_t server_address[5] = {};   // as reached by the control connection
+    char reply[kFtpBufferSize] = {};  // the current reply line, NUL-terminated
+    size_t reply_capacity = kFtpBufferSize;
+    char data_buffer[kFtpBufferSize] = {};  // download receive buffer
+    size_t data_capacity = kFtpBufferSize;
+    int listing_mode = 0;  // 1: the next retrieve sends LIST instead of RETR
+    bool connected = false;
+};
+
+FtpConnection& ftp_connection();
+
+// ---- Operations -------------------------------------------------------
+
+// Connects to host on the control port, reads the greeting, logs in with
+// USER/PASS and sets the image type. passive: its low byte becomes the
+// connection's data mode. When already connected nothing is sent for the
+// connect phase and the login runs on the open connection.
+// Returns 0 (logged in, connection open), -4 (connect or greeting failed),
+// -5 (USER got no usable reply), -6 (PASS refused), -8 (PASS answered 231)
+// or -10 (TYPE I refused). Every failure leaves the connection closed.
+int ftp_open(const std::string& host, const std::string& user, const std::string& password,
+             int passive);
+
+// Sends QUIT (when connected) and reads its reply, then closes the control
+// and data sockets and clears the connected flag.
+void ftp_quit();
+
+// Changes the remote directory. Returns 0 (reply 250) or -132.
+int ftp_cwd(const std::string& dir);
+
+// Runs a server-side copy: kind 0 COPY, 10 COPYDEL, 1 APPEND, any other
+// APPDEL, with the source and target names. Returns 0 (reply 220) or -135.
+int ftp_copy(const std::string& source, const std::string& target, int kind);
+
+// The control port of the next open (0 = 21).
+void ftp_set_control_port(int port);
+
+// The fixed data port of active transfers (0 = rotate through 8000-8999).
+void ftp_set_data_port(int port);
+
+// Writes the remote directory listing into the local file (empty name =
+// "ftpdir" in the current directory). The listing arrives in a temporary
+// file beside the target, which replaces the target only when the listing
+// succeeded; a failure leaves a previous file untouched.
+// Returns 0, -131 (local file cannot be created) or -133 (listing failed).
+int ftp_dir(const std::string& local);
+
+// Downloads remote into local, through a temporary file as ftp_dir does.
+// Returns 0, -131 or -133.
+int ftp_recv(const std::string& local, const std::string& remote);
+
+// Uploads local as remote. Returns 0, -134 (local file empty, missing or
+// unreadable; the server is not contacted) or -135 (upload failed).
+int ftp_send(const std::string& local, const std::string& remote);
+
+// Uploads local under an empty remote name (the server picks the place);
+// an empty file is sent as an empty upload. Returns 0, -134 or -135.
+int ftp_dbin(const std::string& local);
+
+// The FTP log flag: when set, the open details and most error lines are
+// logged. Set together with the bridge's defaults.
+void ftp_set_log_flag(bool on);
+bool ftp_log_flag();
+
+// ---- Steps (used by the operations above, and by tests) ---------------
+
+// Reads one reply line into the reply buffer (line feed and a carriage
+// return before it removed; cut after kFtpMaxLine characters; ended early
+// when the peer closes). Returns 0 or kFtpReplyTimeout.
+int ftp_read_line();
+
+// Reads one reply (continuation lines included; the buffer keeps the last
+// line) and stores its code (-1 when the line has no number). Returns 1 for
+// 1xx and 2xx, -4 for 3xx, 0 for 4xx, -1 otherwise, or kFtpReplyTimeout
+// (logged with the step tag).
+int ftp_reply_wait(int tag, int& code);
+
+// The reply code of a line: the decimal number after leading white space,
+// or -1 when there is none.
+int ftp_reply_code(const char* line);
+
+// Sends a command text whole on the control connection. Returns 0, or -1
+// when not connected or when the send fails.
+int ftp_send_command(const std::string& text);
+
+// The byte count announced in a preliminary reply line ("(5120 bytes)"),
+// or 0 when there is none.
+int64_t ftp_expected_size(const char* line);
+
+// The data port named by a 227 reply (fifth and sixth numbers), as decimal
+// text. False when the reply has fewer commas.
+bool ftp_pasv_port(const char* reply, std::string& port);
+
+// The next active-mode data port: the fixed one when set, else the counter,
+// which then advances (8999 is followed by 8000).
+int ftp_next_data_port();
+
+// The most recent file-system error number of a transfer (0 when none),
+// shown in some log lines.
+int ftp_last_file_error();
+
+// ---- Test seams and reset ----------------------------------------------
+
+// Shortens the reply, accept and data waits (default kFtpReplyTimeoutMs).
+void ftp_set_reply_timeout(int ms);
+// Sets the data port counter (the next rotating port).
+void ftp_set_data_port_counter(int port);
+
+// Starts clean: closes any open socket and transfer file, zero-fills the
+// connection, control port 0, fixed data port 0, counter 8000, log flag
+// off, default time-out.
+void ftp_reset();
+
+}  // namespace ql

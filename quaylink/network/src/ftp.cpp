@@ -1,0 +1,319 @@
+// The FTP control connection: replies, command steps, login, CWD, QUIT and
+// the server's copy and append extension commands.
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include "foundation/log.h"
+#include "ftp_internal.h"
+#include "network/ftp.h"
+
+namespace ql {
+
+namespace ftp_detail {
+
+FtpState& state() {
+    static FtpState s;
+    return s;
+}
+
+void info(const std::string& text, int32_t code) {
+    log_event(text, 0, code);
+}
+void error(const std::string& text, int32_t code) {
+    log_event(text, 99, code);
+}
+
+int send_all(SocketHandle s, const char* bytes, size_t length) {
+    // On a blocking socket one send normally takes everything; a signal can
+    // still cut it short, and a lost tail would corrupt the stream.
+    size_t done = 0;
+    while (done < length) {
+        int count = 0;
+        if (tcp_send(s, bytes + done, length - done, count) != 0) return -1;
+        done += static_cast<size_t>(count);
+    }
+    return 0;
+}
+
+void close_data_socket() {
+    FtpConnection& c = ftp_connection();
+    if (c.data != kNoSocket) tcp_close(c.data);
+    c.data = kNoSocket;
+}
+
+bool close_transfer_file() {
+    FtpState& st = state();
+    if (st.transfer_file == nullptr) return true;
+    bool ok = std::fclose(st.transfer_file) == 0;
+    if (!ok) st.last_file_error = errno;
+    st.transfer_file = nullptr;
+    return ok;
+}
+
+}  // namespace ftp_detail
+
+using namespace ftp_detail;
+
+namespace {
+
+constexpr int kTagGreeting = 104;
+constexpr int kTagUser = 111;
+constexpr int kTagPass = 105;
+constexpr int kTagType = 110;
+constexpr int kTagCwd = 101;
+constexpr int kTagCopy = 110;
+constexpr int kTagQuit = 109;
+
+// The password never reaches the log file.
+constexpr const char* kPasswordMask = "********";
+
+int classify(int code) {
+    if (code >= 100 && code < 300) return 1;
+    if (code >= 300 && code < 400) return -4;
+    if (code >= 400 && code < 500) return 0;
+    return -1;
+}
+
+// A command and its reply. Returns the reply wait's result, or -100 when
+// the command could not be sent (not connected, or the send failed).
+constexpr int kNotSent = -100;
+int command_step(const std::string& text, int tag, int& code) {
+    code = -1;
+    if (ftp_send_command(text) != 0) return kNotSent;
+    return ftp_reply_wait(tag, code);
+}
+
+// USER, TYPE and the copy family go on after a time-out when the text read
+// so far begins with "QUIT", with a code that no success test accepts.
+bool failed_outright(int rc, int& code) {
+    if (rc == kNotSent) return true;
+    if (rc != kFtpReplyTimeout) return false;
+    if (std::strncmp(ftp_connection().reply, "QUIT", 4) != 0) return true;
+    code = 0;
+    return false;
+}
+
+// 1 = password wanted (331), 0 = any other reply, -1 = no usable reply.
+int user_step(const std::string& user) {
+    int code = -1;
+    int rc = command_step("USER " + user + "\r\n", kTagUser, code);
+    if (failed_outright(rc, code)) return -1;
+    return code == 331 ? 1 : 0;
+}
+
+// 0 = logged in (230, 220), 1 = account wanted (231), -1 = refused.
+int pass_step(const std::string& password) {
+    int code = -1;
+    command_step("PASS " + password + "\r\n", kTagPass, code);
+    if (code == 230 || code == 220) return 0;
+    return code == 231 ? 1 : -1;
+}
+
+// A command whose only success is one reply code, with the time-out rule of
+// failed_outright.
+bool expect_code(const std::string& text, int tag, int wanted) {
+    int code = -1;
+    int rc = command_step(text, tag, code);
+    if (failed_outright(rc, code)) return false;
+    return code == wanted;
+}
+
+void close_sockets() {
+    FtpConnection& c = ftp_connection();
+    if (c.control != kNoSocket) tcp_close(c.control);
+    c.control = kNoSocket;
+    close_data_socket();
+}
+
+// Connects and reads the greeting; nothing happens when already connected.
+// Returns 0 or -1 (both sockets closed).
+int connect_phase(const std::string& host) {
+    FtpConnection& c = ftp_connection();
+    if (c.connected) return 0;
+    close_sockets();
+    c.listing_mode = 0;
+    c.reply_capacity = kFtpBufferSize;
+    c.data_capacity = kFtpBufferSize;
+    int port = state().control_port != 0 ? state().control_port : 21;
+    if (tcp_connect(c.control, host, std::to_string(port)) != 0) {
+        c.control = kNoSocket;  // the layer has closed it already
+        return -1;
+    }
+    int code = -1;
+    int rc = ftp_reply_wait(kTagGreeting, code);
+    if (rc != 1 && rc != -4) {
+        close_sockets();
+        return -1;
+    }
+    c.connected = true;
+    return 0;
+}
+
+int login(const std::string& user, const std::string& password) {
+    FtpConnection& c = ftp_connection();
+    int u = user_step(user);
+    if (u == -1) return ftp_result::kUserFailed;
+    if (u == 1) {
+        c.listing_mode = 0;
+        int p = pass_step(password);
+        if (p == -1) return ftp_result::kPassRefused;
+        if (p == 1) return ftp_result::kPassAccount;
+    }
+    if (!expect_code("TYPE I\r\n", kTagType, 200)) {
+        if (ftp_log_flag()) error("FTP:Type failed", 0);
+        return ftp_result::kTypeFailed;
+    }
+    return ftp_result::kOk;
+}
+
+}  // namespace
+
+FtpConnection& ftp_connection() {
+    static FtpConnection c;
+    return c;
+}
+
+int ftp_read_line() {
+    FtpConnection& c = ftp_connection();
+    size_t n = 0;
+    int rc = 0;
+    while (n < kFtpMaxLine) {
+        char byte = 0;
+        int count = 0;
+        if (tcp_receive(c.control, &byte, 1, state().reply_timeout_ms, count) != 0) {
+            rc = kFtpReplyTimeout;
+            break;
+        }
+        if (count == 0) break;  // the server closed: the line ends with what came
+        if (byte == '\n') {
+            if (n > 0 && c.reply[n - 1] == '\r') --n;
+            break;
+        }
+        c.reply[n++] = byte;
+    }
+    c.reply[n] = '\0';
+    return rc;
+}
+
+int ftp_reply_code(const char* line) {
+    size_t i = 0;
+    while (line[i] != '\0' && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+    if (!std::isdigit(static_cast<unsigned char>(line[i]))) return -1;
+    int code = 0;
+    for (int digits = 0; std::isdigit(static_cast<unsigned char>(line[i])) && digits < 9; ++i) {
+        code = code * 10 + (line[i] - '0');
+        ++digits;
+    }
+    return code;
+}
+
+int ftp_reply_wait(int tag, int& code) {
+    FtpConnection& c = ftp_connection();
+    code = -1;
+    for (;;) {
+        c.reply[0] = '\0';
+        if (ftp_read_line() != 0) {
+            info(strformat("Reply error, timeout/close[%d]", tag), 0);
+            return kFtpReplyTimeout;
+        }
+        code = ftp_reply_code(c.reply);
+        bool continued = (std::strlen(c.reply) >= 4 && c.reply[3] == '-') ||
+                         (code == -1 && std::strncmp(c.reply, "   ", 3) == 0);
+        if (!continued) return classify(code);
+    }
+}
+
+int ftp_send_command(const std::string& text) {
+    FtpConnection& c = ftp_connection();
+    if (!c.connected) return -1;
+    FtpState& st = state();
+    size_t length = std::min(text.size(), sizeof st.command - 1);
+    std::memcpy(st.command, text.data(), length);
+    st.command[length] = '\0';
+    return send_all(c.control, st.command, length);
+}
+
+int ftp_open(const std::string& host, const std::string& user, const std::string& password,
+             int passive) {
+    FtpConnection& c = ftp_connection();
+    close_transfer_file();
+    if (ftp_log_flag())
+        info(strformat("FTP:Open [%s][%s][%s]", host.c_str(), user.c_str(), kPasswordMask), 0);
+    bool was_connected = c.connected;
+    if (connect_phase(host) != 0) {
+        if (ftp_log_flag()) error("FTP:open Error", -1);
+        c.listing_mode = 0;
+        return ftp_result::kOpenFailed;
+    }
+    // A connection that was already open keeps the address it was made to;
+    // the peer address may name another server by now.
+    if (!was_connected) text_to_address(peer_address(), c.server_address);
+    c.passive = static_cast<uint8_t>(passive & 0xFF);
+    if (ftp_log_flag()) info(c.passive ? "FTP:Passive on" : "FTP:Passive off", 0);
+    int result = login(user, password);
+    if (result != ftp_result::kOk) ftp_quit();
+    c.listing_mode = 0;
+    return result;
+}
+
+void ftp_quit() {
+    FtpConnection& c = ftp_connection();
+    if (c.connected) {
+        int code = -1;
+        command_step("QUIT\r\n", kTagQuit, code);
+    }
+    close_sockets();
+    c.connected = false;
+}
+
+int ftp_cwd(const std::string& dir) {
+    info(strformat("FTP:Cwd:%s", dir.c_str()), state().last_file_error);
+    int code = -1;
+    command_step("CWD " + dir + "\r\n", kTagCwd, code);
+    if (code == 250) return ftp_result::kOk;
+    if (ftp_log_flag()) error("FTP:Cwd Failed", 0);
+    return ftp_result::kCwdFailed;
+}
+
+int ftp_copy(const std::string& source, const std::string& target, int kind) {
+    const char* format = (kind == 0 || kind == 10) ? "FTP:Copy:%s To:%s" : "FTP:Append:%s To:%s";
+    info(strformat(format, source.c_str(), target.c_str()), 0);
+    const char* word = kind == 0    ? "COPY"
+                       : kind == 10 ? "COPYDEL"
+                       : kind == 1  ? "APPEND"
+                                    : "APPDEL";
+    std::string text = std::string(word) + " " + source + " " + target + "\r\n";
+    if (expect_code(text, kTagCopy, 220)) return ftp_result::kOk;
+    if (ftp_log_flag()) error(strformat("FTP:Failed:%s", target.c_str()), state().last_file_error);
+    return ftp_result::kPutFailed;
+}
+
+void ftp_set_control_port(int port) {
+    state().control_port = port;
+}
+
+void ftp_set_log_flag(bool on) {
+    state().log_flag = on;
+}
+bool ftp_log_flag() {
+    return state().log_flag;
+}
+
+int ftp_last_file_error() {
+    return state().last_file_error;
+}
+
+void ftp_set_reply_timeout(int ms) {
+    state().reply_timeout_ms = ms;
+}
+
+void ftp_reset() {
+    close_sockets();
+    close_transfer_file();
+    ftp_connection() = FtpConnection{};
+    state() = FtpState{};
+}
+
+}  // namespace ql

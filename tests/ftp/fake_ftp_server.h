@@ -1,0 +1,73 @@
+// A scripted FTP peer for the replies a real server does not produce: odd
+// greetings, overlong lines, stalled or dropped data connections. It listens
+// on 127.0.0.1 and a free port and runs a script on its own thread for the
+// first connection. Every wait in it is bounded, so a broken client cannot
+// hang a test.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace ftp_test {
+
+class FakeSession;
+
+class FakeFtpServer {
+  public:
+    using Script = std::function<void(FakeSession&)>;
+    explicit FakeFtpServer(Script script);
+    ~FakeFtpServer();  // waits for the script to end
+
+    int port() const { return port_; }
+    std::string port_text() const { return std::to_string(port_); }
+    // Waits for the script to end.
+    void join();
+    // Command lines received so far, in order.
+    std::vector<std::string> received() const;
+    void record(const std::string& line);
+
+  private:
+    int listener_ = -1;
+    int port_ = 0;
+    Script script_;
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> received_;
+};
+
+class FakeSession {
+  public:
+    FakeSession(FakeFtpServer& server, int control);
+    ~FakeSession();
+
+    // Control connection.
+    void send(const std::string& raw);    // bytes as they stand
+    void reply(const std::string& line);  // line + CR LF
+    std::string expect();                 // the next command line ("" at end)
+    bool peer_closed();                   // true when the client closed
+    void close();                         // closes the control connection
+
+    // Passive data: a listener on a free port; the 227 line naming it with
+    // the given address numbers; the accept of the client's connection.
+    int open_passive();
+    void reply_pasv(const std::string& address_numbers = "127,0,0,1");
+    bool accept_data();
+    // Active data: connects to the address and port of a PORT argument.
+    bool connect_active(const std::string& port_argument);
+    void data_send(const std::string& bytes);
+    std::string data_read_all();
+    void data_close();
+
+  private:
+    FakeFtpServer& server_;
+    int control_ = -1;
+    int passive_listener_ = -1;
+    int passive_port_ = 0;
+    int data_ = -1;
+    std::string pending_;
+};
+
+}  // namespace ftp_test

@@ -1,0 +1,518 @@
+// The FTP client against a scripted peer: login paths, reply reading, the
+// one-line commands, and the data connections' failure paths.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "fake_ftp_server.h"
+#include "foundation/log.h"
+#include "network/ftp.h"
+#include "recording_view.h"
+#include "temp_dir.h"
+#include "terminal/progress.h"
+
+using namespace ql;
+using ftp_test::FakeFtpServer;
+using ftp_test::FakeSession;
+
+namespace {
+
+// Greeting and a full USER/PASS/TYPE login.
+void login(FakeSession& s) {
+    s.reply("220 fake ready");
+    if (s.expect() != "USER u") return;
+    s.reply("331 password please");
+    if (s.expect() != "PASS p") return;
+    s.reply("230 in");
+    if (s.expect() != "TYPE I") return;
+    s.reply("200 binary");
+}
+
+// A port nothing listens on: bound and released without a connection, so
+// nothing lingers on it.
+int free_port() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    socklen_t len = sizeof sa;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    ::close(fd);
+    return ntohs(sa.sin_port);
+}
+
+// Answers QUIT when it comes.
+void answer_quit(FakeSession& s) {
+    if (s.expect() == "QUIT") s.reply("221 bye");
+}
+
+class FtpClientTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        log_reset();
+        ftp_reset();
+        socket_layer_reset();
+        progress_reset();
+    }
+    void TearDown() override {
+        ftp_reset();
+        socket_layer_reset();
+    }
+
+    int open_on(FakeFtpServer& server, int passive = 1) {
+        ftp_set_control_port(server.port());
+        return ftp_open("127.0.0.1", "u", "p", passive);
+    }
+
+    testing_support::RecordingView view;
+    testing_support::TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(FtpClientTest, LoginSendsUserPassTypeAndMasksThePassword) {
+    FakeFtpServer server([](FakeSession& s) {
+        login(s);
+        answer_quit(s);
+    });
+    ftp_set_log_flag(true);
+    ftp_set_control_port(server.port());
+    ASSERT_EQ(ftp_open("127.0.0.1", "u", "p", 0x101), 0);
+    EXPECT_TRUE(ftp_connection().connected);
+    EXPECT_EQ(ftp_connection().passive, 1);  // only the low byte counts
+    EXPECT_EQ(ftp_connection().server_address[0], 127);
+    EXPECT_TRUE(view.has_line("FTP:Open [127.0.0.1][u][********]"));
+    EXPECT_TRUE(view.has_line("FTP:Passive on"));
+    ftp_quit();
+    server.join();
+    EXPECT_EQ(server.received(), (std::vector<std::string>{"USER u", "PASS p", "TYPE I", "QUIT"}));
+    EXPECT_FALSE(ftp_connection().connected);
+    EXPECT_EQ(ftp_connection().control, kNoSocket);
+}
+
+TEST_F(FtpClientTest, PreliminaryAndIntermediateGreetingsAreAccepted) {
+    for (const char* greeting : {"120 soon", "331 odd but fine"}) {
+        FakeFtpServer server([&](FakeSession& s) {
+            s.reply(greeting);
+            s.expect();
+            s.reply("230 no password needed");
+            s.expect();
+            s.reply("200 ok");
+            answer_quit(s);
+        });
+        EXPECT_EQ(open_on(server), 0) << greeting;
+        ftp_quit();
+    }
+}
+
+TEST_F(FtpClientTest, RefusingGreetingClosesWithoutQuit) {
+    FakeFtpServer server([](FakeSession& s) {
+        s.reply("421 too many users");
+        EXPECT_TRUE(s.peer_closed());
+    });
+    ftp_set_log_flag(true);
+    EXPECT_EQ(open_on(server), -4);
+    server.join();
+    EXPECT_TRUE(server.received().empty());
+    EXPECT_EQ(ftp_connection().control, kNoSocket);
+    EXPECT_FALSE(ftp_connection().connected);
+    EXPECT_TRUE(view.has_line("FTP:open Error"));
+}
+
+TEST_F(FtpClientTest, NothingListeningGivesOpenFailure) {
+    int port = free_port();
+    ftp_set_control_port(port);
+    EXPECT_EQ(ftp_open("127.0.0.1", "u", "p", 0), -4);
+    EXPECT_EQ(ftp_connection().control, kNoSocket);
+}
+
+TEST_F(FtpClientTest, UserAnsweredWithLoggedInSkipsPass) {
+    FakeFtpServer server([](FakeSession& s) {
+        s.reply("220 hi");
+        s.expect();
+        s.reply("230 trusted");
+        s.expect();
+        s.reply("200 ok");
+    });
+    EXPECT_EQ(open_on(server), 0);
+    server.join();
+    EXPECT_EQ(server.received(), (std::vector<std::string>{"USER u", "TYPE I"}));
+}
+
+TEST_F(FtpClientTest, LoginFailuresQuitAndReportTheirCodes) {
+    struct Case {
+        const char* pass_reply;
+        const char* type_reply;
+        int result;
+    };
+    for (Case c : {Case{"530 wrong", nullptr, -6}, Case{"231 account?", nullptr, -8},
+                   Case{"230 in", "500 no binary", -10}}) {
+        FakeFtpServer server([&](FakeSession& s) {
+            s.reply("220 hi");
+            s.expect();
+            s.reply("331 pw");
+            s.expect();
+            s.reply(c.pass_reply);
+            if (c.type_reply) {
+                s.expect();
+                s.reply(c.type_reply);
+            }
+            answer_quit(s);
+        });
+        ftp_set_log_flag(true);
+        EXPECT_EQ(open_on(server), c.result) << c.pass_reply;
+        server.join();
+        EXPECT_EQ(server.received().back(), "QUIT");
+        EXPECT_FALSE(ftp_connection().connected);
+        EXPECT_EQ(ftp_connection().listing_mode, 0);
+    }
+    EXPECT_TRUE(view.has_line("FTP:Type failed"));
+}
+
+TEST_F(FtpClientTest, SilentUserStepGivesUserFailure) {
+    FakeFtpServer server([](FakeSession& s) {
+        s.reply("220 hi");
+        s.expect();  // USER, never answered
+        s.expect();  // QUIT
+    });
+    ftp_set_reply_timeout(100);
+    EXPECT_EQ(open_on(server), -5);
+    server.join();
+    EXPECT_TRUE(view.has_line("Reply error, timeout/close[111]"));
+}
+
+TEST_F(FtpClientTest, ContinuationLinesFormOneReply) {
+    FakeFtpServer server([](FakeSession& s) {
+        login(s);
+        s.send("230-Welcome\r\n   some text\r\n230 OK\r\n");
+        s.send("230-a\r\nletters only\r\n");
+        s.send("   250 spaced\r\n");
+        s.send("200 bare line feed\n");
+        s.expect();
+    });
+    ASSERT_EQ(open_on(server), 0);
+    int code = 0;
+    EXPECT_EQ(ftp_reply_wait(1, code), 1);
+    EXPECT_EQ(code, 230);
+    EXPECT_STREQ(ftp_connection().reply, "230 OK");
+    EXPECT_EQ(ftp_reply_wait(1, code), -1);
+    EXPECT_EQ(code, -1);
+    EXPECT_STREQ(ftp_connection().reply, "letters only");
+    EXPECT_EQ(ftp_reply_wait(1, code), 1);
+    EXPECT_EQ(code, 250);
+    EXPECT_EQ(ftp_reply_wait(1, code), 1);
+    EXPECT_EQ(code, 200);
+    EXPECT_STREQ(ftp_connection().reply, "200 bare line feed");
+    ftp_quit();
+}
+
+TEST_F(FtpClientTest, OverlongLineIsCutAndTheRestReadAsTheNextLine) {
+    std::string tail(3000 - 2047, 'y');
+    FakeFtpServer server([&](FakeSession& s) {
+        login(s);
+        s.send("250 " + std::string(2043, 'x') + tail + "\r\n");
+        s.expect();
+    });
+    ASSERT_EQ(open_on(server), 0);
+    int code = 0;
+    EXPECT_EQ(ftp_reply_wait(1, code), 1);
+    EXPECT_EQ(code, 250);
+    EXPECT_EQ(std::string(ftp_connection().reply).size(), kFtpMaxLine);
+    EXPECT_EQ(ftp_reply_wait(2, code), -1);
+    EXPECT_EQ(std::string(ftp_connection().reply), tail);
+    ftp_quit();
+}
+
+TEST_F(FtpClientTest, ClassificationAndClosedPeer) {
+    FakeFtpServer server([](FakeSession& s) {
+        login(s);
+        s.send("331 more\r\n450 busy\r\n550 no\r\n099 low\r\n600 high\r\n");
+        s.close();
+    });
+    ASSERT_EQ(open_on(server), 0);
+    int code = 0;
+    EXPECT_EQ(ftp_reply_wait(1, code), -4);
+    EXPECT_EQ(ftp_reply_wait(1, code), 0);
+    EXPECT_EQ(ftp_reply_wait(1, code), -1);
+    EXPECT_EQ(ftp_reply_wait(1, code), -1);
+    EXPECT_EQ(code, 99);
+    EXPECT_EQ(ftp_reply_wait(1, code), -1);
+    EXPECT_EQ(code, 600);
+    // The server has closed: the line ends empty at once, code -1.
+    EXPECT_EQ(ftp_reply_wait(1, code), -1);
+    EXPECT_EQ(code, -1);
+}
+
+TEST_F(FtpClientTest, CwdAndCopyFamilyCommands) {
+    FakeFtpServer server([](FakeSession& s) {
+        login(s);
+        s.expect();
+        s.reply("250 changed");
+        s.expect();
+        s.reply("550 no such folder");
+        for (const char* answer : {"220 copied", "220 ok", "220 ok", "220 ok", "250 not 220"}) {
+            s.expect();
+            s.reply(answer);
+        }
+    });
+    ASSERT_EQ(open_on(server), 0);
+    ftp_set_log_flag(true);
+    EXPECT_EQ(ftp_cwd("in"), 0);
+    EXPECT_EQ(ftp_cwd("missing"), -132);
+    EXPECT_EQ(ftp_copy("a.txt", "b.txt", 0), 0);
+    EXPECT_EQ(ftp_copy("a.txt", "b.txt", 10), 0);
+    EXPECT_EQ(ftp_copy("a.txt", "b.txt", 1), 0);
+    EXPECT_EQ(ftp_copy("a.txt", "b.txt", 11), 0);
+    EXPECT_EQ(ftp_copy("a.txt", "c.txt", 0), -135);
+    server.join();
+    std::vector<std::string> expected = {"USER u",
+                                         "PASS p",
+                                         "TYPE I",
+                                         "CWD in",
+                                         "CWD missing",
+                                         "COPY a.txt b.txt",
+                                         "COPYDEL a.txt b.txt",
+                                         "APPEND a.txt b.txt",
+                                         "APPDEL a.txt b.txt",
+                                         "COPY a.txt c.txt"};
+    EXPECT_EQ(server.received(), expected);
+    EXPECT_TRUE(view.has_line("FTP:Cwd:in"));
+    EXPECT_TRUE(view.has_line("FTP:Cwd Failed"));
+    EXPECT_TRUE(view.has_line("FTP:Copy:a.txt To:b.txt"));
+    EXPECT_TRUE(view.has_line("FTP:Append:a.txt To:b.txt"));
+    EXPECT_TRUE(view.has_line("FTP:Failed:c.txt"));
+}
+
+TEST_F(FtpClientTest, CommandsFailWithoutConnection) {
+    EXPECT_EQ(ftp_cwd("x"), -132);
+    EXPECT_EQ(ftp_copy("a", "b", 0), -135);
+    EXPECT_EQ(ftp_dir(dir.file("list")), -133);
+    EXPECT_FALSE(testing_support::read_whole_file(dir.file("list")).size());
+    ftp_quit();  // harmless when closed
+}
+
+TEST_F(FtpClientTest, ReplyParsers) {
+    EXPECT_EQ(ftp_reply_code("   250 ok"), 250);
+    EXPECT_EQ(ftp_reply_code("abc"), -1);
+    EXPECT_EQ(ftp_reply_code(""), -1);
+
+    EXPECT_EQ(ftp_expected_size("150 Opening BINARY connection for a.txt (5120 bytes)."), 5120);
+    EXPECT_EQ(ftp_expected_size("150 Opening (x) for a (77 bytes)"), 0);  // first ')' rules
+    EXPECT_EQ(ftp_expected_size("150 Opening data connection."), 0);
+    EXPECT_EQ(ftp_expected_size("150 a (12 octets)"), 0);
+    EXPECT_EQ(ftp_expected_size("(12 bytes)"), 0);  // '(' at the very start does not count
+    EXPECT_EQ(ftp_expected_size(("150 (9 bytes" + std::string(260, ' ') + ")").c_str()), 0);
+
+    std::string port;
+    EXPECT_TRUE(ftp_pasv_port("227 Entering Passive Mode (10,0,0,9,19,137)", port));
+    EXPECT_EQ(port, "5001");
+    EXPECT_FALSE(ftp_pasv_port("227 Entering Passive Mode (10,0,0,9)", port));
+}
+
+TEST_F(FtpClientTest, DataPortCounterRotatesAndFixedPortWins) {
+    EXPECT_EQ(ftp_next_data_port(), 8000);
+    EXPECT_EQ(ftp_next_data_port(), 8001);
+    EXPECT_EQ(ftp_next_data_port(), 8002);
+    ftp_set_data_port_counter(8999);
+    EXPECT_EQ(ftp_next_data_port(), 8999);
+    EXPECT_EQ(ftp_next_data_port(), 8000);
+    ftp_set_data_port(2121);
+    EXPECT_EQ(ftp_next_data_port(), 2121);
+    EXPECT_EQ(ftp_next_data_port(), 2121);
+    ftp_set_data_port(0);
+    EXPECT_EQ(ftp_next_data_port(), 8001);
+}
+
+TEST_F(FtpClientTest, PassiveDataGoesToTheControlAddressWhateverPasvSays) {
+    FakeFtpServer server([](FakeSession& s) {
+        login(s);
+        s.expect();                // PASV
+        s.reply_pasv("10,0,0,9");  // an address nobody could reach here
+        if (!s.accept_data()) return;
+        s.expect();  // RETR
+        s.reply("150 here it comes (5 bytes).");
+        s.data_send("hello");
+        s.data_close();
+        s.reply("226 done");
+    });
+    ASSERT_EQ(open_on(server, 1), 0);
+    std::string target = dir.file("got.txt");
+    EXPECT_EQ(ftp_recv(target, "remote.txt"), 0);
+    EXPECT_EQ(testing_support::read_whole_file(target), "hello");
+    EXPECT_EQ(view.text(item::kProgressTitle), " ");  // ended
+    EXPECT_NE(view.texts(item::kProgressTitle).front().find("FTP RECV: remote.txt : 5"),
+              std::string::npos);
+}
+
+TEST_F(FtpClientTest, ActiveModeAnnouncesTheControlAddressAndFixedPort) {
+    testing_support::TempDir scratch;
+    int fixed = free_port();
+    ftp_set_data_port(fixed);
+    std::string argument;
+    FakeFtpServer server([&](FakeSession& s) {
+        login(s);
+        std::string port = s.expect();
+        if (port.rfind("PORT ", 0) != 0) return;
+        argument = port.substr(5);
+        s.reply("200 port ok");
+        s.expect();  // LIST
+        s.reply("150 listing");
+        if (!s.connect_active(argument)) return;
+        s.data_send("a.txt\r\nb.txt\r\n");
+        s.data_close();
+        s.reply("226 done");
+    });
+    ASSERT_EQ(open_on(server, 0), 0);
+    EXPECT_EQ(ftp_dir(scratch.file("listing")), 0);
+    server.join();
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "127,0,0,1,%d,%d", fixed / 256, fixed % 256);
+    EXPECT_EQ(argument, expected);
+    EXPECT_EQ(scratch.read("listing"), "a.txt\r\nb.txt\r\n");
+    EXPECT_EQ(ftp_connection().data, kNoSocket);
+    EXPECT_EQ(ftp_connection().listing_mode, 1);
+}
+
+namespace {
+
+// Serves a passive RETR whose data part is played by data_part, then
+// replies with final (empty: no final reply).
+FakeFtpServer::Script passive_download(std::function<void(FakeSession&)> data_part) {
+    return [data_part](FakeSession& s) {
+        login(s);
+        s.expect();
+        s.reply_pasv();
+        if (!s.accept_data()) return;
+        s.expect();
+        s.reply("150 sending");
+        data_part(s);
+        // Whatever the client sends next (ABOR, QUIT) is recorded.
+        for (std::string line = s.expect(); !line.empty(); line = s.expect()) {
+            if (line == "QUIT") {
+                s.reply("221 bye");
+                return;
+            }
+        }
+    };
+}
+
+}  // namespace
+
+TEST_F(FtpClientTest, FinalRefusalAfterAllDataKeepsThePreviousFile) {
+    std::string target = dir.write("data.txt", "previous");
+    FakeFtpServer server(passive_download([](FakeSession& s) {
+        s.data_send("new content");
+        s.data_close();
+        s.reply("451 local error in processing");
+    }));
+    ASSERT_EQ(open_on(server), 0);
+    ftp_set_log_flag(true);
+    EXPECT_EQ(ftp_recv(target, "data.txt"), -133);
+    EXPECT_EQ(dir.read("data.txt"), "previous");
+    EXPECT_FALSE(testing_support::read_whole_file(target + ".qlpart").size());
+    EXPECT_TRUE(view.has_line("FTP:Get Failed"));
+    EXPECT_TRUE(view.has_line("FTP:Recieve:data.txt"));
+    ftp_quit();
+}
+
+TEST_F(FtpClientTest, StalledDataConnectionAbortsAndLeavesNoPartialFile) {
+    std::string target = dir.file("new.txt");
+    FakeFtpServer server(passive_download([](FakeSession& s) {
+        s.data_send("part of it");
+        // ... and then nothing more until the client gives up.
+        s.expect();  // ABOR
+        s.reply("426 aborted");
+    }));
+    ASSERT_EQ(open_on(server), 0);
+    ftp_set_reply_timeout(200);
+    EXPECT_EQ(ftp_recv(target, "big.bin"), -133);
+    ftp_quit();
+    server.join();
+    auto got = server.received();
+    EXPECT_NE(std::find(got.begin(), got.end(), "ABOR"), got.end());
+    struct stat st;
+    EXPECT_NE(::stat(target.c_str(), &st), 0);
+    EXPECT_NE(::stat((target + ".qlpart").c_str(), &st), 0);
+    EXPECT_TRUE(view.has_line("srv_read error = bytes:0"));
+    EXPECT_EQ(ftp_connection().data, kNoSocket);
+}
+
+TEST_F(FtpClientTest, DroppedServerInTheMiddleOfADownloadFails) {
+    std::string target = dir.write("keep.txt", "old");
+    FakeFtpServer server([](FakeSession& s) {
+        login(s);
+        s.expect();
+        s.reply_pasv();
+        if (!s.accept_data()) return;
+        s.expect();
+        s.reply("150 sending (100 bytes).");
+        s.data_send(std::string(40, 'z'));
+        s.data_close();
+        s.close();  // the whole server goes away
+    });
+    ASSERT_EQ(open_on(server), 0);
+    EXPECT_EQ(ftp_recv(target, "keep.txt"), -133);
+    EXPECT_EQ(dir.read("keep.txt"), "old");
+    EXPECT_EQ(view.text(item::kProgressTitle), " ");  // the display was ended
+}
+
+TEST_F(FtpClientTest, FullDiskAbortsWithTheDiskFullLine) {
+    if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full here";
+    std::string target = dir.file("full.txt");
+    ASSERT_EQ(::symlink("/dev/full", (target + ".qlpart").c_str()), 0);
+    FakeFtpServer server(passive_download([](FakeSession& s) {
+        s.data_send(std::string(100000, 'f'));
+        s.data_close();
+    }));
+    ASSERT_EQ(open_on(server), 0);
+    EXPECT_EQ(ftp_recv(target, "full.txt"), -133);
+    ftp_quit();
+    server.join();
+    auto got = server.received();
+    auto abor = std::find(got.begin(), got.end(), "ABOR");
+    ASSERT_NE(abor, got.end());
+    ASSERT_NE(abor + 1, got.end());
+    EXPECT_EQ(*(abor + 1), "452 Disk full error.");
+    struct stat st;
+    EXPECT_NE(::lstat((target + ".qlpart").c_str(), &st), 0);
+    EXPECT_NE(ftp_last_file_error(), 0);
+}
+
+TEST_F(FtpClientTest, UploadsCheckTheLocalFileBeforeContactingTheServer) {
+    ftp_set_log_flag(true);
+    EXPECT_EQ(ftp_send(dir.file("missing"), "x"), -134);
+    EXPECT_EQ(ftp_send(dir.write("empty", ""), "x"), -134);
+    EXPECT_EQ(ftp_dbin(dir.file("missing")), -134);
+    EXPECT_TRUE(view.has_line("FTP:Zero Byte File:"));
+    EXPECT_TRUE(view.has_line("FTP:Invalid File:"));
+}
+
+TEST_F(FtpClientTest, RefusedPasvAndRefusedStoreFailCleanly) {
+    FakeFtpServer server([](FakeSession& s) {
+        login(s);
+        s.expect();
+        s.reply("500 no passive here");
+        s.expect();
+        s.reply_pasv();
+        s.expect();  // STOR
+        s.accept_data();
+        s.reply("553 not allowed");
+        s.expect();
+    });
+    ASSERT_EQ(open_on(server), 0);
+    std::string source = dir.write("up.txt", "payload");
+    EXPECT_EQ(ftp_send(source, "up.txt"), -135);
+    EXPECT_TRUE(view.has_line("Passive CMD error 500"));
+    EXPECT_EQ(ftp_send(source, "up.txt"), -135);
+    EXPECT_EQ(ftp_connection().data, kNoSocket);
+    EXPECT_EQ(dir.read("up.txt"), "payload");
+    EXPECT_EQ(view.text(item::kProgressTitle), " ");
+    ftp_quit();
+}

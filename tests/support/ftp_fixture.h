@@ -1,0 +1,80 @@
+// A real FTP server for tests: tests/support/ftp_server.py (pyftpdlib, run
+// with /usr/bin/python3) on 127.0.0.1 and a free port, serving one user
+// whose home is a fresh temporary folder. It understands the server-side
+// copy commands COPY, COPYDEL, APPEND and APPDEL (reply 220 on success, 5xx
+// on failure) and stores an upload with an empty name as dbin-NNN.dat in
+// the home folder.
+//
+//   testing_support::FtpServer server;
+//   ASSERT_TRUE(server.start()) << server.error();
+//   server.write("a.txt", "hello");
+//   ftp_open("127.0.0.1", server.user(), server.password(), 1) after
+//   ftp_set_control_port(server.port());
+//
+// The server is stopped by stop() or the destructor.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "temp_dir.h"
+
+namespace testing_support {
+
+struct FtpServerOptions {
+    std::string user = "quay";
+    std::string password = "link";
+    // Preliminary RETR replies end in "(N bytes)." with the file size.
+    bool announce_size = false;
+};
+
+class FtpServer {
+  public:
+    explicit FtpServer(FtpServerOptions options = {});
+    ~FtpServer();
+    FtpServer(const FtpServer&) = delete;
+    FtpServer& operator=(const FtpServer&) = delete;
+
+    // Starts the server and waits (up to 30 s) until it listens. False, with
+    // the reason in error(), when it does not come up.
+    bool start();
+    // Stops the server (no effect when not running).
+    void stop();
+    bool running() const { return pid_ > 0; }
+
+    int port() const { return port_; }
+    std::string port_text() const { return std::to_string(port_); }
+    const std::string& user() const { return options_.user; }
+    const std::string& password() const { return options_.password; }
+
+    // The user's home folder, without a trailing separator.
+    const std::string& home() const { return home_; }
+    // home() + "/" + name
+    std::string file(const std::string& name) const;
+    // Writes content to a file in the home folder; returns its full path.
+    std::string write(const std::string& name, const std::string& content) const;
+    // Reads a file of the home folder; empty when missing.
+    std::string read(const std::string& name) const;
+
+    // Every command line the server received so far, in order.
+    std::vector<std::string> commands() const;
+    // The server's own log (for failure messages).
+    std::string server_log() const;
+    const std::string& error() const { return error_; }
+
+  private:
+    FtpServerOptions options_;
+    TempDir dir_;
+    std::string home_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+    std::string error_;
+};
+
+// Path of ftp_server.py (from QL_SOURCE_DIR, else beside this source file).
+std::string ftp_server_script();
+
+}  // namespace testing_support
