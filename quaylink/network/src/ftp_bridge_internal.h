@@ -1,0 +1,27 @@
+// State of the FTP command bridge that the relay bridge shares.
+#pragma once
+
+#include <string>
+
+namespace ql::bridge_detail {
+
+struct BridgeState {
+    bool connected = false;
+    std::string host, user, password;  // the default login, up to 63 characters each
+    bool defaults_set = false;
+    bool log = false;
+};
+
+BridgeState& bridge_state();
+
+// Field 0 of the last split read as a decimal number the way atoi reads it
+// (0 when it is not a number), kept within the range of int.
+int request_code();
+
+// Cuts a reply to the dispatcher's 256-byte buffer.
+std::string fit_reply(const std::string& text);
+
+// Writes the network status field of the main window.
+void show_network_status(const std::string& text);
+
+}  // namespace ql::bridge_detail

@@ -1,0 +1,218 @@
+// The frame layer against a raw peer (one end of a socket pair): length
+// field, sequence byte, mismatches, and frames the buffers cannot hold.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "foundation/log.h"
+#include "network/relay.h"
+#include "recording_view.h"
+
+namespace {
+
+class FrameTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ql::log_reset();
+        ql::relay_reset();
+        int fds[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        ours = fds[0];
+        peer = fds[1];
+    }
+    void TearDown() override {
+        if (ours >= 0) ::close(ours);
+        if (peer >= 0) ::close(peer);
+        ql::relay_reset();
+    }
+
+    // The peer writes raw bytes.
+    void put(const std::string& bytes) {
+        ASSERT_EQ(::write(peer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    // A well-formed frame with the given sequence byte.
+    static std::string frame(uint8_t seq, const std::string& payload) {
+        char head[8];
+        std::snprintf(head, sizeof head, "%4.4d", static_cast<int>(payload.size() + 1));
+        return std::string(head, 4) + static_cast<char>(seq) + payload;
+    }
+    // Reads what the client sent.
+    std::string take(size_t n) {
+        std::string s(n, '\0');
+        size_t got = 0;
+        while (got < n) {
+            ssize_t r = ::read(peer, s.data() + got, n - got);
+            if (r <= 0) break;
+            got += static_cast<size_t>(r);
+        }
+        s.resize(got);
+        return s;
+    }
+    int receive(std::string& payload, size_t capacity = 2052, int timeout_ms = 2000) {
+        std::string buf(capacity, '#');
+        size_t length = 99;
+        int rc = ql::relay_receive_frame(ours, buf.data(), capacity, length, timeout_ms);
+        payload.assign(buf.data(), rc == 0 ? length : 0);
+        return rc;
+    }
+
+    int ours = -1;
+    int peer = -1;
+};
+
+TEST_F(FrameTest, RequestOf150IsEightBytesAndLeavesTheCounter) {
+    ql::relay_set_sequence(42);
+    ASSERT_EQ(ql::relay_send_frame(ours, "150", 3), 0);
+    EXPECT_EQ(take(8), std::string("0004") + '\x2a' + "150");
+    EXPECT_EQ(ql::relay_sequence(), 42);
+}
+
+TEST_F(FrameTest, LongestPayloadFitsAndLongerIsRefused) {
+    std::string payload(ql::kRelayMaxPayload, 'x');
+    ASSERT_EQ(ql::relay_send_frame(ours, payload.data(), payload.size()), 0);
+    EXPECT_EQ(take(4), "2052");
+    take(ql::kRelayMaxPayload + 1);
+    std::string longer(ql::kRelayMaxPayload + 1, 'x');
+    EXPECT_EQ(ql::relay_send_frame(ours, longer.data(), longer.size()),
+              ql::relay_result::kSendFailed);
+}
+
+TEST_F(FrameTest, MatchingFrameIsDeliveredAndMovesTheCounter) {
+    put(frame(0, "000HELLO"));
+    std::string p;
+    ASSERT_EQ(receive(p), 0);
+    EXPECT_EQ(p, "000HELLO");
+    EXPECT_EQ(ql::relay_sequence(), 1);
+}
+
+TEST_F(FrameTest, OneMismatchIsDroppedTwoGiveMinus11) {
+    put(frame(9, "000OLD") + frame(0, "000NEW"));
+    std::string p;
+    ASSERT_EQ(receive(p), 0);
+    EXPECT_EQ(p, "000NEW");
+    EXPECT_EQ(ql::relay_sequence(), 1);
+
+    put(frame(7, "000A") + frame(8, "000B") + frame(1, "000C"));
+    EXPECT_EQ(receive(p), ql::relay_result::kSequence);
+    EXPECT_EQ(ql::relay_sequence(), 1);
+    // The third frame is still there for the next call.
+    ASSERT_EQ(receive(p), 0);
+    EXPECT_EQ(p, "000C");
+}
+
+TEST_F(FrameTest, CounterWrapsFrom255To0) {
+    ql::relay_set_sequence(255);
+    put(frame(255, "000") + frame(0, "000"));
+    std::string p;
+    ASSERT_EQ(receive(p), 0);
+    EXPECT_EQ(ql::relay_sequence(), 0);
+    ASSERT_EQ(receive(p), 0);
+    EXPECT_EQ(ql::relay_sequence(), 1);
+}
+
+TEST_F(FrameTest, LengthFieldSplitAcrossReadsIsCompleted) {
+    put("00");
+    std::thread later([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        put("04");
+        put(std::string(1, '\0') + "000");
+    });
+    std::string p;
+    EXPECT_EQ(receive(p), 0);
+    later.join();
+    EXPECT_EQ(p, "000");
+}
+
+TEST_F(FrameTest, NothingToReadGivesMinus9) {
+    std::string p;
+    EXPECT_EQ(receive(p, 2052, 50), ql::relay_result::kNoHeader);  // silent peer
+    ::close(peer);
+    peer = -1;
+    EXPECT_EQ(receive(p), ql::relay_result::kNoHeader);  // closed peer
+}
+
+TEST_F(FrameTest, CutLengthFieldAndCutBodyGiveMinus7) {
+    put("00");
+    ::shutdown(peer, SHUT_WR);
+    std::string p;
+    EXPECT_EQ(receive(p), ql::relay_result::kShortHeader);
+}
+
+TEST_F(FrameTest, PeerClosingInsideTheBodyEndsTheRead) {
+    put("0100");
+    put(std::string(1, '\0') + "000 only a part");
+    ::shutdown(peer, SHUT_WR);
+    std::string p;
+    EXPECT_EQ(receive(p), ql::relay_result::kShortHeader);
+    EXPECT_EQ(ql::relay_sequence(), 0);
+}
+
+TEST_F(FrameTest, ZeroLengthIsRefused) {
+    put("0000");
+    std::string p;
+    EXPECT_EQ(receive(p), ql::relay_result::kShortHeader);
+    put("abcd");
+    EXPECT_EQ(receive(p), ql::relay_result::kShortHeader);
+}
+
+TEST_F(FrameTest, BodyLongerThanTheFrameBufferIsDroppedAndTheLinkStaysInStep) {
+    std::thread writer([&] { put(frame(0, std::string(3000, 'z')) + frame(1, "000AFTER")); });
+    std::string p;
+    EXPECT_EQ(receive(p), ql::relay_result::kFrameTooLong);
+    ASSERT_EQ(receive(p), 0);
+    writer.join();
+    EXPECT_EQ(p, "000AFTER");
+    EXPECT_EQ(ql::relay_sequence(), 2);
+}
+
+TEST_F(FrameTest, PayloadLongerThanTheCallersBufferIsNeverCopiedPastIt) {
+    put(frame(0, "000THIS IS TOO LONG") + frame(1, "000OK"));
+    char buf[16];
+    std::memset(buf, '#', sizeof buf);
+    size_t length = 0;
+    EXPECT_EQ(ql::relay_receive_frame(ours, buf, 8, length, 1000), ql::relay_result::kFrameTooLong);
+    for (size_t i = 8; i < sizeof buf; ++i) EXPECT_EQ(buf[i], '#') << i;
+    // Exactly fitting: 5 payload bytes and the terminator in 6.
+    EXPECT_EQ(ql::relay_receive_frame(ours, buf, 6, length, 1000), 0);
+    EXPECT_STREQ(buf, "000OK");
+    EXPECT_EQ(buf[6], '#');
+}
+
+TEST_F(FrameTest, RequestLogsReadAndWriteErrors) {
+    testing_support::RecordingView view;
+    char reply[64];
+    size_t length = 0;
+    ql::relay_set_timeouts(50, 50);
+    EXPECT_EQ(ql::relay_request(ours, "260X", 4, reply, sizeof reply, length),
+              ql::relay_result::kNoHeader);
+    EXPECT_TRUE(view.has_line("IP:Socket Read Error RC=-9"));
+    EXPECT_EQ(ql::relay_request(-1, "260X", 4, reply, sizeof reply, length),
+              ql::relay_result::kSendFailed);
+    EXPECT_TRUE(view.has_line("IP:Socket Write Error RC=-8"));
+}
+
+TEST(RelayFields, SplitKeepsFourFieldsOf63) {
+    ql::relay_split_fields((std::string(70, 'a') + ",b,,d,e").c_str());
+    EXPECT_EQ(ql::relay_reply_field(0), std::string(63, 'a'));
+    EXPECT_EQ(ql::relay_reply_field(1), "b");
+    EXPECT_EQ(ql::relay_reply_field(2), "");
+    EXPECT_EQ(ql::relay_reply_field(3), "d");
+    ql::relay_split_fields("");
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(ql::relay_reply_field(i), "");
+}
+
+TEST(RelayCode, LeadingDigitsOfTheFirstThree) {
+    EXPECT_EQ(ql::relay_reply_code("000V", 4), 0);
+    EXPECT_EQ(ql::relay_reply_code("888", 3), 888);
+    EXPECT_EQ(ql::relay_reply_code("99", 2), 99);
+    EXPECT_EQ(ql::relay_reply_code("5x1", 3), 5);
+    EXPECT_EQ(ql::relay_reply_code("V00", 3), 0);
+    EXPECT_EQ(ql::relay_reply_code("12345", 5), 123);
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+// relayd: the loopback relay server as a program, for trying the server's
+// relay commands by hand.
+//
+//   relayd [--root DIR] [--port N] [--packet] [--login TEXT]
+//
+// Serves the files of DIR (default: the current folder) on 127.0.0.1 until
+// interrupted.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "relayd/relay_server.h"
+
+namespace {
+
+void usage() {
+    std::fprintf(stderr, "usage: relayd [--root DIR] [--port N] [--packet] [--login TEXT]\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string root = ".";
+    std::string login;
+    long port = 0;
+    bool packet = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        bool more = i + 1 < argc;
+        if (a == "--root" && more) {
+            root = argv[++i];
+        } else if (a == "--port" && more) {
+            port = std::strtol(argv[++i], nullptr, 10);
+        } else if (a == "--login" && more) {
+            login = argv[++i];
+        } else if (a == "--packet") {
+            packet = true;
+        } else {
+            usage();
+            return 2;
+        }
+    }
+    if (port < 0 || port > 65535) {
+        usage();
+        return 2;
+    }
+
+    // Block the ending signals before any thread starts, then wait for one.
+    sigset_t ending;
+    sigemptyset(&ending);
+    sigaddset(&ending, SIGINT);
+    sigaddset(&ending, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+
+    relayd::RelayServer server(root);
+    server.set_stream(!packet);
+    server.set_login(login);
+    int err = server.start(static_cast<uint16_t>(port));
+    if (err != 0) {
+        std::fprintf(stderr, "relayd: cannot listen: %s\n", std::strerror(err));
+        return 1;
+    }
+    std::printf("relayd listening on 127.0.0.1:%u (%s mode)\n", server.port(),
+                packet ? "packet" : "stream");
+    std::fflush(stdout);
+    int sig = 0;
+    sigwait(&ending, &sig);
+    server.stop();
+    return 0;
+}

@@ -1,0 +1,621 @@
+// The scriptable loopback relay server.
+#include "relayd/relay_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace relayd {
+
+namespace fs = std::filesystem;
+
+struct RelayServer::Conn {
+    int fd = -1;
+    bool data = false;
+    // The remote file opened by "220", served by "221" and "521".
+    std::string read_name;
+    std::string read_content;
+    size_t read_offset = 0;
+    bool read_open = false;
+    // The remote file being written by "230" ... "232".
+    std::string write_name;
+    std::string write_content;
+    bool write_open = false;
+};
+
+namespace {
+
+bool read_exact(int fd, char* buf, size_t n) {
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = ::recv(fd, buf + got, n - got, 0);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        got += static_cast<size_t>(r);
+    }
+    return true;
+}
+
+bool write_all(int fd, const char* buf, size_t n) {
+    size_t sent = 0;
+    while (sent < n) {
+        ssize_t r = ::send(fd, buf + sent, n - sent, MSG_NOSIGNAL);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        sent += static_cast<size_t>(r);
+    }
+    return true;
+}
+
+int listen_loopback(uint16_t port, uint16_t* bound) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    socklen_t len = sizeof addr;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        int err = errno;
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    *bound = ntohs(addr.sin_port);
+    return fd;
+}
+
+int code_of(const std::string& payload) {
+    int code = 0;
+    for (size_t i = 0; i < 3 && i < payload.size(); ++i) {
+        if (payload[i] < '0' || payload[i] > '9') break;
+        code = code * 10 + (payload[i] - '0');
+    }
+    return code;
+}
+
+std::string code_text(int code) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%03d", code);
+    return buf;
+}
+
+bool read_whole(const std::string& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    out = s.str();
+    return true;
+}
+
+bool write_whole(const std::string& path, const std::string& content, bool append) {
+    std::ofstream out(path, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
+    if (!out) return false;
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    return static_cast<bool>(out);
+}
+
+// The first two comma-separated pieces of a text.
+void two_names(const std::string& arg, std::string& a, std::string& b) {
+    size_t comma = arg.find(',');
+    a = arg.substr(0, comma);
+    b = comma == std::string::npos ? std::string() : arg.substr(comma + 1);
+}
+
+}  // namespace
+
+RelayServer::RelayServer(std::string root) : root_(std::move(root)) {}
+
+RelayServer::~RelayServer() {
+    stop();
+}
+
+int RelayServer::start(uint16_t port) {
+    listener_ = listen_loopback(port, &port_);
+    if (listener_ < 0) return errno;
+    data_listener_ = listen_loopback(0, &data_port_);
+    if (data_listener_ < 0) {
+        int err = errno;
+        ::close(listener_);
+        listener_ = -1;
+        return err;
+    }
+    running_ = true;
+    threads_.emplace_back([this] { accept_loop(listener_, false); });
+    threads_.emplace_back([this] { accept_loop(data_listener_, true); });
+    return 0;
+}
+
+void RelayServer::stop() {
+    if (!running_) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        running_ = false;
+        ::shutdown(listener_, SHUT_RDWR);
+        ::shutdown(data_listener_, SHUT_RDWR);
+        for (auto& c : conns_) {
+            if (c->fd >= 0) ::shutdown(c->fd, SHUT_RDWR);
+        }
+    }
+    // Connection threads are added by the accept threads; join until none
+    // is left.
+    for (;;) {
+        std::thread t;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (threads_.empty()) break;
+            t = std::move(threads_.back());
+            threads_.pop_back();
+        }
+        if (t.joinable()) t.join();
+    }
+    ::close(listener_);
+    ::close(data_listener_);
+    listener_ = data_listener_ = -1;
+    for (auto& c : conns_) {
+        if (c->fd >= 0) ::close(c->fd);
+        c->fd = -1;
+    }
+    conns_.clear();
+}
+
+void RelayServer::accept_loop(int listener, bool data) {
+    for (;;) {
+        // Poll first so that a shutdown of the listener is seen promptly.
+        pollfd p{listener, POLLIN, 0};
+        int r = ::poll(&p, 1, 100);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!running_) return;
+        }
+        if (r <= 0) continue;
+        int fd = ::accept(listener, nullptr, nullptr);
+        if (fd < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            return;
+        }
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        auto conn = std::make_shared<Conn>();
+        conn->fd = fd;
+        conn->data = data;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!running_) {
+            ::close(fd);
+            return;
+        }
+        (data ? data_conns_ : command_conns_)++;
+        if (data) open_data_++;
+        conns_.push_back(conn);
+        threads_.emplace_back([this, conn] { serve(conn); });
+    }
+}
+
+void RelayServer::serve(std::shared_ptr<Conn> conn) {
+    Conn& c = *conn;
+    std::vector<char> body(kMaxBody);
+    for (;;) {
+        char head[5] = {};
+        if (!read_exact(c.fd, head, 4)) break;
+        char* end = nullptr;
+        long n = std::strtol(head, &end, 10);
+        if (end != head + 4 || n < 1 || static_cast<size_t>(n) > kMaxBody) break;
+        if (!read_exact(c.fd, body.data(), static_cast<size_t>(n))) break;
+        uint8_t seq = static_cast<uint8_t>(body[0]);
+        std::string payload(body.data() + 1, static_cast<size_t>(n - 1));
+        record(c, seq, payload);
+        if (!handle(c, code_of(payload), payload)) break;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    ::shutdown(c.fd, SHUT_RDWR);
+    if (c.data) open_data_--;
+}
+
+void RelayServer::record(const Conn& c, uint8_t sequence, const std::string& payload) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Request r;
+    r.data = c.data;
+    r.sequence = sequence;
+    r.payload = payload.substr(0, kRecordedPayload);
+    r.length = payload.size();
+    requests_.push_back(r);
+    if (code_of(payload) == 101) {
+        notifications_.push_back(payload);
+        check_notification_sequence(sequence);
+    } else {
+        check_sequence(sequence);
+    }
+    arrived_.notify_all();
+}
+
+// Keeps the server's counter in step: the first frame sets it, later frames
+// must carry it. A mismatch is counted and the counter follows the client,
+// so that one fault is reported once.
+uint8_t RelayServer::check_sequence(uint8_t got) {
+    if (expected_ < 0) expected_ = got;
+    if (got != expected_) {
+        sequence_errors_++;
+        expected_ = got;
+    }
+    return static_cast<uint8_t>(expected_);
+}
+
+// A notification carries the client's counter when it was sent, but it may
+// be read after replies on the data connection have moved the counter on
+// (the two connections are served by separate threads). It must not be
+// ahead of the counter, nor far behind it; it never moves the counter.
+void RelayServer::check_notification_sequence(uint8_t got) {
+    if (expected_ < 0) expected_ = got;
+    const int behind = (expected_ - got) & 0xff;
+    if (behind > kNotificationLag) sequence_errors_++;
+}
+
+bool RelayServer::send_frame(Conn& c, uint8_t sequence, const std::string& payload) {
+    std::string frame = std::to_string(10000 + payload.size() + 1).substr(1);
+    frame += static_cast<char>(sequence);
+    frame += payload;
+    return write_all(c.fd, frame.data(), frame.size());
+}
+
+// Sends the reply to a request with the counter's sequence byte and moves
+// the counter on, unless a fault says otherwise.
+bool RelayServer::reply(Conn& c, int code_of_request, const std::string& payload) {
+    int bad = 0;
+    uint8_t seq = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = bad_sequence_.find(code_of_request);
+        if (it != bad_sequence_.end()) bad = it->second;
+        seq = static_cast<uint8_t>(expected_ < 0 ? 0 : expected_);
+        if (bad < 2) expected_ = (seq + 1) & 0xff;
+    }
+    for (int i = 0; i < bad; ++i) {
+        if (!send_frame(c, static_cast<uint8_t>(seq + 100 + i), payload)) return false;
+    }
+    if (bad >= 2) return true;
+    return send_frame(c, seq, payload);
+}
+
+std::string RelayServer::resolve(const std::string& name) const {
+    std::string n = name;
+    for (char& ch : n) {
+        if (ch == '\\') ch = '/';
+    }
+    return root_ + "/" + cwd_ + n;
+}
+
+std::string RelayServer::path(const std::string& name) const {
+    return root_ + "/" + name;
+}
+
+bool RelayServer::handle(Conn& c, int code, const std::string& payload) {
+    if (code == 101) return true;  // notification: recorded, never answered
+    int refusal = -1;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (close_on_.count(code)) return false;
+        if (silent_on_.count(code)) return true;
+        auto it = refuse_.find(code);
+        if (it != refuse_.end()) refusal = it->second;
+    }
+    if (refusal >= 0) return reply(c, code, code_text(refusal) + "REFUSED");
+    const std::string arg = payload.size() > 3 ? payload.substr(3) : std::string();
+    if (c.data) return handle_data(c, code, arg);
+    return handle_command(c, code, arg);
+}
+
+std::string RelayServer::listing() {
+    std::string text;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(root_ + "/" + cwd_, ec)) {
+        if (!entry.is_regular_file()) continue;
+        text += entry.path().filename().string() + " " + std::to_string(entry.file_size()) + "\r\n";
+    }
+    return text;
+}
+
+bool RelayServer::handle_command(Conn& c, int code, const std::string& arg) {
+    std::string a, b;
+    switch (code) {
+        case 100: {
+            std::string login;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                login = login_;
+            }
+            return reply(c, code, login.empty() || login == arg ? "000" : "530LOGIN REFUSED");
+        }
+        case 150: {
+            std::string r;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                r = port_reply_.empty() ? "000127.0.0.1," + std::to_string(data_port_)
+                                        : port_reply_;
+            }
+            return reply(c, code, r);
+        }
+        case 200: {
+            std::string name;
+            std::string text;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                name = "RLIST" + std::to_string(++listing_no_) + ".TXT";
+                text = listing();
+            }
+            write_whole(resolve(name), text, false);
+            return reply(c, code, "000" + name + ",LISTING");
+        }
+        case 210: {
+            std::error_code ec;
+            bool ok = fs::remove(resolve(arg), ec);
+            return reply(c, code, ok ? "000" : "550NOT FOUND");
+        }
+        case 240:
+        case 250: {
+            two_names(arg, a, b);
+            std::string content;
+            bool ok =
+                read_whole(resolve(a), content) && write_whole(resolve(b), content, code == 240);
+            return reply(c, code, ok ? "000" : "550COPY FAILED");
+        }
+        case 251: {
+            std::string r;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                r = call_result_.empty() ? "CALLED " + arg : call_result_;
+            }
+            return reply(c, code, "000" + r + ",MORE");
+        }
+        case 260: {
+            std::string dir = arg;
+            if (!dir.empty() && dir.back() != '/') dir += '/';
+            bool ok = !arg.empty() && fs::is_directory(root_ + "/" + dir);
+            if (ok) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                cwd_ = dir;
+            }
+            return reply(c, code, ok ? "000" : "550NO SUCH DIRECTORY");
+        }
+        default:
+            return reply(c, code, "500UNKNOWN REQUEST");
+    }
+}
+
+bool RelayServer::handle_data(Conn& c, int code, const std::string& arg) {
+    switch (code) {
+        case 99: {
+            bool stream;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                stream = stream_;
+            }
+            return reply(c, code, stream ? "000V" : "000P");
+        }
+        case 220: {
+            c.read_open = read_whole(resolve(arg), c.read_content);
+            c.read_offset = 0;
+            c.read_name = arg;
+            if (!c.read_open) return reply(c, code, "550NOT FOUND");
+            return reply(c, code, "000" + std::to_string(c.read_content.size()));
+        }
+        case 221: {
+            if (!c.read_open) return reply(c, code, "551NOT OPEN");
+            size_t block;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                block = static_cast<size_t>(block_size_);
+            }
+            if (c.read_offset >= c.read_content.size()) return reply(c, code, "999");
+            std::string chunk = c.read_content.substr(c.read_offset, block);
+            c.read_offset += chunk.size();
+            return reply(c, code, "000" + chunk);
+        }
+        case 222:
+            c.read_open = false;
+            return reply(c, code, "000");
+        case 230:
+            c.write_open = true;
+            c.write_name = arg;
+            c.write_content.clear();
+            return reply(c, code, "000");
+        case 231:
+            if (!c.write_open) return reply(c, code, "551NOT OPEN");
+            c.write_content += arg;
+            return reply(c, code, "000");
+        case 232: {
+            if (!c.write_open) return reply(c, code, "551NOT OPEN");
+            c.write_open = false;
+            bool ok = write_whole(resolve(c.write_name), c.write_content, false);
+            if (ok) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                uploads_++;
+            }
+            return reply(c, code, ok ? "000" : "552WRITE FAILED");
+        }
+        case 300:
+        case 301: {
+            int rc;
+            std::string text;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (code == 300) load_left_ = load_polls_;
+                if (load_left_ != 0) {
+                    if (load_left_ > 0) load_left_--;
+                    rc = 888;
+                } else {
+                    rc = load_final_;
+                    text = load_text_;
+                }
+            }
+            return reply(c, code, code_text(rc) + text);
+        }
+        case 521:
+            return stream_download(c);
+        case 530:
+            return stream_upload(c, arg);
+        default:
+            return reply(c, code, "500UNKNOWN REQUEST");
+    }
+}
+
+// "530" + size (8 digits) + name: accept, read the raw bytes, store the
+// file, send the final reply.
+bool RelayServer::stream_upload(Conn& c, const std::string& arg) {
+    if (arg.size() < 8) return reply(c, 530, "501BAD HEADER");
+    size_t size = std::strtoul(arg.substr(0, 8).c_str(), nullptr, 10);
+    std::string name = arg.substr(8);
+    if (!reply(c, 530, "000")) return false;
+    std::string content(size, '\0');
+    if (size > 0 && !read_exact(c.fd, content.data(), size)) return false;
+    bool ok = write_whole(resolve(name), content, false);
+    if (ok) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        uploads_++;
+    }
+    return reply(c, 530, ok ? "000" : "552WRITE FAILED");
+}
+
+// "521": the file opened by "220" goes out raw. A stream limit cuts it.
+bool RelayServer::stream_download(Conn& c) {
+    long limit;
+    bool close;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        limit = stream_limit_;
+        close = stream_limit_close_;
+    }
+    const std::string& content = c.read_content;
+    size_t n = content.size() - std::min(c.read_offset, content.size());
+    bool cut = limit >= 0 && static_cast<size_t>(limit) < n;
+    if (cut) n = static_cast<size_t>(limit);
+    if (!write_all(c.fd, content.data() + c.read_offset, n)) return false;
+    c.read_offset += n;
+    return !(cut && close);
+}
+
+void RelayServer::set_login(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    login_ = text;
+}
+void RelayServer::set_stream(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stream_ = on;
+}
+void RelayServer::set_block_size(int bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    block_size_ = bytes < 1 ? 1 : (bytes > 1020 ? 1020 : bytes);
+}
+void RelayServer::set_load(int polls, int final_code, const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    load_polls_ = polls;
+    load_final_ = final_code;
+    load_text_ = text;
+}
+void RelayServer::set_call_result(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    call_result_ = text;
+}
+void RelayServer::set_port_reply(const std::string& payload) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    port_reply_ = payload;
+}
+void RelayServer::refuse(int code, int reply_code) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    refuse_[code] = reply_code;
+}
+void RelayServer::close_on(int code) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    close_on_[code] = true;
+}
+void RelayServer::silent_on(int code) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    silent_on_[code] = true;
+}
+void RelayServer::bad_sequence_on(int code, int frames) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bad_sequence_[code] = frames;
+}
+void RelayServer::stream_stop_after(long bytes, bool close) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stream_limit_ = bytes;
+    stream_limit_close_ = close;
+}
+void RelayServer::clear_faults() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    refuse_.clear();
+    close_on_.clear();
+    silent_on_.clear();
+    bad_sequence_.clear();
+    stream_limit_ = -1;
+}
+
+std::vector<Request> RelayServer::requests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+}
+std::vector<std::string> RelayServer::codes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> out;
+    for (const auto& r : requests_) {
+        if (code_of(r.payload) != 101) out.push_back(r.payload.substr(0, 3));
+    }
+    return out;
+}
+std::vector<std::string> RelayServer::notifications() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return notifications_;
+}
+int RelayServer::sequence_errors() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sequence_errors_;
+}
+int RelayServer::command_connections() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return command_conns_;
+}
+int RelayServer::data_connections() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return data_conns_;
+}
+int RelayServer::open_data_connections() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return open_data_;
+}
+int RelayServer::uploads_completed() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return uploads_;
+}
+bool RelayServer::wait_for_requests(size_t count, int ms) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return arrived_.wait_for(lock, std::chrono::milliseconds(ms),
+                             [&] { return requests_.size() >= count; });
+}
+bool RelayServer::wait_for_notifications(size_t count, int ms) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return arrived_.wait_for(lock, std::chrono::milliseconds(ms),
+                             [&] { return notifications_.size() >= count; });
+}
+void RelayServer::clear_records() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.clear();
+    notifications_.clear();
+    sequence_errors_ = 0;
+}
+
+}  // namespace relayd
