@@ -37,6 +37,7 @@ class Run {
   private:
     int open_target();
     int copy_lines();
+    void take(const char* from, const char* to);
     int end_line();
     int flush_output();
     int finish();
@@ -120,20 +121,36 @@ int Run::copy_lines() {
         int error = os::read_some(in_, chunk, sizeof chunk, got);
         if (error != 0) return fail(kSourceReadFailed, error, read_failed_message(source_, error));
         if (got == 0) break;
-        for (size_t i = 0; i < got; ++i) {
-            char c = chunk[i];
-            if (c == '\r') continue;
-            if (c != '\n') {
-                if (line_length_ < kLineLimit) line_[line_length_++] = c;
-                continue;
-            }
-            tail_from_ = source_read_ + static_cast<int64_t>(i) + 1;
+        // Line by line through the chunk; a line may go on in the next one.
+        const char* end = chunk + got;
+        for (const char* at = chunk; at < end;) {
+            const char* feed = static_cast<const char*>(std::memchr(at, '\n', end - at));
+            take(at, feed ? feed : end);
+            if (!feed) break;
+            tail_from_ = source_read_ + (feed - chunk) + 1;
             int result = end_line();
             if (result != kConverted) return result;
+            at = feed + 1;
         }
         source_read_ += static_cast<int64_t>(got);
     }
     return flush_output();
+}
+
+// Adds the bytes [from, to) of one line, skipping carriage returns, up to the
+// line limit.
+void Run::take(const char* from, const char* to) {
+    size_t room = kLineLimit - line_length_;
+    size_t count = static_cast<size_t>(to - from);
+    if (room == 0 || count == 0) return;
+    if (!std::memchr(from, '\r', count)) {
+        count = std::min(count, room);
+        std::memcpy(line_ + line_length_, from, count);
+        line_length_ += count;
+        return;
+    }
+    for (; from < to && line_length_ < kLineLimit; ++from)
+        if (*from != '\r') line_[line_length_++] = *from;
 }
 
 int Run::end_line() {
