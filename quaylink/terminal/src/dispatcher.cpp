@@ -1,0 +1,389 @@
+// The command loop and its command, FTP and IPCOMM tables.
+#include "terminal/dispatcher.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "foundation/log.h"
+#include "foundation/operator_view.h"
+#include "foundation/server_state.h"
+#include "foundation/settings.h"
+#include "network/bridge.h"
+#include "network/ftp.h"
+#include "platform/clock.h"
+#include "serial/modem.h"
+#include "terminal/frame.h"
+#include "terminal/xmodem.h"
+
+namespace ql {
+
+namespace {
+
+constexpr int kErrorFlag = 99;
+constexpr int kIdleReadsAllowed = 6;  // the 7th empty read on a modem line ends the call
+constexpr uint32_t kAckWaitMs = 5000;
+constexpr uint32_t kBeforeReceiveMs = 500;
+
+struct CommandWord {
+    const char* word;
+    int bytes;
+    Command command;
+};
+
+// In the order the words are tried; a later fitting row wins.
+constexpr CommandWord kCommands[] = {
+    {"LINEBID", 7, Command::kLinebid},
+    {"LINESTOP", 8, Command::kLinestop},
+    {"GETCALLNO", 8, Command::kGetcallno},
+    {"CWD", 3, Command::kCwd},
+    {"DATETIME", 8, Command::kDatetime},
+    {"SEND", 4, Command::kSend},
+    {"RECV", 4, Command::kRecv},
+    {"DIR", 3, Command::kDir},
+    {"COPY", 4, Command::kCopy},
+    {"COPYD", 5, Command::kCopyGiven},
+    {"APPEND", 6, Command::kAppend},
+    {"APPENDD", 7, Command::kAppendGiven},
+    {"DELETE", 6, Command::kDelete},
+    {"DELETED", 7, Command::kDeleteGiven},
+    {"LOAD", 4, Command::kLoad},
+    {"LOADD", 5, Command::kLoadGiven},
+    {"SYSTEM", 6, Command::kSystem},
+    {"EXEC", 4, Command::kExec},
+    {"EXECD", 5, Command::kExecGiven},
+    {"STAT", 4, Command::kStat},
+    {"FTP", 3, Command::kFtp},
+    {"IPCOMM", 6, Command::kIpcomm},
+};
+
+constexpr SubCommand kFtpTable[] = {
+    {"OPEN", 4, "1", NameMode::kPlain},      {"CLOSE", 5, "2", NameMode::kPlain},
+    {"DIR", 3, "3", NameMode::kLocal},       {"SEND", 4, "4", NameMode::kTransfer},
+    {"FSEND", 5, "44", NameMode::kTransfer}, {"RECV", 4, "5", NameMode::kTransfer},
+    {"CWD", 3, "6", NameMode::kPlain},       {"HARBOR", 6, "7", NameMode::kPlain},
+    {"DBIN", 4, "8", NameMode::kLocal},      {"COPY", 4, "9", NameMode::kPlain},
+    {"APPEND", 6, "10", NameMode::kPlain},   {"COPYDEL", 7, "11", NameMode::kPlain},
+    {"APPDEL", 6, "12", NameMode::kPlain},
+};
+
+constexpr SubCommand kRelayTable[] = {
+    {"OPEN", 4, "1", NameMode::kPlain},       {"CLOSE", 5, "2", NameMode::kPlain},
+    {"DIR", 3, "3", NameMode::kLocal},        {"SEND", 4, "4", NameMode::kTransfer},
+    {"FSEND", 5, "44", NameMode::kTransfer},  {"CSEND", 5, "40", NameMode::kTransfer},
+    {"FCSEND", 6, "41", NameMode::kTransfer}, {"RECV", 4, "5", NameMode::kTransfer},
+    {"CWD", 3, "6", NameMode::kPlain},        {"COP", 3, "9", NameMode::kPlain},
+    {"APP", 3, "10", NameMode::kPlain},       {"DEL", 3, "13", NameMode::kPlain},
+    {"LOAD", 4, "14", NameMode::kPlain},
+};
+
+// The word begins with the keyword's first `bytes` characters.
+bool fits(const std::string& word, const char* keyword, int bytes) {
+    return std::strncmp(word.c_str(), keyword, static_cast<size_t>(bytes)) == 0;
+}
+
+template <size_t N>
+const SubCommand* last_fitting(const SubCommand (&table)[N], const std::string& word) {
+    const SubCommand* found = nullptr;
+    for (const SubCommand& row : table) {
+        if (fits(word, row.word, row.bytes)) found = &row;
+    }
+    return found;
+}
+
+// The name a sub-command hands on, by its name mode.
+std::string request_name(const std::string& workdir, Fields& f, NameMode mode) {
+    if (mode == NameMode::kPlain) return f[2];
+    if (mode == NameMode::kTransfer && f[3].empty()) f[3] = f[2];
+    return terminal_path(workdir, f[2]);
+}
+
+void set(CommandReply& r, char status, std::string text, bool busy = false) {
+    r.status = status;
+    r.text = std::move(text);
+    r.busy = busy;
+}
+
+}  // namespace
+
+Command lookup_command(const std::string& word) {
+    Command found = Command::kNone;
+    for (const CommandWord& row : kCommands) {
+        if (fits(word, row.word, row.bytes)) found = row.command;
+    }
+    return found;
+}
+
+const SubCommand* ftp_subcommand(const std::string& word) {
+    return last_fitting(kFtpTable, word);
+}
+
+const SubCommand* relay_subcommand(const std::string& word) {
+    return last_fitting(kRelayTable, word);
+}
+
+bool build_ftp_request(const std::string& workdir, Fields& f, FtpRequest& out) {
+    const SubCommand* row = ftp_subcommand(f[1]);
+    if (row == nullptr) return false;
+    out = FtpRequest{};
+    out.open = std::strcmp(row->code, "1") == 0;
+    out.passive = settings().passive ? 1 : 0;
+    if (out.open && !f[5].empty()) out.passive = std::atoi(f[5].c_str());
+    if (out.open && !f[6].empty()) out.control_port = std::atoi(f[6].c_str());
+    std::string name = request_name(workdir, f, row->mode);
+    out.text = row->code;
+    // Each further field only while the ones before it were given.
+    if (!f[2].empty()) {
+        out.text += "," + name;
+        if (!f[3].empty()) {
+            out.text += "," + f[3];
+            if (!f[4].empty()) out.text += "," + f[4];
+        }
+    }
+    return true;
+}
+
+bool build_relay_request(const std::string& workdir, Fields& f, std::string& out) {
+    const SubCommand* row = relay_subcommand(f[1]);
+    if (row == nullptr) return false;
+    if (std::strcmp(row->code, "1") == 0) {
+        const ServerSettings& cfg = settings();
+        if (f[2].empty()) f[2] = cfg.iphost;
+        if (f[3].empty()) f[3] = cfg.ipuser;  // the login text
+        if (f[4].empty()) f[4] = cfg.ipport;  // the relay server's port
+    }
+    std::string name = request_name(workdir, f, row->mode);
+    out = row->code;
+    if (!f[2].empty()) out += "," + name + "," + f[3] + "," + f[4];
+    return true;
+}
+
+namespace {
+
+// Per-connection state of the loop.
+struct Connection {
+    Port* port = nullptr;
+    Session session;
+    int transfer = 0;  // 0 none, 1 terminal sends (SEND), 2 terminal receives (RECV)
+    int result = 0;    // 0 while the loop goes on
+};
+
+Fields current_fields() {
+    Fields f;
+    for (int i = 0; i < kFieldCount; ++i) f[static_cast<size_t>(i)] = field(i);
+    return f;
+}
+
+// Writes back fields that a command filled with defaults.
+void store_fields(const Fields& f) {
+    for (int i = 0; i < kFieldCount; ++i) set_field(i, f[static_cast<size_t>(i)]);
+}
+
+void run_ftp(Connection& c, CommandReply& reply) {
+    Fields f = current_fields();
+    FtpRequest req;
+    if (!build_ftp_request(c.session.workdir, f, req)) {
+        set(reply, '1', "INVALID COMMAND");
+        return;
+    }
+    store_fields(f);
+    if (req.control_port != 0) ftp_set_control_port(req.control_port);
+    std::string text;
+    int rc = ftp_bridge(req.passive, req.text, text);
+    const std::string& start_dir = settings().ftpdir;
+    if (rc == 0 && req.open && !start_dir.empty()) {
+        rc = ftp_bridge(req.passive, "6," + start_dir, text);
+        // A server that cannot reach the start folder is not left half open.
+        if (rc != 0) ftp_bridge(req.passive, "2", text);
+    }
+    set(reply, rc == 0 ? '0' : '1', text);
+}
+
+void run_relay(Connection& c, CommandReply& reply) {
+    Fields f = current_fields();
+    std::string request;
+    if (!build_relay_request(c.session.workdir, f, request)) {
+        set(reply, '1', "INVALID COMMAND");
+        return;
+    }
+    store_fields(f);
+    std::string text;
+    int rc = relay_bridge(request, text);
+    set(reply, rc == 0 ? '0' : '1', text);
+}
+
+void run_line_command(Connection& c, Command cmd, CommandReply& reply) {
+    switch (cmd) {
+        case Command::kLinebid:
+            c.session.subdir.clear();
+            set(reply, '0', call_number() != 0 ? strformat("CALL:%ld", long{call_number()}) : "");
+            break;
+        case Command::kLinestop:
+            set(reply, '0', "");
+            c.result = kServeStopped;
+            break;
+        case Command::kGetcallno:
+            next_call_number();
+            set(reply, '0', strformat("CALL:%ld", long{call_number()}));
+            set_call_number(0);
+            break;
+        case Command::kDatetime: {
+            platform::LocalTime t = platform::local_now();
+            set(reply, '0',
+                strformat("%4.4d%2.2d%2.2d%2.2d%2.2d%2.2d", t.year, t.month, t.day, t.hour,
+                          t.minute, t.second));
+            break;
+        }
+        case Command::kSend:
+            set(reply, '0', "");
+            c.transfer = 1;
+            break;
+        case Command::kRecv: {
+            std::string path = full_name(c.session, field(1));
+            int64_t size = file_size(path);
+            if (size == 0) {
+                set(reply, '1', strformat(" %s FILE NOT FOUND", path.c_str()));
+            } else {
+                set(reply, '0', strformat("%ld", static_cast<long>(size)));
+                c.transfer = 2;
+            }
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void run_command(Connection& c, Command cmd, CommandReply& reply) {
+    Session& s = c.session;
+    const std::string word = field(0), f1 = field(1), f2 = field(2);
+    switch (cmd) {
+        case Command::kCwd:
+            cmd_cwd(s, f1, reply);
+            break;
+        case Command::kDir:
+            cmd_dir(s, f1, reply);
+            break;
+        case Command::kCopy:
+            cmd_copy(s, f1, f2, false, false, reply);
+            break;
+        case Command::kCopyGiven:
+            cmd_copy(s, f1, f2, false, true, reply);
+            break;
+        case Command::kAppend:
+            cmd_copy(s, f1, f2, true, false, reply);
+            break;
+        case Command::kAppendGiven:
+            cmd_copy(s, f1, f2, true, true, reply);
+            break;
+        case Command::kDelete:
+            cmd_delete(s, f1, false, reply);
+            break;
+        case Command::kDeleteGiven:
+            cmd_delete(s, f1, true, reply);
+            break;
+        case Command::kLoad:
+            cmd_load(s, word, f1, f2, false, reply);
+            break;
+        case Command::kLoadGiven:
+            cmd_load(s, word, f1, f2, true, reply);
+            break;
+        case Command::kExec:
+            cmd_exec(s, f1, f2, false, reply);
+            break;
+        case Command::kExecGiven:
+            cmd_exec(s, f1, f2, true, reply);
+            break;
+        case Command::kSystem:
+            cmd_system(s, word, f1, f2, reply);
+            break;
+        case Command::kStat:
+            cmd_stat(reply);
+            break;
+        case Command::kFtp:
+            run_ftp(c, reply);
+            break;
+        case Command::kIpcomm:
+            run_relay(c, reply);
+            break;
+        default:
+            run_line_command(c, cmd, reply);
+            break;
+    }
+}
+
+void pause_scaled(uint32_t ms) {
+    int divisor = serial_time_divisor();
+    platform::sleep_ms(divisor > 1 ? ms / static_cast<uint32_t>(divisor) : ms);
+}
+
+// After the reply to SEND or RECV: the transfer runs only when the
+// terminal's next byte is ACK; anything else, or silence, skips it.
+void run_transfer(Connection& c) {
+    char answer[kFrameMax + 1];
+    int n = port_read(c.port, answer, kFrameMax, kAckWaitMs, kNoBlockHint);
+    if (n <= 0 || static_cast<uint8_t>(answer[0]) != line::kAck) return;
+    std::string path = full_name(c.session, field(1));
+    if (c.transfer == 1) {
+        pause_scaled(kBeforeReceiveMs);
+        long long announced = std::strtoll(field(2), nullptr, 10);
+        xm_recv(c.port, path, 1, announced > 0 ? announced : 0);
+    } else {
+        xm_send(c.port, path, 1, 0);
+    }
+    if (log_state().verbosity.load() == 2) log_event("READY..", 0, 0);
+}
+
+// One good command frame: dispatch, answer, and transfer a file after SEND
+// or RECV. A word that names no command is answered with a single CAN.
+void answer_command(Connection& c) {
+    CommandReply reply;
+    Command cmd = lookup_command(field(0));
+    if (cmd == Command::kNone) {
+        send_reply(c.port, line::kCan, 0, "");
+        return;
+    }
+    run_command(c, cmd, reply);
+    send_reply(c.port, reply.busy ? line::kAck : line::kStx, reply.status, reply.text);
+    if (c.transfer != 0) run_transfer(c);
+}
+
+std::string session_workdir() {
+    std::string dir = effective_workdir();
+    return dir.empty() ? dir : with_trailing_separator(dir);
+}
+
+}  // namespace
+
+int serve_terminal(Port* port) {
+    Connection c;
+    c.port = port;
+    c.session.workdir = session_workdir();
+    log_event("READY..", 0, 0);
+    operator_view().set_text(item::kStatusLine, "READY");
+    int idle = 0;
+    for (;;) {
+        Frame frame;
+        FrameKind kind = read_frame(port, frame);
+        if (kind == FrameKind::kIdle) {
+            if (server_state().stop_request.load()) return kServeStopped;
+            if (settings().modem && ++idle > kIdleReadsAllowed) {
+                log_event("ERROR CALL LOST", kErrorFlag, 0);
+                return kServeCallEnded;
+            }
+            continue;
+        }
+        idle = 0;
+        c.transfer = 0;
+        if (kind == FrameKind::kCommand) {
+            answer_command(c);
+        } else {
+            send_line_answer(port, kind);
+            if (kind == FrameKind::kCancel || kind == FrameKind::kModemEscape) continue;
+            if (kind == FrameKind::kNoCarrier) c.result = kServeCallEnded;
+        }
+        if (c.result != 0) return c.result;
+        operator_view().set_text(item::kStatusLine, "READY");
+    }
+}
+
+}  // namespace ql
