@@ -223,3 +223,22 @@ TEST_F(AltRead, ABlockLongerThanTheBufferIsCutAtMax) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Port, AnOpenDeviceCanBeWrapped) {
+    std::unique_ptr<platform::SerialDevice> device;
+    ASSERT_EQ(platform::serial_open(pty.slave_path(), device), 0);
+    ql::Port* port = ql::port_from_device(std::move(device));
+    ASSERT_NE(port, nullptr);
+    EXPECT_EQ(ql::port_timeouts(port).total_constant, 5000u);
+    unsigned lines = 99;
+    EXPECT_EQ(ql::port_device(port)->modem_status(&lines), 0);  // a pty: none, no error
+    EXPECT_EQ(lines, 0u);
+    pty.write("ok");
+    char buffer[9];
+    EXPECT_EQ(ql::port_read(port, buffer, 8, 2000, ql::kNoBlockHint), 2);
+    ql::port_close(port);
+}
+
+}  // namespace

@@ -77,7 +77,7 @@ void ModemSim::ring(int max_rings, int ring_ms) {
 void ModemSim::drop_carrier() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!connected_) return;
-    connected_ = false;
+    connected_ = online_ = false;
     result(kNoCarrier, "NO CARRIER");
     changed_.notify_all();
 }
@@ -131,7 +131,7 @@ void ModemSim::run() {
     while (!stop_) {
         std::string bytes = line_.read(4096, 10);
         std::lock_guard<std::mutex> lock(mutex_);
-        if (connected_) {
+        if (online_) {
             handle_data(bytes);
         } else {
             for (char c : bytes) handle_command_byte(c);
@@ -143,13 +143,13 @@ void ModemSim::run() {
 void ModemSim::handle_data(const std::string& bytes) {
     if (bytes.empty()) return;
     data_ += bytes;
-    // The escape sequence returns to command mode; the call stays up
-    // until ATH.
+    // The escape sequence returns to command mode; the call (the carrier)
+    // stays up until ATH.
     size_t escape = data_.find("+++");
     if (escape != std::string::npos) {
         std::string rest = data_.substr(escape + 3);
         data_.erase(escape);
-        connected_ = false;
+        online_ = false;
         result(kOk, "OK");
         for (char c : rest) handle_command_byte(c);
     }
@@ -219,7 +219,8 @@ bool ModemSim::apply_settings(const std::string& body) {
         if (letter == 'E') echo_ = value != 0;
         if (letter == 'V') verbose_ = value != 0;
         if (letter == 'Z') echo_ = verbose_ = true, auto_answer_ = 0;
-        if (letter == 'H') connected_ = false, rings_left_ = 0;
+        if (letter == 'H') connected_ = online_ = false, rings_left_ = 0;
+        if (letter == 'O' && connected_) online_ = true;
     }
     return true;
 }
@@ -242,7 +243,7 @@ void ModemSim::tick_ring() {
 
 void ModemSim::connect_call() {
     rings_left_ = 0;
-    connected_ = true;
+    connected_ = online_ = true;
     if (verbose_)
         line_.write("\r\nCONNECT 9600\r\n");
     else

@@ -47,6 +47,7 @@ class ModemSim {
 
     // platform::ModemLines bits this modem shows now.
     unsigned lines() const;
+    // True while a call is up (from CONNECT until ATH or the caller hangs up).
     bool connected() const;
     // Command lines received (without the CR), in order.
     std::vector<std::string> commands() const;
@@ -75,7 +76,9 @@ class ModemSim {
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::atomic<bool> stop_{false};
-    bool echo_ = true, verbose_ = true, silent_ = false, connected_ = false;
+    bool echo_ = true, verbose_ = true, silent_ = false;
+    bool connected_ = false;  // carrier: a call is up
+    bool online_ = false;     // data mode (left with +++, back with ATO)
     int auto_answer_ = 0;
     int rings_left_ = 0, rings_done_ = 0, ring_ms_ = 150;
     long long next_ring_ = 0;

@@ -29,8 +29,9 @@ std::string port_device_path(int port_number);
 // failure; returns nullptr on failure.
 Port* port_open(int port_number, int baud, int connect_kind);
 
-// Wraps an already open device (tests, simulators) with the normal-mode
-// settings of port_open.
+// Wraps an already open device (tests, simulators) with the line settings
+// and read time-outs port_open gives, at the device's current rate. Logs
+// and returns nullptr when the device refuses the settings.
 Port* port_from_device(std::unique_ptr<platform::SerialDevice> device);
 
 // Closes the port; nullptr is allowed.
