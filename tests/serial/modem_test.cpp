@@ -126,6 +126,19 @@ TEST_F(Modem, ACallThatConnectsIsNumbered) {
     EXPECT_FALSE(sim.connected());
 }
 
+TEST_F(Modem, TheCallerHangingUpIsReportedAsNoCarrier) {
+    ModemSim sim(pty);
+    watch(sim);
+    sim.set_auto_answer(1);
+    sim.ring(3);
+    ASSERT_EQ(ql::modem_wait_call(port), 0);
+    sim.drop_carrier();
+    char buffer[513];
+    int n = ql::port_read(port, buffer, 512, 10000, ql::kNoBlockHint);
+    EXPECT_NE(std::string(buffer, n).find("NO CARRIER"), std::string::npos);
+    EXPECT_EQ(ql::modem_status(port, ql::kModemCarrier), 0u);
+}
+
 TEST_F(Modem, RingingWithoutConnectGivesUpAfterThePolls) {
     ModemSim sim(pty);
     watch(sim);
