@@ -105,6 +105,8 @@ bool read_whole(const std::string& path, std::string& out) {
 }
 
 bool write_whole(const std::string& path, const std::string& content, bool append) {
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
     std::ofstream out(path, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
     if (!out) return false;
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
