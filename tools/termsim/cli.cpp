@@ -39,6 +39,8 @@ const char* const kUsage =
     "  -b BAUD     line speed (default 57600)\n"
     "  -f FILE     read lines from FILE ('-' for standard input)\n"
     "  -t MS       wait up to MS milliseconds for each reply (default 30000)\n"
+    "  -a MS       pause after the ACK before a transfer starts (default 300;\n"
+    "              longer than the server's inter-character delay)\n"
     "  -x          stop at the first line that fails\n"
     "  -v          print the transfer log on standard error\n"
     "  --fd N      use the already open descriptor N instead of a device\n"
@@ -91,6 +93,8 @@ int parse(int argc, char** argv, Args& a) {
             a.script = argv[++i];
         } else if (arg == "-t" && has_value) {
             a.options.reply_wait_ms = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+        } else if (arg == "-a" && has_value) {
+            a.options.ack_pause_ms = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
         } else if (arg == "--fd" && has_value) {
             a.fd = std::atoi(argv[++i]);
         } else if (arg == "-x") {

@@ -64,6 +64,7 @@ class FdDevice final : public platform::SerialDevice {
         if (own_) ::close(fd_);
     }
     int configure(const platform::SerialConfig& config) override {
+        baud_ = config.baud;
         if (!::isatty(fd_)) return 0;
         termios t;
         if (::tcgetattr(fd_, &t) != 0) return -1;
@@ -74,6 +75,10 @@ class FdDevice final : public platform::SerialDevice {
             ::cfsetospeed(&t, speed);
         }
         return ::tcsetattr(fd_, TCSANOW, &t) == 0 ? 0 : -1;
+    }
+    int read_config(platform::SerialConfig* config) override {
+        config->baud = baud_;
+        return 0;
     }
     int read(void* buffer, size_t max, int timeout_ms) override {
         pollfd p{fd_, POLLIN, 0};
@@ -127,6 +132,7 @@ class FdDevice final : public platform::SerialDevice {
     }
     int fd_;
     bool own_;
+    int baud_ = 57600;
 };
 
 std::vector<std::string> words_of(const std::string& line) {
@@ -208,6 +214,7 @@ bool Terminal::send_file(const std::string& local, const std::string& remote) {
     if (r.status != '0') return false;
     uint8_t ack = ql::line::kAck;
     ql::port_write(port_, &ack, 1);
+    platform::sleep_ms(options_.ack_pause_ms);
     int rc = ql::xm_send(port_, local, 1, 0);
     out_ << "= sent " << local << " (" << size << " bytes): result " << rc << std::endl;
     return rc == 0;
@@ -221,6 +228,7 @@ bool Terminal::receive_file(const std::string& remote, const std::string& local)
     int64_t size = std::strtoll(r.text.c_str(), nullptr, 10);
     uint8_t ack = ql::line::kAck;
     ql::port_write(port_, &ack, 1);
+    platform::sleep_ms(options_.ack_pause_ms);
     int rc = ql::xm_recv(port_, local, 1, size);
     out_ << "= received " << local << " (" << size << " bytes): result " << rc << std::endl;
     return rc == 0;

@@ -44,6 +44,10 @@ std::unique_ptr<platform::SerialDevice> device_from_fd(int fd, bool own);
 
 struct Options {
     uint32_t reply_wait_ms = 30000;  // how long to wait for each reply
+    // Pause between the ACK and the transfer's first byte: the server reads
+    // the ACK until the line is quiet for its inter-character delay, and a
+    // start byte sent within that time would be taken as part of the ACK.
+    uint32_t ack_pause_ms = 300;
 };
 
 // Runs commands one at a time on a port and prints what happens to out.

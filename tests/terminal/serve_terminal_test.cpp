@@ -1,0 +1,292 @@
+// The command loop end to end: serve_terminal on the slave side of a
+// pseudo-terminal pair, the test (or the termsim program) playing the
+// terminal on the master side.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "foundation/log.h"
+#include "foundation/server_state.h"
+#include "foundation/settings.h"
+#include "network/bridge.h"
+#include "network/ftp.h"
+#include "platform/clock.h"
+#include "platform/process.h"
+#include "platform/serial.h"
+#include "pty_pair.h"
+#include "recording_view.h"
+#include "serial/modem.h"
+#include "serial/port.h"
+#include "temp_dir.h"
+#include "terminal/commands.h"
+#include "terminal/dispatcher.h"
+#include "terminal/frame.h"
+#include "terminal/xmodem.h"
+#include "termsim.h"
+
+using testing_support::PtyPair;
+using testing_support::TempDir;
+
+namespace {
+
+constexpr char kAck = 0x06;
+
+void reset_everything() {
+    ql::log_reset();
+    ql::settings_reset_defaults();
+    ql::server_state_reset();
+    ql::modem_reset_state();
+    ql::commands_reset();
+    ql::fields_reset();
+    ql::xm_reset();
+    ql::ftp_bridge_reset();
+    ql::relay_bridge_reset();
+    ql::ftp_reset();
+    ql::port_reset_state();
+    ql::serial_set_time_divisor(1);
+}
+
+class Serve : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        reset_everything();
+        ASSERT_TRUE(pty.ok());
+        workdir = dir.path() + "/";
+        ql::settings().workdir = workdir;
+        // Reads of the line run at half their real length: 2.5 s for a frame
+        // or the terminal's ACK, which stays generous on a slow machine.
+        ql::serial_set_time_divisor(2);
+    }
+    void TearDown() override {
+        if (server.joinable()) {
+            if (!finished) pty.write(termsim::command_frame("LINESTOP"));
+            ql::server_state().stop_request = true;
+            server.join();
+        }
+        reset_everything();
+    }
+
+    // Starts the command loop on the slave side.
+    void start() {
+        std::unique_ptr<platform::SerialDevice> device;
+        ASSERT_EQ(platform::serial_open(pty.slave_path(), device), 0);
+        ql::Port* port = ql::port_from_device(std::move(device));
+        ASSERT_NE(port, nullptr);
+        server = std::thread([this, port] {
+            result = ql::serve_terminal(port);
+            ql::port_close(port);
+            finished = true;
+        });
+    }
+
+    // Writes bytes and returns the reply: everything that arrives until the
+    // line has been quiet for a moment (a reply is written in one piece).
+    termsim::Reply exchange_bytes(const std::string& bytes, int wait_ms = 20000) {
+        pty.write(bytes);
+        std::string got = pty.read(512, wait_ms);
+        for (std::string more; !(more = pty.read(512, 150)).empty();) got += more;
+        return termsim::decode_reply(got);
+    }
+    termsim::Reply exchange(const std::string& text) {
+        return exchange_bytes(termsim::command_frame(text));
+    }
+    // The reply to a command that may be swallowed by a read still waiting
+    // for the terminal's ACK: asked again until it is answered.
+    termsim::Reply exchange_again(const std::string& text) {
+        termsim::Reply r;
+        for (int i = 0; i < 10 && !r.present; ++i) {
+            r = exchange_bytes(termsim::command_frame(text), 3000);
+        }
+        return r;
+    }
+    // Status and text of the reply to one command, checked for a correct
+    // checksum and the usual lead byte STX.
+    std::string ask(const std::string& text) {
+        termsim::Reply r = exchange(text);
+        EXPECT_TRUE(r.checksum_ok) << text;
+        EXPECT_EQ(r.lead, 0x02) << text;
+        return r.line();
+    }
+    // Waits for the loop to end; its result, or -1 when it did not end.
+    int wait_end(int ms = 20000) {
+        for (int waited = 0; waited < ms && !finished; waited += 10) platform::sleep_ms(10);
+        if (!finished) return -1;
+        server.join();
+        return result;
+    }
+    // Runs the termsim program on the master side with the given lines;
+    // returns its exit status and leaves its output in termsim_output.
+    int run_termsim(const std::vector<std::string>& lines) {
+        int fd = ::dup(pty.master_fd());  // inherited: not close-on-exec
+        std::string cmd = std::string(QL_TERMSIM) + " -t 20000 --fd " + std::to_string(fd);
+        for (const auto& l : lines) cmd += " '" + l + "'";
+        std::string out = dir.file("termsim.out");
+        int status = platform::run_command_line(cmd + " > '" + out + "' 2>&1");
+        ::close(fd);
+        termsim_output = testing_support::read_whole_file(out);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    TempDir dir;
+    std::string workdir;
+    PtyPair pty;
+    testing_support::RecordingView view;
+    std::thread server;
+    std::atomic<bool> finished{false};
+    std::atomic<int> result{-1};
+    std::string termsim_output;
+};
+
+TEST_F(Serve, FramesRepliesAndTheEndOfTheLoop) {
+    start();
+    termsim::Reply r = exchange("DATETIME");
+    EXPECT_EQ(r.lead, 0x02);
+    EXPECT_EQ(r.status, '0');
+    EXPECT_EQ(r.text.size(), 14u);
+    EXPECT_TRUE(r.checksum_ok);
+
+    EXPECT_EQ(exchange("FOO").raw, "\x18");
+    EXPECT_EQ(exchange("LINEST").raw, "\x18");  // too short for LINESTOP
+    std::string bad = termsim::command_frame("DATETIME");
+    bad.back() = static_cast<char>(bad.back() + 1);
+    EXPECT_EQ(exchange_bytes(bad).line(), "1CHECK SUM ERROR");
+    EXPECT_EQ(exchange_bytes("ATDT123\r").raw, "\x15");
+
+    EXPECT_EQ(ask("LINESTOPX"), "0");
+    EXPECT_EQ(wait_end(), ql::kServeStopped);
+    EXPECT_TRUE(view.has_line("READY.."));
+}
+
+TEST_F(Serve, CwdFailureFallsBackToTheWorkingDirectory) {
+    dir.write("A.TXT", std::string(1234, 'a'));
+    dir.write("EMPTY.TXT", "");
+    std::filesystem::create_directory(dir.file("sub"));
+    start();
+    EXPECT_EQ(ask("CWD,sub"), "0");
+    EXPECT_EQ(ask("RECV,A.TXT"), "1 " + workdir + "sub/A.TXT FILE NOT FOUND");
+    EXPECT_EQ(ask("CWD,missing"), "1 " + workdir + "missing INVALID DIRECTORY");
+    EXPECT_EQ(ask("RECV,a.txt"), "01234");
+    pty.write(std::string(1, 'X'));  // not ACK: no transfer
+    platform::sleep_ms(300);         // let the server's read of the answer end
+    EXPECT_EQ(exchange_again("RECV,EMPTY.TXT").line(), "1 " + workdir + "EMPTY.TXT FILE NOT FOUND");
+    EXPECT_FALSE(view.has_line("XM:Send"));
+}
+
+TEST_F(Serve, DirCountsFilesAndTheListItself) {
+    dir.write("A.TXT", "a");
+    dir.write("B.TXT", "bb");
+    std::filesystem::create_directory(dir.file("folder"));
+    start();
+    EXPECT_EQ(ask("DIR,LIST.TXT"), "0" + workdir + "LIST.TXT COUNT 3");
+    EXPECT_EQ(ask("DIRX,LIST2.TXT"), "0" + workdir + "LIST2.TXT COUNT 4");
+}
+
+TEST_F(Serve, CopyDeleteAndTheirGivenForms) {
+    dir.write("TOP", "top");
+    std::filesystem::create_directory(dir.file("sub"));
+    dir.write("sub/TOP", "sub");
+    start();
+    EXPECT_EQ(ask("CWD,sub"), "0");
+    // COPYDEL is the given form: source below the working directory itself,
+    // destination exactly as sent.
+    EXPECT_EQ(ask("COPYDEL,TOP," + dir.file("given")), "0COPY SUCCESSFUL");
+    EXPECT_EQ(dir.read("given"), "top");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("sub/" + dir.file("given"))));
+    EXPECT_EQ(ask("COPY,TOP,COPY2"), "0COPY SUCCESSFUL");
+    EXPECT_EQ(dir.read("sub/COPY2"), "sub");
+    EXPECT_EQ(ask("APPEND,TOP,COPY2"), "0APPEND SUCCESSFUL");
+    EXPECT_EQ(dir.read("sub/COPY2"), "subsub");
+    EXPECT_EQ(ask("COPY,NONE,X"), "1COPY FAILED");
+    // DELETED removes only the given name, nothing below the subdirectory.
+    EXPECT_EQ(ask("DELETED," + dir.file("given")), "0DELETE SUCCESSFUL");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("given")));
+    EXPECT_EQ(ask("DELETE,COPY2"), "0DELETE SUCCESSFUL");
+    EXPECT_EQ(ask("DELETE,COPY2"), "0DELETE SUCCESSFUL");
+    EXPECT_TRUE(std::filesystem::exists(dir.file("sub/TOP")));
+}
+
+TEST_F(Serve, LoadIsPolledByStatWithTheBusyLeadByte) {
+    std::filesystem::copy_file(QL_TEST_CHILD, dir.file("loader"));
+    ql::command_timings().poll_wait_ms = 200;
+    start();
+    termsim::Reply r = exchange("LOAD,loader,wait=" + dir.file("go") + " exit=12");
+    EXPECT_EQ(r.lead, kAck);
+    EXPECT_EQ(r.line(), "8BUSY");
+    EXPECT_TRUE(r.checksum_ok);
+    r = exchange("STAT");
+    EXPECT_EQ(r.lead, kAck);
+    EXPECT_EQ(r.line(), "8BUSY");
+    dir.write("go", "");
+    for (int i = 0; i < 200 && r.lead == kAck; ++i) r = exchange("STAT");
+    EXPECT_EQ(r.lead, 0x02);
+    EXPECT_EQ(r.line(), "00012DONE");
+    EXPECT_EQ(ask("STAT"), "1PROG STAT ERROR");
+    EXPECT_EQ(ask("SYSTEM,missing,x"), "1SYSTEM FAILED");
+    EXPECT_EQ(ask("LOAD,missing"), "1PROG LOAD FAILED");
+}
+
+TEST_F(Serve, CallNumberIsReportedOnce) {
+    start();
+    EXPECT_EQ(ask("LINEBID"), "0");
+    EXPECT_EQ(ask("GETCALLNO"), "0CALL:1");
+    EXPECT_EQ(ask("LINEBID"), "0");
+    EXPECT_EQ(ask("GETCALLNO"), "0CALL:2");
+    ql::set_call_number(41);
+    EXPECT_EQ(ask("LINEBID"), "0CALL:41");
+}
+
+TEST_F(Serve, RecvSendsTheFileAfterTheTerminalsAck) {
+    std::string content;
+    for (int i = 0; i < 1234; ++i) content += static_cast<char>(i * 7);
+    dir.write("A.TXT", content);
+    start();
+    EXPECT_EQ(run_termsim({":recv A.TXT " + dir.file("got")}), 0) << termsim_output;
+    EXPECT_NE(termsim_output.find("< STX 0 1234 (checksum ok)"), std::string::npos)
+        << termsim_output;
+    EXPECT_EQ(dir.read("got"), content);
+    EXPECT_TRUE(view.has_line("SEND SUCCESSFUL"));
+}
+
+TEST_F(Serve, SendReceivesTheFileIntoTheCurrentSubdirectory) {
+    std::filesystem::create_directory(dir.file("sub"));
+    std::string content(3000, 'q');
+    content += "tail";
+    dir.write("upload", content);
+    start();
+    EXPECT_EQ(run_termsim({"CWD,sub", ":expect 0", ":send " + dir.file("upload") + " DATA.TXT"}), 0)
+        << termsim_output;
+    EXPECT_EQ(dir.read("sub/DATA.TXT"), content);
+}
+
+TEST_F(Serve, NoCarrierEndsTheCall) {
+    start();
+    EXPECT_EQ(exchange_bytes("\r\nNO CARRIER\r\n").raw, "\x15");
+    EXPECT_EQ(wait_end(), ql::kServeCallEnded);
+    EXPECT_TRUE(view.has_line("CALL ENDED"));
+}
+
+TEST_F(Serve, ModemLineEndsAfterSevenSilentReads) {
+    ql::serial_set_time_divisor(50);  // 100 ms per empty read
+    ql::settings().modem = true;
+    uint64_t begin = platform::monotonic_ms64();
+    start();
+    EXPECT_EQ(wait_end(), ql::kServeCallEnded);
+    // Seven reads of 100 ms each at the least.
+    EXPECT_GE(platform::monotonic_ms64() - begin, 650u);
+    EXPECT_TRUE(view.has_line("ERROR CALL LOST"));
+}
+
+TEST_F(Serve, DirectLineOutlastsSilenceUntilStopped) {
+    ql::serial_set_time_divisor(50);
+    start();
+    platform::sleep_ms(1500);  // fifteen empty reads or so
+    EXPECT_FALSE(finished);
+    ql::server_state().stop_request = true;
+    EXPECT_EQ(wait_end(), ql::kServeStopped);
+}
+
+}  // namespace
