@@ -12,19 +12,24 @@
 #include "foundation/log.h"
 #include "foundation/server_state.h"
 #include "foundation/settings.h"
+#include "ftp_fixture.h"
 #include "network/bridge.h"
 #include "network/ftp.h"
+#include "network/relay.h"
+#include "network/socket.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/serial.h"
 #include "pty_pair.h"
 #include "recording_view.h"
+#include "relayd/relay_server.h"
 #include "serial/modem.h"
 #include "serial/port.h"
 #include "temp_dir.h"
 #include "terminal/commands.h"
 #include "terminal/dispatcher.h"
 #include "terminal/frame.h"
+#include "terminal/progress.h"
 #include "terminal/xmodem.h"
 #include "termsim.h"
 
@@ -46,6 +51,9 @@ void reset_everything() {
     ql::ftp_bridge_reset();
     ql::relay_bridge_reset();
     ql::ftp_reset();
+    ql::relay_reset();
+    ql::socket_layer_reset();
+    ql::progress_reset();
     ql::port_reset_state();
     ql::serial_set_time_divisor(1);
 }
@@ -287,6 +295,93 @@ TEST_F(Serve, DirectLineOutlastsSilenceUntilStopped) {
     EXPECT_FALSE(finished);
     ql::server_state().stop_request = true;
     EXPECT_EQ(wait_end(), ql::kServeStopped);
+}
+
+// ---- FTP and IPCOMM reach real servers ------------------------------------
+
+class ServeFtp : public Serve {
+  protected:
+    void SetUp() override {
+        Serve::SetUp();
+        ASSERT_TRUE(ftp.start()) << ftp.error();
+        ql::settings().passive = true;
+        ql::ftp_set_defaults("127.0.0.1", ftp.user(), ftp.password(), 0);
+        open_frame =
+            "FTP,OPEN,127.0.0.1," + ftp.user() + "," + ftp.password() + ",1," + ftp.port_text();
+    }
+    testing_support::FtpServer ftp;
+    std::string open_frame;
+};
+
+TEST_F(ServeFtp, OpenSendCopyDelAndClose) {
+    dir.write("A.TXT", "payload");
+    start();
+    EXPECT_EQ(ask(open_frame), "0FTP OPEN SUCCESSFUL ^");
+    EXPECT_EQ(ask("FTP,SEND,A.TXT"), "0FTP SEND SUCCESSFUL");
+    EXPECT_EQ(ftp.read("A.TXT"), "payload");
+    // COPYDEL: the COPY row fits first, the COPYDEL row wins.
+    EXPECT_EQ(ask("FTP,COPYDEL,A.TXT,B.TXT"), "0FTP COPY SUCCESSFUL");
+    bool copydel = false;
+    for (const auto& c : ftp.commands()) copydel |= c.rfind("COPYDEL A.TXT B.TXT", 0) == 0;
+    EXPECT_TRUE(copydel);
+    EXPECT_EQ(ask("FTP,XYZ"), "1INVALID COMMAND");
+    EXPECT_EQ(ask("FTP,CLOSE"), "0FTP CLOSE SUCCESSFUL");
+    EXPECT_FALSE(ql::ftp_bridge_connected());
+}
+
+TEST_F(ServeFtp, StartFolderAfterOpen) {
+    std::filesystem::create_directory(ftp.file("incoming"));
+    ql::settings().ftpdir = "incoming";
+    start();
+    EXPECT_EQ(ask(open_frame), "0FTP CHG DIR SUCCESSFUL");
+    EXPECT_TRUE(ql::ftp_bridge_connected());
+}
+
+TEST_F(ServeFtp, StartFolderThatFailsClosesTheConnection) {
+    ql::settings().ftpdir = "nowhere";
+    start();
+    EXPECT_EQ(ask(open_frame), "1FTP CLOSE SUCCESSFUL");
+    EXPECT_FALSE(ql::ftp_bridge_connected());
+}
+
+class ServeRelay : public Serve {
+  protected:
+    void SetUp() override {
+        Serve::SetUp();
+        relay = std::make_unique<relayd::RelayServer>(remote.path());
+        ASSERT_EQ(relay->start(), 0);
+        relay->set_login("LOGIN");
+        ql::settings().iphost = "127.0.0.1";
+        ql::settings().ipport = relay->port_text();
+        ql::settings().ipuser = "LOGIN";
+    }
+    void TearDown() override {
+        Serve::TearDown();
+        relay.reset();
+    }
+    TempDir remote;
+    std::unique_ptr<relayd::RelayServer> relay;
+};
+
+TEST_F(ServeRelay, OpenWithDefaultsThenCopyDelIsACopy) {
+    remote.write("a.txt", "relayed");
+    dir.write("UP.TXT", "up");
+    start();
+    EXPECT_EQ(ask("IPCOMM,OPEN"), "0IP OPEN SUCCESSFUL ^");
+    // Only three letters are compared: COPYDEL is COPY (9), not a delete.
+    EXPECT_EQ(ask("IPCOMM,COPYDEL,a.txt,b.txt"), "0IP COPY SUCCESSFUL");
+    EXPECT_EQ(remote.read("b.txt"), "relayed");
+    EXPECT_EQ(remote.read("a.txt"), "relayed");
+    EXPECT_EQ(ask("IPCOMM,SEND,UP.TXT"), "0IP SEND SUCCESSFUL");
+    EXPECT_EQ(remote.read("UP.TXT"), "up");
+    EXPECT_EQ(ask("IPCOMM,XYZ"), "1INVALID COMMAND");
+    EXPECT_EQ(ask("IPCOMM,CLOSE"), "0IP CLOSE SUCCESSFUL");
+}
+
+TEST_F(ServeRelay, OpenWithTheWrongLoginFails) {
+    relay->set_login("OTHER");
+    start();
+    EXPECT_EQ(ask("IPCOMM,OPEN").substr(0, 15), "1IP OPEN FAILED");
 }
 
 }  // namespace
