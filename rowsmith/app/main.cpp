@@ -3,9 +3,6 @@
 
 #include "rowsmith/convert.h"
 #include "rowsmith/startup.h"
-#ifdef ROWSMITH_WITH_DIALOG
-#include "rowsmith/dialog.h"
-#endif
 
 int main(int argc, char** argv) {
     using namespace rowsmith;
@@ -20,12 +17,11 @@ int main(int argc, char** argv) {
     }
     Paths paths = resolve_paths(options, program_directory());
     if (options.dialog) {
-#ifdef ROWSMITH_WITH_DIALOG
-        return run_dialog(argc, argv, paths);
-#else
-        std::fputs("rowsmith: this build has no window mode (-D)\n", stderr);
-        return kUsageExit;
-#endif
+        std::string error;
+        int status = run_window(argc, argv, paths, error);
+        if (!error.empty())
+            std::fprintf(stderr, "rowsmith: the window (-D) is not available: %s\n", error.c_str());
+        return status;
     }
     ConvertSettings settings;
     settings.show = [](const Message& message) {

@@ -15,6 +15,8 @@
 
 #include "rowsmith/dialog_window.h"
 
+#include <cstdio>
+
 namespace rowsmith {
 
 namespace {
@@ -115,6 +117,13 @@ void RowsmithDialog::show_message(const Message& message) {
 }
 
 int run_dialog(int argc, char** argv, const Paths& paths) {
+    // Without any display Qt would abort the program; say so instead.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fputs("rowsmith: no display for the window (-D); set DISPLAY or QT_QPA_PLATFORM\n",
+                   stderr);
+        return kUsageExit;
+    }
     QApplication app(argc, argv);
     RowsmithDialog dialog(paths);
     dialog.exec();

@@ -67,6 +67,14 @@ std::string program_directory() {
     return os::program_directory();
 }
 
+int run_window(int argc, char** argv, const Paths& paths, std::string& error) {
+    using Entry = int (*)(int, char**, const char*, const char*, const char*);
+    auto entry = reinterpret_cast<Entry>(
+        os::module_function(program_directory(), "rowsmith_window", "rowsmith_window_main", error));
+    if (!entry) return kUsageExit;
+    return entry(argc, argv, paths.workdir.c_str(), paths.source.c_str(), paths.target.c_str());
+}
+
 std::string usage_text() {
     return "Usage: rowsmith [-S<file>] [-T<file>] [-D] [-h]\n"
            "Appends one inventory record per line of DATA.TXT to DEVSCAN.CSV, then\n"

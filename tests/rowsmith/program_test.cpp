@@ -9,6 +9,8 @@
 #include "rowsmith/convert.h"
 #include "scratch.h"
 
+extern char** environ;
+
 namespace {
 
 using rowsmith_test::LockHolder;
@@ -55,6 +57,34 @@ TEST(Program, FailuresGiveNonZeroStatusAndKeepTheSource) {
     EXPECT_NE(run.err.find("unknown option '-Q'"), std::string::npos);
     run = run_program(rowsmith_test::program_path(), {"--help"});
     EXPECT_EQ(run.status, 0);
+}
+
+TEST(Program, WindowModuleIsLoadedOnlyForTheWindow) {
+    // Without a display the module, once loaded, refuses instead of aborting;
+    // a copy of the program without its module beside it still converts.
+#ifndef ROWSMITH_HAS_WINDOW
+    GTEST_SKIP() << "built without the window module";
+#endif
+    std::vector<std::string> env;
+    for (char** entry = environ; *entry; ++entry) {
+        std::string text = *entry;
+        if (text.rfind("DISPLAY=", 0) && text.rfind("WAYLAND_DISPLAY=", 0) &&
+            text.rfind("QT_QPA_PLATFORM=", 0))
+            env.push_back(text);
+    }
+    auto run = run_program(rowsmith_test::program_path(), {"-D"}, &env);
+    EXPECT_EQ(run.status, 64);
+    EXPECT_NE(run.err.find("no display for the window"), std::string::npos) << run.err;
+
+    Scratch site;
+    std::string copy = site.path("rowsmith");
+    std::filesystem::copy_file(rowsmith_test::program_path(), copy);
+    ::chmod(copy.c_str(), 0755);
+    run = run_program(copy, {"-d"}, &env);
+    EXPECT_EQ(run.status, 64);
+    EXPECT_NE(run.err.find("rowsmith_window"), std::string::npos) << run.err;
+    site.write("DATA.TXT", "a,b\n");
+    EXPECT_EQ(run_program(copy, {}, &env).status, 0);
 }
 
 TEST(Program, WaitsForALockedTargetThenConverts) {

@@ -92,17 +92,23 @@ std::string program_path() {
 }
 
 pid_t start_program(const std::string& program, const std::vector<std::string>& args,
-                    const std::string& err_file) {
+                    const std::string& err_file, const std::vector<std::string>* env) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
+    std::vector<char*> envp;
+    if (env) {
+        for (const auto& entry : *env) envp.push_back(const_cast<char*>(entry.c_str()));
+        envp.push_back(nullptr);
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     pid_t pid = -1;
-    if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+    if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(),
+                      env ? envp.data() : environ) != 0)
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
@@ -114,10 +120,11 @@ int wait_program(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-ProgramRun run_program(const std::string& program, const std::vector<std::string>& args) {
+ProgramRun run_program(const std::string& program, const std::vector<std::string>& args,
+                       const std::vector<std::string>* env) {
     Scratch errors;
     ProgramRun run;
-    run.status = wait_program(start_program(program, args, errors.path("stderr")));
+    run.status = wait_program(start_program(program, args, errors.path("stderr"), env));
     run.err = errors.read("stderr");
     return run;
 }

@@ -55,13 +55,15 @@ struct ProgramRun {
 std::string program_path();
 
 // Starts a program with args (argv[0] is added) and returns its pid; its
-// standard error goes to err_file.
+// standard error goes to err_file. Without env it inherits this process's
+// environment.
 pid_t start_program(const std::string& program, const std::vector<std::string>& args,
-                    const std::string& err_file);
+                    const std::string& err_file, const std::vector<std::string>* env = nullptr);
 int wait_program(pid_t pid);
 
 // Runs a program to its end.
-ProgramRun run_program(const std::string& program, const std::vector<std::string>& args);
+ProgramRun run_program(const std::string& program, const std::vector<std::string>& args,
+                       const std::vector<std::string>* env = nullptr);
 
 // Text of n lines "LOC<i>,TAG<i>\n".
 std::string numbered_lines(int n);

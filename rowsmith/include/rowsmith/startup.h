@@ -43,6 +43,11 @@ std::string resolve_in(const std::string& workdir, const std::string& name);
 
 std::string usage_text();
 
+// Runs the window mode from its module beside the program. Returns the
+// window's exit status, or kUsageExit with error set when the module cannot
+// be loaded.
+int run_window(int argc, char** argv, const Paths& paths, std::string& error);
+
 // The process exit status for a conversion result: 0 on success, else the
 // result's magnitude (1 to 7).
 int exit_status(int result);

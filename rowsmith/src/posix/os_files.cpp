@@ -3,6 +3,7 @@
 // the data file, both taken without waiting.
 #include "os_files.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/file.h>
@@ -215,6 +216,18 @@ std::string program_directory() {
 
 bool is_absolute_path(const std::string& path) {
     return !path.empty() && path[0] == '/';
+}
+
+void* module_function(const std::string& folder, const std::string& module, const char* name,
+                      std::string& error) {
+    std::string file = folder + module + ".so";
+    void* library = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* function = library ? ::dlsym(library, name) : nullptr;
+    if (!function) {
+        const char* why = ::dlerror();
+        error = why ? why : file + ": no " + name;
+    }
+    return function;
 }
 
 void sleep_ms(int ms) {
