@@ -2,10 +2,10 @@
 
 #include <QEvent>
 #include <QHBoxLayout>
-#include <QIntValidator>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpressionValidator>
 #include <QStringList>
 
 IpAddressEdit::IpAddressEdit(QWidget* parent) : QWidget(parent) {
@@ -17,7 +17,9 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QWidget(parent) {
         auto* part = new QLineEdit(this);
         part->setObjectName(QString("part%1").arg(i));
         part->setMaxLength(3);
-        part->setValidator(new QIntValidator(0, 255, part));
+        // 0 to 255 without leading zeros; "300" cannot be typed at all.
+        part->setValidator(new QRegularExpressionValidator(
+            QRegularExpression("(25[0-5]|2[0-4][0-9]|1[0-9]{2}|[1-9]?[0-9])?"), part));
         part->setAlignment(Qt::AlignCenter);
         part->setMaximumWidth(part->fontMetrics().horizontalAdvance("0000") + 10);
         part->installEventFilter(this);

@@ -1,0 +1,185 @@
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "dialog_fixture.h"
+#include "formwright/settings.h"
+
+namespace {
+
+class QuaylinkDialogTest : public DialogTest {
+  protected:
+    QRadioButton* radio(const char* name) { return child<QRadioButton>(*dialog, name); }
+    QLineEdit* box(const char* name) { return child<QLineEdit>(*dialog, name); }
+    bool enabled(const char* name) { return child<QWidget>(*dialog, name)->isEnabled(); }
+    void ok() { click(child<QPushButton>(*dialog, "okButton")); }
+    void type_host(const QStringList& parts) {
+        QWidget* host = child<QWidget>(*dialog, "hostEdit");
+        for (int i = 0; i < 4; ++i) {
+            type(child<QLineEdit>(*host, QString("part%1").arg(i).toLatin1().constData()),
+                 parts.value(i));
+        }
+    }
+    void open() {
+        dialog = std::make_unique<fw::QuaylinkDialog>();
+        dialog->show();
+    }
+    std::unique_ptr<fw::QuaylinkDialog> dialog;
+};
+
+TEST_F(QuaylinkDialogTest, GprsNeedsHostUserAndPassword) {
+    open();
+    click(radio("connectRadio5"));
+    EXPECT_EQ(fw::settings().ql_link, fw::kGprs);
+    ok();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "You Must Enter A Valid IP address");
+    EXPECT_EQ(messages[0].caption, "FTP");
+    EXPECT_TRUE(child<QWidget>(*dialog, "hostEdit")->isAncestorOf(dialog->focusWidget()));
+
+    type_host({"0", "0", "0", "0"});  // all zeros counts as empty
+    ok();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].text, "You Must Enter A Valid IP address");
+
+    type_host({"192", "168", "1", "300"});  // 300 cannot be typed: the last part is "30"
+    ok();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[2].text, "You Must Enter A User ID");
+    EXPECT_EQ(messages[2].caption, "FTP");
+    EXPECT_EQ(dialog->focusWidget(), box("userEdit"));
+
+    type(box("userEdit"), "scanner");
+    ok();
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_EQ(messages[3].text, "You Must Enter A Password");
+    EXPECT_EQ(dialog->focusWidget(), box("passwordEdit"));
+
+    type(box("passwordEdit"), "secret");
+    ok();
+    EXPECT_EQ(messages.size(), 4u);
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_EQ(fw::settings().ftphost, "192.168.1.30");
+    EXPECT_EQ(fw::settings().ftpuser, "scanner");
+    EXPECT_EQ(fw::settings().ftppass, "secret");
+}
+
+TEST_F(QuaylinkDialogTest, DirectAfterDataBinFallsBackToStandard) {
+    fw::settings().ql_phone = "555";
+    open();
+    EXPECT_FALSE(enabled("sendModeRadio3"));
+    click(radio("connectRadio3"));
+    EXPECT_TRUE(enabled("sendModeRadio3"));
+    EXPECT_TRUE(enabled("sendFileEdit"));
+    click(radio("sendModeRadio3"));
+    EXPECT_EQ(fw::settings().ql_sendmode, fw::kDataBin);
+    EXPECT_FALSE(enabled("sendFileEdit"));
+
+    click(radio("connectRadio0"));
+    EXPECT_EQ(fw::settings().ql_sendmode, fw::kStandard);
+    EXPECT_TRUE(radio("sendModeRadio0")->isChecked());
+    EXPECT_FALSE(enabled("sendModeRadio3"));
+    EXPECT_TRUE(enabled("sendFileEdit"));
+    EXPECT_EQ(fw::change_count(), 4);  // link, send mode, link, send mode
+}
+
+TEST_F(QuaylinkDialogTest, EnablingFollowsLinkAndLocation) {
+    open();  // DIRECT, LOCAL, APPEND
+    EXPECT_TRUE(enabled("baudRadio0"));
+    EXPECT_FALSE(enabled("phoneEdit"));
+    EXPECT_FALSE(enabled("init2Label"));
+    EXPECT_TRUE(enabled("sendFileEdit"));
+    EXPECT_FALSE(enabled("lanDriveEdit"));
+    EXPECT_TRUE(enabled("sendModeRadio2"));
+    EXPECT_FALSE(enabled("ftpGroup"));
+
+    click(radio("locationRadio1"));  // LAN
+    EXPECT_TRUE(enabled("lanDriveEdit"));
+    EXPECT_TRUE(enabled("lanDirLabel"));
+    EXPECT_TRUE(enabled("sendFileEdit"));
+    EXPECT_FALSE(enabled("ftpGroup"));
+
+    click(radio("locationRadio2"));  // FTP
+    EXPECT_TRUE(enabled("ftpGroup"));
+    EXPECT_FALSE(enabled("sendFileEdit"));
+    for (const char* r : {"sendModeRadio0", "sendModeRadio1", "sendModeRadio2", "sendModeRadio3"})
+        EXPECT_FALSE(enabled(r)) << r;
+
+    click(radio("connectRadio3"));  // MODEM
+    EXPECT_FALSE(enabled("baudRadio0"));
+    EXPECT_TRUE(enabled("phoneEdit"));
+    EXPECT_TRUE(enabled("init3Edit"));
+
+    click(radio("connectRadio4"));  // 802.11
+    EXPECT_FALSE(enabled("locationRadio0"));
+    EXPECT_FALSE(enabled("sendModeRadio0"));
+    EXPECT_FALSE(enabled("phoneEdit"));
+    EXPECT_TRUE(enabled("ftpGroup"));
+    EXPECT_TRUE(enabled("passiveCheck"));
+
+    click(radio("connectRadio1"));  // IRDA, location still FTP
+    EXPECT_TRUE(enabled("baudRadio5"));
+    EXPECT_TRUE(enabled("locationRadio0"));
+    EXPECT_TRUE(enabled("ftpGroup"));
+}
+
+TEST_F(QuaylinkDialogTest, ModemNeedsAPhoneNumber) {
+    open();
+    click(radio("connectRadio3"));
+    ok();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "You Must Enter A Phone Number");
+    EXPECT_EQ(messages[0].caption, "MODEM");
+    EXPECT_EQ(dialog->focusWidget(), box("phoneEdit"));
+    type(box("phoneEdit"), "0800123");
+    type(box("init1Edit"), "AT&F");
+    click(radio("locationRadio2"));  // FTP opens the FTP group
+    type(box("portEdit"), "2x1");
+    click(child<QCheckBox>(*dialog, "passiveCheck"));
+    ok();
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    const fw::Settings& s = fw::settings();
+    EXPECT_EQ(s.ql_phone, "0800123");
+    EXPECT_EQ(s.modem_init[0], "AT&F");
+    EXPECT_EQ(s.ftpport, "21");  // digits only
+    EXPECT_EQ(s.ftppassive, 1);
+    EXPECT_EQ(s.ftphost, "");
+}
+
+TEST_F(QuaylinkDialogTest, CancelRestoresRecordAndCount) {
+    fw::set_change_count(2);
+    const fw::Settings before = fw::settings();
+    open();
+    click(radio("connectRadio3"));
+    click(radio("locationRadio1"));
+    type(box("userEdit"), "x");
+    click(child<QPushButton>(*dialog, "cancelButton"));
+    EXPECT_EQ(fw::settings(), before);
+    EXPECT_EQ(fw::change_count(), 2);
+}
+
+TEST_F(QuaylinkDialogTest, StoredValuesSurviveShowingAndCollecting) {
+    fw::Settings& s = fw::settings();
+    s.ftphost = "ftp.example.org";      // not an address the control can show
+    s.sendfile = std::string(30, 'F');  // wider than the box
+    s.ql_link = fw::kWlan;
+    s.ftpuser = "u";
+    s.ftppass = "p";
+    open();
+    ok();
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_EQ(s.ftphost, "ftp.example.org");
+    EXPECT_EQ(s.sendfile, std::string(30, 'F'));
+    EXPECT_EQ(fw::change_count(), 0);
+
+    s.ftphost = "10.1.2.3";
+    open();
+    type_host({"10", "1", "2", "4"});
+    ok();
+    EXPECT_EQ(s.ftphost, "10.1.2.4");
+    EXPECT_EQ(fw::change_count(), 1);
+}
+
+}  // namespace
