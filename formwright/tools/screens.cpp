@@ -1,8 +1,9 @@
 // Renders the main window and every dialog to PNG files, for the manual.
 // Usage: QT_QPA_PLATFORM=offscreen formwright_screens <output folder>
-// The pictures show the defaults of a folder without a settings file.
+// The pictures show a small sample settings file in a temporary folder.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <cstdio>
@@ -10,6 +11,14 @@
 #include "formwright/dialogs.h"
 
 namespace {
+
+const char kSample[] =
+    "[setup]\r\nBANNER=WAREHOUSE 2\r\nHEADER1=LOCATION\r\nHEADER2=LOT\r\nHEADER3=BIN\r\n"
+    "LOCFLAG=1\r\nCONNECT=4\r\n"
+    "[acoustic setup]\r\nPHONE=5550100\r\n[ptap setup]\r\nPHONE=5550199\r\n"
+    "[ql setup]\r\nQUAYLINK=4\r\nLOCAL=2\r\nFTPHOST=192.168.10.20\r\nFTPUSER=scanner\r\n"
+    "FTPPASS=secret\r\nFTPCWD=/inbound\r\nFTPPASSIVE=1\r\n"
+    "[field definitions]\r\nfield1=-m4,-M10,-XNNNN,-V2\r\nfield2=-s,-M8\r\nfield4=-R,-M16\r\n";
 
 bool save(QWidget& widget, const QString& folder, const char* name) {
     widget.adjustSize();
@@ -31,9 +40,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
-    QTemporaryDir empty;
-    fw::MainDialog main_window(empty.path().toStdString());
-    fw::settings().header = {"ITEM", "LOCATION", "BIN"};
+    QTemporaryDir work;
+    QFile sample(work.filePath("orderini"));
+    if (!sample.open(QIODevice::WriteOnly) || sample.write(kSample) < 0) return 1;
+    sample.close();
+    fw::MainDialog main_window(work.path().toStdString());
 
     bool ok = save(main_window, folder, "main");
     fw::ScanConfigDialog scan(&main_window);
@@ -48,7 +59,7 @@ int main(int argc, char** argv) {
     ok = save(ptap, folder, "ptap-dialup") && ok;
     fw::QuaylinkDialog quaylink(&main_window);
     ok = save(quaylink, folder, "quaylink") && ok;
-    fw::ConfigFieldsDialog fields({true, true, false}, &main_window);
+    fw::ConfigFieldsDialog fields({true, true, true}, &main_window);
     ok = save(fields, folder, "config-fields") && ok;
     return ok ? 0 : 1;
 }
