@@ -199,6 +199,8 @@ TEST_F(DiscoveryTest, UnmappedUsbPortsTakeTheFirstFreeNumbers) {
     EXPECT_EQ(ql::port_table_entry(2), "COM2");
     EXPECT_EQ(ql::port_table_device(2), "/dev/ttyACM0");
     EXPECT_EQ(ql::port_table_entry(3), "COM3 (Silicon Labs CP2104)");
+    EXPECT_EQ(ql::port_table_assigned_device(3), "/dev/ttyUSB0");
+    EXPECT_EQ(ql::port_table_assigned_device(1), "");  // ttyS0 is COM1 by the map
 }
 
 TEST_F(DiscoveryTest, PortOneIsNotTakenForABridgeOnPortTwelve) {

@@ -63,6 +63,12 @@ int port_table_count();
 // Device path behind entry n ("/dev/ttyUSB0"), "" when none.
 std::string port_table_device(int n);
 
+// Device path behind entry n when its number was given by the search (a
+// USB port without an entry in the port map): opening the number alone
+// would not reach it, so whoever stores the port must store this path.
+// "" for every other entry.
+std::string port_table_assigned_device(int n);
+
 // The cradle search request: the tick of "Search For Cradle" in the cradle
 // question, kept until the question is asked again.
 void set_cradle_search_request(bool on);

@@ -1,0 +1,423 @@
+// The main window: commands, start-up, and the operator view.
+#include "window/main_window.h"
+
+#include <strings.h>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFont>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QThread>
+#include <QTimer>
+#include <system_error>
+
+#include "foundation/log.h"
+#include "foundation/server_state.h"
+#include "foundation/settings.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "profile/profile.h"
+#include "serial/discovery.h"
+#include "ui_main_window.h"
+#include "window/dialogs.h"
+#include "window/ids.h"
+#include "window/modal.h"
+
+namespace ql {
+
+namespace {
+
+const char* const kStopFirst = "Stop Communications\r\nBefore selecting this option";
+
+void set_text_colour(QWidget* w, const QColor& colour) {
+    QPalette palette = w->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::Text, colour);
+    w->setPalette(palette);
+}
+
+bool worker_running() {
+    return server_state().worker_running;
+}
+
+// True when there is no settings file worth using: missing, empty, or
+// without a port in section setup.
+bool settings_file_unusable() {
+    const std::string& path = server_paths().settings_path;
+    if (platform::file_size(path) <= 0) return true;
+    std::string value;
+    return profile::profile_get(path, "setup", "commport", value, "", 256) != profile::kFound;
+}
+
+// The Small Block setting is only stored; it is read once here so that the
+// settings dialog shows what the file holds.
+void read_small_block() {
+    std::string value;
+    profile::profile_get(server_paths().settings_path, "setup", "smallblock", value, "", 256);
+    set_small_block_setting(value.size() >= 3 && ::strncasecmp(value.c_str(), "yes", 3) == 0);
+}
+
+}  // namespace
+
+MainWindow::MainWindow(WindowOptions options, QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::MainDialog>()), options_(std::move(options)) {
+    ui_->setupUi(this);
+    bitmap_ = quaylink_bitmap();
+    ui_->bitmap_101->setPixmap(bitmap_);
+
+    QFont list_font("Times New Roman");
+    list_font.setPixelSize(14);
+    list_font.setWeight(QFont::Medium);
+    ui_->statusList_501->setFont(list_font);
+
+    set_text_colour(ui_->statusLine_208, Qt::red);
+    set_text_colour(ui_->networkStatus_212, Qt::blue);
+    update_bar_colour();
+    connect_buttons();
+    set_operator_view(this);
+}
+
+MainWindow::~MainWindow() {
+    stop_and_join_worker();
+    set_operator_view(nullptr);
+}
+
+void MainWindow::connect_buttons() {
+    const std::pair<QPushButton*, int> buttons[] = {
+        {ui_->settings_301, ui::kCmdSettings},   {ui_->clear_302, ui::kCmdClear},
+        {ui_->load_305, ui::kCmdLoad},           {ui_->about_304, ui::kCmdAbout},
+        {ui_->startStop_309, ui::kCmdStartStop}, {ui_->exit_2, ui::kCmdExit},
+    };
+    for (auto [button, id] : buttons) {
+        connect(button, &QPushButton::clicked, this, [this, id = id] { handle_command(id); });
+    }
+}
+
+QWidget* MainWindow::item(int id) const {
+    for (const auto& entry : ui::kMainItems) {
+        if (entry.id == id) return findChild<QWidget*>(entry.object_name);
+    }
+    return nullptr;
+}
+
+// ---- Start-up -------------------------------------------------------------
+
+void MainWindow::place_on_screen() {
+    QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) return;
+    const QRect desk = screen->availableGeometry();
+    move(desk.x() + (desk.width() - frameGeometry().width()) / 2, desk.y() + 10);
+}
+
+void MainWindow::initialize() {
+    place_on_screen();
+    log_state().line_count = 0;
+    status_list_add("Running Quaylink");
+    status_list_add("V2.28");
+    if (!server_paths().relocation_note.empty()) status_list_add(server_paths().relocation_note);
+
+    settings_reset_defaults();
+    read_small_block();
+    server_state().minimize_pending = options_.minimise_at_start;
+    update_load_button();
+
+    if (settings_file_unusable() && !run_first_run_setup()) {
+        post_command(ui::kCmdEnd);
+        return;
+    }
+    set_text(item::kStatusLine, "OFFLINE");
+    start_worker();
+    if (worker_running() && server_state().minimize_pending) {
+        status_list_add("Waiting To Minimize");
+        minimise_timer_ = new QTimer(this);
+        minimise_timer_->setSingleShot(true);
+        connect(minimise_timer_, &QTimer::timeout, this, [this] {
+            if (server_state().minimize_pending) post_command(ui::kCmdMinimise);
+            server_state().minimize_pending = false;
+        });
+        minimise_timer_->start(options_.minimise_delay_ms);
+    }
+}
+
+// The cradle question (IR cradle lines), the port search and the settings
+// dialog. False when the operator cancelled: the program ends.
+bool MainWindow::run_first_run_setup() {
+    settings_load();
+    if (settings().connect_kind == kConnectIrda && ask_cradle_question(this) == 0) return false;
+    status_list_add("Creating Config File " + server_paths().settings_path);
+    {
+        PollingDialog polling(this);
+        run_modal(polling);
+    }
+    if (run_connect_dialog(this) != 1) return false;
+    server_state().minimize_pending = false;
+    return true;
+}
+
+// ---- The worker thread ------------------------------------------------------
+
+void MainWindow::start_worker() {
+    join_worker();
+    server_state().worker_running = true;
+    try {
+        worker_ = std::thread([this] {
+            options_.thread_body();
+            server_state().worker_running = false;
+            QMetaObject::invokeMethod(
+                this, [this] { worker_ended(); }, Qt::QueuedConnection);
+        });
+    } catch (const std::system_error& e) {
+        server_state().worker_running = false;
+        show_message_box(this, strformat("Error in creating: %d", e.code().value()), "WM_CREATE",
+                         Buttons::kOk, Icon::kError);
+    }
+}
+
+// The thread has returned. Normally it has posted the end command itself
+// when the program is to end; when it could not (a failed start after EXIT
+// had been pressed), the window ends here all the same.
+void MainWindow::worker_ended() {
+    join_worker();
+    if (exiting_ && !ending_) handle_command(ui::kCmdEnd);
+}
+
+void MainWindow::join_worker() {
+    if (worker_.joinable() && !worker_running()) worker_.join();
+}
+
+// Raises the stop request and waits for the thread, keeping the window's
+// queue moving so that the thread's own calls to the window never block.
+void MainWindow::stop_and_join_worker() {
+    closing_ = true;
+    if (!worker_.joinable()) return;
+    server_state().no_exit = true;
+    server_state().stop_request = true;
+    while (worker_running()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        platform::sleep_ms(5);
+    }
+    if (worker_.joinable()) worker_.join();  // the queue may have joined it already
+}
+
+// ---- Commands -------------------------------------------------------------
+
+void MainWindow::handle_command(int id) {
+    if (closing_) return;
+    switch (id) {
+        case ui::kCmdExit:
+            request_end("Quaylink Ending[C]..");
+            break;
+        case ui::kCmdSettings:
+            cmd_settings();
+            break;
+        case ui::kCmdClear:
+            ql::status_list_clear();
+            break;
+        case ui::kCmdAbout:
+            show_about_box(this);
+            break;
+        case ui::kCmdLoad:
+            cmd_load();
+            break;
+        case ui::kCmdStartStop:
+            cmd_start_stop();
+            break;
+        case ui::kCmdMinimise:
+            setWindowState(windowState() | Qt::WindowMinimized);
+            break;
+        case ui::kCmdEnd:
+            cmd_end();
+            break;
+        case ui::kCmdRestart:
+            cmd_restart();
+            break;
+        default:
+            break;
+    }
+}
+
+// EXIT and the window's close button: the program ends when the worker
+// thread has ended, or at once when none runs.
+void MainWindow::request_end(const char* line) {
+    status_list_add(line);
+    setWindowTitle(line);
+    server_state().no_exit = false;
+    exiting_ = true;
+    if (worker_running()) {
+        server_state().stop_request = true;
+    } else {
+        post_command(ui::kCmdEnd);
+    }
+}
+
+void MainWindow::cmd_settings() {
+    server_state().no_exit = false;
+    if (worker_running()) {
+        show_message_box(this, kStopFirst, "ERROR", Buttons::kOk, Icon::kError);
+        return;
+    }
+    find_ports(nullptr);
+    int result = run_connect_dialog(this);
+    update_load_button();
+    if (result != 1) return;
+    int answer = show_message_box(this, "Restart Communications?", "RESTART", Buttons::kYesNo,
+                                  Icon::kQuestion);
+    if (answer == answer::kYes && !worker_running()) post_command(ui::kCmdRestart);
+}
+
+void MainWindow::cmd_load() {
+    if (settings().modem) {
+        show_message_box(this, "Load Option Not Valid For Modem Connect", "ERROR", Buttons::kOk,
+                         Icon::kError);
+        return;
+    }
+    if (worker_running()) {
+        show_message_box(this, kStopFirst, "ERROR", Buttons::kOk, Icon::kError);
+        return;
+    }
+    const std::string path = server_paths().program_dir + kLoaderName;
+    int rc = options_.start_loader ? options_.start_loader(path) : -1;
+    if (rc != 0) {
+        show_message_box(this, strformat("Load Error\r\n%s\r\nrc = %d", path.c_str(), rc), "ERROR",
+                         Buttons::kOk, Icon::kError);
+    }
+}
+
+void MainWindow::cmd_start_stop() {
+    if (worker_running()) {
+        status_list_add("Stopping Communication..");
+        server_state().no_exit = true;
+        server_state().stop_request = true;
+    } else {
+        post_command(ui::kCmdRestart);
+    }
+}
+
+void MainWindow::cmd_end() {
+    if (ending_) return;
+    ending_ = true;
+    QTimer::singleShot(options_.end_delay_ms, this, [this] {
+        ended_ = true;
+        done(1);
+        emit ended();
+    });
+}
+
+void MainWindow::cmd_restart() {
+    if (worker_running() || ending_) return;
+    ql::status_list_clear();
+    status_list_add("Quaylink Restart");
+    start_worker();
+}
+
+void MainWindow::reject() {
+    handle_command(ui::kCmdExit);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (closing_ || ending_) return;
+    request_end("Quaylink Ending[X]..");
+}
+
+void MainWindow::update_load_button() {
+    ui_->load_305->setEnabled(!worker_running() && server_state().activate_load);
+}
+
+// ---- Operator view ----------------------------------------------------------
+
+void MainWindow::apply_text(int id, const QString& text) {
+    QWidget* w = item(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->setText(text);
+    if (auto* label = qobject_cast<QLabel*>(w)) label->setText(text);
+    if (auto* button = qobject_cast<QPushButton*>(w)) button->setText(text);
+}
+
+void MainWindow::set_text(int id, const std::string& text) {
+    QString value = QString::fromStdString(text);
+    QMetaObject::invokeMethod(
+        this, [this, id, value] { apply_text(id, value); }, Qt::QueuedConnection);
+}
+
+void MainWindow::set_enabled(int id, bool enabled) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, id, enabled] {
+            if (QWidget* w = item(id)) w->setEnabled(enabled);
+        },
+        Qt::QueuedConnection);
+}
+
+// The list keeps its bound by itself as well, so that it can never grow
+// past it even if lines were counted before this window existed.
+void MainWindow::status_list_append(const std::string& line, bool drop_oldest) {
+    (void)drop_oldest;
+    QString value = QString::fromStdString(line);
+    QMetaObject::invokeMethod(
+        this,
+        [this, value] {
+            QListWidget* list = ui_->statusList_501;
+            while (list->count() >= kStatusListMax) delete list->takeItem(0);
+            list->addItem(value);
+            list->setCurrentRow(list->count() - 1);
+            list->scrollToBottom();
+        },
+        Qt::QueuedConnection);
+}
+
+void MainWindow::status_list_clear() {
+    QMetaObject::invokeMethod(
+        this, [this] { ui_->statusList_501->clear(); }, Qt::QueuedConnection);
+}
+
+int MainWindow::message_box(const std::string& text, const std::string& caption, Buttons buttons,
+                            Icon icon) {
+    if (closing_) return answer::kOk;
+    if (QThread::currentThread() == thread()) {
+        return show_message_box(this, text, caption, buttons, icon);
+    }
+    int result = answer::kOk;
+    QMetaObject::invokeMethod(
+        this,
+        [&] {
+            if (!closing_) result = show_message_box(this, text, caption, buttons, icon);
+        },
+        Qt::BlockingQueuedConnection);
+    return result;
+}
+
+void MainWindow::post_command(int command) {
+    QMetaObject::invokeMethod(
+        this, [this, command] { handle_command(command); }, Qt::QueuedConnection);
+}
+
+void MainWindow::set_network_flag(bool on) {
+    network_ = on;
+    QMetaObject::invokeMethod(
+        this, [this] { update_bar_colour(); }, Qt::QueuedConnection);
+}
+
+void MainWindow::update_bar_colour() {
+    set_text_colour(ui_->progressBar_207, network_ ? Qt::red : Qt::blue);
+}
+
+void MainWindow::update_bar_width() {
+    const int average = ui_->progressBar_207->fontMetrics().averageCharWidth();
+    if (average > 0) bar_chars_ = ui_->progressBar_207->width() / average;
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    update_bar_width();
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    update_bar_width();
+}
+
+}  // namespace ql
