@@ -28,6 +28,11 @@ constexpr int kTagStoreDone = 108;
 // into place only when complete.
 constexpr const char* kPartialSuffix = ".qlpart";
 
+// The network moves 2048-byte blocks; the disk is written and read in
+// larger pieces, which halves the system calls of a transfer.
+constexpr size_t kFileBufferSize = 64 * 1024;
+char g_file_buffer[kFileBufferSize];  // one transfer file is open at a time
+
 // Ends the progress display on every way out of a transfer that started it.
 class ProgressScope {
   public:
@@ -266,6 +271,7 @@ bool begin_download(const std::string& target) {
         st.last_file_error = errno;
         return false;
     }
+    std::setvbuf(st.transfer_file, g_file_buffer, _IOFBF, sizeof g_file_buffer);
     return true;
 }
 
@@ -296,6 +302,7 @@ bool open_source(const std::string& local) {
         st.last_file_error = errno;
         return false;
     }
+    std::setvbuf(st.transfer_file, g_file_buffer, _IOFBF, sizeof g_file_buffer);
     return true;
 }
 
