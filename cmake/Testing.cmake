@@ -12,6 +12,12 @@ function(ql_add_gtest name)
           "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0"
           "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
           "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1" ${T_ENV})
+  # The environment goes in through a launcher: a list given to the
+  # discovered tests' ENVIRONMENT property would be split at its semicolons.
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${CMAKE_COMMAND};-E;env;${env}")
+  if(T_LABELS)
+    set(label_props LABELS ${T_LABELS})
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+                       PROPERTIES TIMEOUT ${T_TIMEOUT} ${label_props})
 endfunction()
