@@ -43,12 +43,12 @@ ours_ours() {  # $1 file, $2 size, $3 relay options
     rm -f a b in/DST.DAT
     "$xm" relay $3 "pty:$work/a" "pty:$work/b" & relay_pid=$!
     wait_for a; wait_for b
-    "$xm" send "$work/a" "$work/out/$1" & local sender=$!
+    XM_BENCH_DEBUG=1 "$xm" send "$work/a" "$work/out/$1" 2>send.log & local sender=$!
     sleep 0.2
     local start end
     start=$(now_ns)
-    "$xm" recv "$work/b" "$work/in/DST.DAT" "$2"
-    wait "$sender"
+    XM_BENCH_DEBUG=1 "$xm" recv "$work/b" "$work/in/DST.DAT" "$2" 2>recv.log || cat recv.log >&2
+    wait "$sender" || cat send.log >&2
     end=$(now_ns)
     kill "$relay_pid"; wait "$relay_pid" 2>/dev/null || true; relay_pid=""
     check "out/$1" in/DST.DAT

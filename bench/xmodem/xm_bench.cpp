@@ -22,6 +22,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -176,8 +177,29 @@ void take_in(Link& l, const char* data, size_t n) {
     l.line_free_ns = t;
 }
 
+// A paced line hands bytes over the way a UART with a 16-byte FIFO does:
+// when 14 have arrived, or when the oldest has waited four character times.
+constexpr size_t kFifoTrigger = 14;
+constexpr int64_t kFifoTimeoutChars = 4;
+
+// When the link next has something to hand over: at the 14th byte, or four
+// character times after the last byte of a run (the next byte comes later
+// than that, or not at all).
+int64_t next_delivery(const Link& l) {
+    if (l.queue.empty()) return INT64_MAX;
+    if (l.byte_ns == 0) return 0;
+    size_t n = std::min(l.queue.size(), kFifoTrigger);
+    for (size_t i = 0; i + 1 < n; ++i) {
+        int64_t quiet = l.queue[i].first + kFifoTimeoutChars * l.byte_ns;
+        if (l.queue[i + 1].first > quiet) return quiet;
+    }
+    if (n == kFifoTrigger) return l.queue[n - 1].first;
+    return l.queue[n - 1].first + kFifoTimeoutChars * l.byte_ns;
+}
+
 bool deliver_due(Link& l) {
     int64_t now = now_ns();
+    if (l.queue.empty() || next_delivery(l) > now) return false;
     std::string out;
     while (!l.queue.empty() && l.queue.front().first <= now) {
         out += l.queue.front().second;
@@ -218,8 +240,8 @@ void pump(std::vector<Link>& links, End* ends) {
             fds[i] = {links[i].open ? links[i].from : -1, POLLIN, 0};
             if (!links[i].queue.empty()) {
                 pending = true;
-                wait_ns = std::min(wait_ns,
-                                   std::max<int64_t>(0, links[i].queue.front().first - now_ns()));
+                wait_ns =
+                    std::min(wait_ns, std::max<int64_t>(0, next_delivery(links[i]) - now_ns()));
             }
         }
         if (!pending && commands_ended(ends) && now_ns() - last_traffic > 200000000) return;
@@ -232,7 +254,7 @@ void pump(std::vector<Link>& links, End* ends) {
                 if (n > 0) {
                     take_in(links[i], buffer.data(), static_cast<size_t>(n));
                     last_traffic = now_ns();
-                } else if (n == 0) {
+                } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                     links[i].open = false;  // a command's output ended
                 }
             }
