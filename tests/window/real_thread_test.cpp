@@ -1,0 +1,83 @@
+// The window with the real communication thread serving a terminal on a
+// pseudo-terminal: START/STOP cycles keep the program open, a LINESTOP from
+// the terminal ends it.
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "foundation/server_state.h"
+#include "foundation/settings.h"
+#include "pty_pair.h"
+#include "terminal/communication.h"
+#include "termsim.h"
+#include "window/main_window.h"
+#include "window_fixture.h"
+
+namespace {
+
+using namespace window_testing;
+
+class RealThreadTest : public WindowTest {
+  protected:
+    std::string text(int id) {
+        QWidget* w = window->item(id);
+        if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text().toStdString();
+        if (auto* button = qobject_cast<QPushButton*>(w)) return button->text().toStdString();
+        return {};
+    }
+
+    bool serving() { return ql::server_state().worker_running && text(309) == "STOP"; }
+
+    // One command frame from the terminal; the reply's status and text.
+    std::string exchange(const std::string& command) {
+        pty.discard();
+        pty.write(termsim::command_frame(command));
+        std::string bytes = pty.read(512, 10000);
+        // The reply ends with its checksum byte after the text; let it all in.
+        bytes += pty.read(512, 300);
+        return termsim::decode_reply(bytes).line();
+    }
+
+    testing_support::PtyPair pty;
+    DialogDriver driver;
+    std::unique_ptr<ql::MainWindow> window;
+};
+
+TEST_F(RealThreadTest, StartStopCyclesAndLinestop) {
+    ASSERT_TRUE(pty.ok());
+    write_settings("[setup]\r\ncommport=" + pty.slave_path() +
+                   "\r\nconnect=direct\r\nbaudrate=57600\r\ninterchardelay=100\r\n");
+    ql::WindowOptions options;
+    options.thread_body = [] { ql::communication_thread(); };
+    options.end_delay_ms = 0;
+    window = std::make_unique<ql::MainWindow>(options);
+    window->show();
+    window->initialize();
+
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        ASSERT_TRUE(wait_until([&] { return serving(); })) << cycle;
+        EXPECT_TRUE(wait_until([&] { return text(209) == "PORT:  " + pty.slave_path(); }))
+            << text(209);
+        EXPECT_EQ(text(211), "CONNECT:  Direct");
+        EXPECT_FALSE(window->item(301)->isEnabled());
+        EXPECT_FALSE(window->item(305)->isEnabled());
+        EXPECT_EQ(exchange("DATETIME").substr(0, 1), "0");
+
+        ASSERT_TRUE(click(*window, "startStop_309"));
+        ASSERT_TRUE(wait_until(
+            [&] {
+                return !ql::server_state().worker_running && text(309) == "START" &&
+                       text(208) == "OFFLINE";
+            },
+            30000));
+        settle(50);
+        EXPECT_FALSE(window->has_ended());
+        EXPECT_EQ(text(209), "");
+        EXPECT_TRUE(window->item(301)->isEnabled());
+        ASSERT_TRUE(click(*window, "startStop_309"));
+    }
+    ASSERT_TRUE(wait_until([&] { return serving(); }));
+    pty.write(termsim::command_frame("LINESTOP"));
+    EXPECT_TRUE(wait_until([&] { return window->has_ended(); }, 30000));
+}
+
+}  // namespace
