@@ -1,6 +1,7 @@
 // The server's window mode: the application object, the program's paths
 // and the main window, with the real communication thread and loader.
 #include <QApplication>
+#include <cstdio>
 
 #include "foundation/server_state.h"
 #include "foundation/settings.h"
@@ -41,9 +42,23 @@ int start_loader(const std::string& path) {
     return rc;
 }
 
+// Without a display Qt would abort with a message about platform plugins;
+// say what to do instead.
+bool display_available() {
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+           !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 }  // namespace
 
 int run_window_app(int argc, char** argv) {
+    if (!display_available()) {
+        std::fprintf(stderr,
+                     "quaylink: no display for the window (DISPLAY is not set); "
+                     "run \"quaylink --console\" to serve without one\n");
+        return 1;
+    }
     QApplication app(argc, argv);
     const WindowCommandLine line = read_command_line(argc, argv);
     server_state_reset();
@@ -53,7 +68,6 @@ int run_window_app(int argc, char** argv) {
     options.thread_body = [] { communication_thread(); };
     options.start_loader = start_loader;
     options.minimise_at_start = line.minimise;
-    int code = 0;
     {
         MainWindow window(options);
         window.show();
@@ -61,7 +75,7 @@ int run_window_app(int argc, char** argv) {
             &window, [&window] { window.initialize(); }, Qt::QueuedConnection);
         window.exec();
     }
-    return code;
+    return 0;
 }
 
 }  // namespace ql
