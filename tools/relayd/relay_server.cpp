@@ -33,6 +33,9 @@ struct RelayServer::Conn {
     std::string write_name;
     std::string write_content;
     bool write_open = false;
+    // The server's reply count when this connection's client counter was
+    // last known (at its previous frame).
+    int64_t replies_seen = 0;
 };
 
 namespace {
@@ -202,6 +205,7 @@ void RelayServer::accept_loop(int listener, bool data) {
             ::close(fd);
             return;
         }
+        conn->replies_seen = replies_;
         (data ? data_conns_ : command_conns_)++;
         if (data) open_data_++;
         conns_.push_back(conn);
@@ -229,7 +233,7 @@ void RelayServer::serve(std::shared_ptr<Conn> conn) {
     if (c.data) open_data_--;
 }
 
-void RelayServer::record(const Conn& c, uint8_t sequence, const std::string& payload) {
+void RelayServer::record(Conn& c, uint8_t sequence, const std::string& payload) {
     std::lock_guard<std::mutex> lock(mutex_);
     Request r;
     r.data = c.data;
@@ -239,9 +243,10 @@ void RelayServer::record(const Conn& c, uint8_t sequence, const std::string& pay
     requests_.push_back(r);
     if (code_of(payload) == 101) {
         notifications_.push_back(payload);
-        check_notification_sequence(sequence);
+        check_notification_sequence(c, sequence);
     } else {
         check_sequence(sequence);
+        c.replies_seen = replies_;
     }
     arrived_.notify_all();
 }
@@ -260,12 +265,19 @@ uint8_t RelayServer::check_sequence(uint8_t got) {
 
 // A notification carries the client's counter when it was sent, but it may
 // be read after replies on the data connection have moved the counter on
-// (the two connections are served by separate threads). It must not be
-// ahead of the counter, nor far behind it; it never moves the counter.
-void RelayServer::check_notification_sequence(uint8_t got) {
+// (the two connections are served by separate threads). The client's
+// counter then lay between its value at this connection's previous frame
+// and now; a notification from outside that range is a sequence error. It
+// never moves the counter.
+void RelayServer::check_notification_sequence(Conn& c, uint8_t got) {
     if (expected_ < 0) expected_ = got;
-    const int behind = (expected_ - got) & 0xff;
-    if (behind > kNotificationLag) sequence_errors_++;
+    const int64_t behind = (expected_ - got) & 0xff;
+    const int64_t since = replies_ - c.replies_seen;
+    if (behind > since) {
+        sequence_errors_++;
+        return;
+    }
+    c.replies_seen = replies_ - behind;
 }
 
 bool RelayServer::send_frame(Conn& c, uint8_t sequence, const std::string& payload) {
@@ -285,7 +297,10 @@ bool RelayServer::reply(Conn& c, int code_of_request, const std::string& payload
         auto it = bad_sequence_.find(code_of_request);
         if (it != bad_sequence_.end()) bad = it->second;
         seq = static_cast<uint8_t>(expected_ < 0 ? 0 : expected_);
-        if (bad < 2) expected_ = (seq + 1) & 0xff;
+        if (bad < 2) {
+            expected_ = (seq + 1) & 0xff;
+            replies_++;
+        }
     }
     for (int i = 0; i < bad; ++i) {
         if (!send_frame(c, static_cast<uint8_t>(seq + 100 + i), payload)) return false;

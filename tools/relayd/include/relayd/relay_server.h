@@ -38,9 +38,6 @@ struct Request {
 
 inline constexpr size_t kRecordedPayload = 96;
 
-// How far behind the counter a notification may be read (see the server).
-inline constexpr int kNotificationLag = 64;
-
 // Largest body (sequence byte plus payload) the server accepts.
 inline constexpr size_t kMaxBody = 2052;
 
@@ -132,9 +129,9 @@ class RelayServer {
     bool handle(Conn& c, int code, const std::string& payload);
     bool reply(Conn& c, int code_of_request, const std::string& payload);
     bool send_frame(Conn& c, uint8_t sequence, const std::string& payload);
-    void record(const Conn& c, uint8_t sequence, const std::string& payload);
+    void record(Conn& c, uint8_t sequence, const std::string& payload);
     uint8_t check_sequence(uint8_t got);
-    void check_notification_sequence(uint8_t got);
+    void check_notification_sequence(Conn& c, uint8_t got);
     std::string resolve(const std::string& name) const;
 
     bool handle_command(Conn& c, int code, const std::string& arg);
@@ -173,8 +170,9 @@ class RelayServer {
     bool stream_limit_close_ = true;
 
     // State.
-    int expected_ = -1;  // next sequence byte, -1 until the first frame
-    std::string cwd_;    // below root, "" or "sub/"
+    int expected_ = -1;    // next sequence byte, -1 until the first frame
+    int64_t replies_ = 0;  // replies sent that moved the counter
+    std::string cwd_;      // below root, "" or "sub/"
     int listing_no_ = 0;
 
     // Records.
