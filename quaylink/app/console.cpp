@@ -1,5 +1,6 @@
 #include "console.h"
 
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -12,6 +13,7 @@
 #include "platform/signals.h"
 #include "profile/profile.h"
 #include "serial/discovery.h"
+#include "serial/port.h"
 #include "terminal/communication.h"
 
 namespace ql {
@@ -26,15 +28,27 @@ const char* connect_word(const ServerSettings& s) {
 }
 
 // What EXIT does: the thread's end posts the exit command, or, without a
-// thread, the exit command is posted at once.
+// thread, the exit command is posted at once. The request is also kept in
+// the view: a thread that is already past its exit-command decision when the
+// request comes would otherwise leave the program running.
 void request_exit(ConsoleView& view) {
     status_list_add("Quaylink Ending[C]..");
     server_state().no_exit = false;
+    view.note_termination_request();
     if (server_state().worker_running) {
         server_state().stop_request = true;
     } else {
         view.post_command(command::kExit);
     }
+}
+
+// QUAYLINK_TIME_DIVISOR=n (tests and demonstrations): every wait of the
+// serial line and of the communication loop takes 1/n of its time.
+void apply_time_divisor() {
+    const char* text = std::getenv("QUAYLINK_TIME_DIVISOR");
+    if (text == nullptr) return;
+    int divisor = std::atoi(text);
+    if (divisor > 1) serial_set_time_divisor(divisor);
 }
 
 void first_run() {
@@ -83,6 +97,7 @@ int run_console(const ProgramOptions& options) {
         static_cast<long>(std::hash<std::thread::id>{}(std::this_thread::get_id()));
     server_paths_init(options.settings_name);
     settings_reset_defaults();
+    apply_time_divisor();
 
     status_list_add("Running Quaylink");
     status_list_add("V2.28");
@@ -94,7 +109,14 @@ int run_console(const ProgramOptions& options) {
     view.set_text(item::kStatusLine, "OFFLINE");
     server_state().worker_running = true;
     std::thread worker([] { communication_thread(); });
-    view.wait_for_exit();
+    // After SIGINT or SIGTERM: end once no thread runs, and raise the stop
+    // request again while one does (a thread that is just starting clears
+    // it, and the request must not be lost).
+    view.wait_for_exit([] {
+        if (!server_state().worker_running.load()) return true;
+        server_state().stop_request = true;
+        return false;
+    });
     platform::sleep_ms(250);
     worker.join();
     set_operator_view(nullptr);

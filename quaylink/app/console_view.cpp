@@ -1,5 +1,7 @@
 #include "console_view.h"
 
+#include <chrono>
+
 namespace ql {
 
 namespace {
@@ -71,9 +73,23 @@ void ConsoleView::post_command(int command) {
     exit_posted_.notify_all();
 }
 
-void ConsoleView::wait_for_exit() {
+void ConsoleView::note_termination_request() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    terminating_ = true;
+    exit_posted_.notify_all();
+}
+
+void ConsoleView::wait_for_exit(const std::function<bool()>& may_end) {
     std::unique_lock<std::mutex> lock(mutex_);
-    exit_posted_.wait(lock, [this] { return exit_; });
+    // The worker's end is not signalled: look again every 100 ms while a
+    // termination request is pending.
+    while (!exit_ && !(terminating_ && may_end())) {
+        if (terminating_) {
+            exit_posted_.wait_for(lock, std::chrono::milliseconds(100));
+        } else {
+            exit_posted_.wait(lock);
+        }
+    }
 }
 
 }  // namespace ql

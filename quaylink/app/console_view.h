@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 
 #include "foundation/operator_view.h"
@@ -23,8 +24,13 @@ public:
     void post_command(int command) override;
     int bar_width_chars() override { return 40; }
 
-    // Blocks until the exit command has been posted.
-    void wait_for_exit();
+    // Records that the program was asked to end (SIGINT, SIGTERM).
+    void note_termination_request();
+
+    // Blocks until the exit command has been posted, or until a termination
+    // request was noted and may_end() says the program may end; may_end is
+    // called every 100 ms while the request is pending.
+    void wait_for_exit(const std::function<bool()>& may_end);
 
 private:
     void print(const std::string& line);
@@ -33,6 +39,7 @@ private:
     std::mutex mutex_;
     std::condition_variable exit_posted_;
     bool exit_ = false;
+    bool terminating_ = false;
 };
 
 // One-line form of a message box: caption, then the text with its line

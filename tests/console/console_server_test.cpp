@@ -1,0 +1,304 @@
+// End-to-end tests of `quaylink --console`: the real program in a process of
+// its own, its line a pseudo-terminal pair, its output read line by line.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "modem_sim.h"
+#include "pty_pair.h"
+#include "server_process.h"
+#include "temp_dir.h"
+#include "termsim.h"
+
+namespace {
+
+using testing_support::ModemSim;
+using testing_support::PtyPair;
+using testing_support::ServerProcess;
+using testing_support::settings_text;
+using testing_support::TempDir;
+
+// Generous limits: the machine is shared and the program runs under the
+// sanitizers.
+constexpr int kStartMs = 30000;
+constexpr int kStepMs = 20000;
+
+using Clock = std::chrono::steady_clock;
+
+long long ms_since(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Sends one command frame from the terminal's side and returns the reply.
+termsim::Reply exchange(PtyPair& line, const std::string& command) {
+    line.discard();
+    line.write(termsim::command_frame(command));
+    std::string bytes = line.read(256, kStepMs);
+    // The rest of the reply, if it came in pieces.
+    for (std::string more; !(more = line.read(256, 300)).empty();) bytes += more;
+    return termsim::decode_reply(bytes);
+}
+
+// Index of each part in the output, each searched after the one before;
+// fails the test at the first part missing.
+void expect_in_order(const ServerProcess& server, const std::vector<std::string>& parts) {
+    size_t from = 0;
+    for (const std::string& part : parts) {
+        int at = server.find_line(part, from);
+        ASSERT_GE(at, 0) << "missing, or out of order: \"" << part << "\"\n"
+                         << server.transcript();
+        from = static_cast<size_t>(at) + 1;
+    }
+}
+
+class ConsoleServer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(access(testing_support::quaylink_program().c_str(), X_OK), 0)
+            << "no program at " << testing_support::quaylink_program();
+        work = dir.path() + "/work";
+        ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    }
+
+    // A settings file with the working directory and a fresh log in the
+    // test's folder, plus the given lines.
+    std::string write_settings(std::vector<std::string> setup,
+                               const std::vector<std::string>& ports = {},
+                               const std::string& more_sections = "") {
+        setup.push_back("workdir=" + work);
+        setup.push_back("logfile=CREATE");
+        setup.push_back("logdir=" + dir.path());
+        return dir.write("quaylink.ini", settings_text(setup, ports) + more_sections);
+    }
+
+    // Ends a server that stays up by itself: SIGTERM acts like EXIT.
+    void terminate_and_expect_clean_end(ServerProcess& server) {
+        server.signal(SIGTERM);
+        EXPECT_EQ(server.wait_exit(kStartMs), 0) << server.transcript();
+    }
+
+    TempDir dir;
+    std::string work;
+};
+
+// ---------------------------------------------------------------------------
+// Direct line: served once, the program ends after LINESTOP.
+
+TEST_F(ConsoleServer, DirectLineIsServedOnceAndTheProgramEndsAfterLinestop) {
+    PtyPair line;
+    ASSERT_TRUE(line.ok());
+    std::string ini = write_settings({"commport=" + line.slave_path(), "connect=direct",
+                                      "baudrate=115200", "interchardelay=50", "passive=yes",
+                                      "ftpdataport=2021"});
+    ServerProcess server(ini, 1);
+    ASSERT_TRUE(server.started());
+    ASSERT_GE(server.wait_for_line("STATUS: READY", kStartMs), 0) << server.transcript();
+
+    // The line parameters, the thread's start and the start-up log lines,
+    // in this order, before the line is served.
+    expect_in_order(server, {"PORT:  " + line.slave_path(), "BAUD:  115200", "CONNECT:  Direct",
+                             "Starting Communications", "DIR Path: " + work, "CFG File: " + ini,
+                             "LOG File: " + dir.path() + "/quaylink.log", "BUTTON: STOP",
+                             "COMMPORT = ", "BAUD = 115200", "INTER CHAR DELAY = 50",
+                             "DIRECT CONNECT", "FTP PASSIVE MODE ON",
+                             "FIXED FTP CLIENT DATA PORT: 2021", "VERBOSE MODE", "READY..",
+                             "STATUS: READY"});
+    EXPECT_LT(server.find_line("MODEM"), 0) << server.transcript();
+    EXPECT_LT(server.find_line("databin"), 0) << "only modem lines get a databin folder";
+
+    // The line works: a command, then LINESTOP.
+    termsim::Reply bid = exchange(line, "LINEBID");
+    EXPECT_TRUE(bid.present && bid.checksum_ok) << termsim::describe(bid);
+    EXPECT_EQ(bid.status, '0') << termsim::describe(bid);
+    exchange(line, "LINESTOP");
+
+    // A direct line is served once: the thread ends and posts the exit
+    // command, and the program ends by itself.
+    EXPECT_EQ(server.wait_exit(kStartMs), 0) << server.transcript();
+    int ready = server.find_line("STATUS: READY");
+    expect_in_order(server, {"STATUS: READY", "STATUS: OFFLINE", "Communication thread Ending",
+                             "OFFLINE", "BUTTON: START"});
+    EXPECT_LT(server.find_line("Waiting For Virtual USB", static_cast<size_t>(ready)), 0);
+
+    // The activity log got the same lines.
+    std::string log = dir.read("quaylink.log");
+    EXPECT_NE(log.find("DIRECT CONNECT"), std::string::npos) << log;
+    EXPECT_NE(log.find("Communication thread Ending"), std::string::npos) << log;
+}
+
+TEST_F(ConsoleServer, SigtermWhileServingEndsTheProgram) {
+    PtyPair line;
+    ASSERT_TRUE(line.ok());
+    std::string ini = write_settings({"commport=" + line.slave_path(), "connect=direct"});
+    ServerProcess server(ini, 10);
+    ASSERT_TRUE(server.started());
+    ASSERT_GE(server.wait_for_line("STATUS: READY", kStartMs), 0) << server.transcript();
+    server.signal(SIGTERM);
+    EXPECT_EQ(server.wait_exit(kStartMs), 0) << server.transcript();
+    expect_in_order(server, {"STATUS: READY", "Quaylink Ending[C]..", "STATUS: OFFLINE",
+                             "Communication thread Ending"});
+}
+
+// ---------------------------------------------------------------------------
+// USB virtual COM port: waits for the device, serves it, waits again.
+
+TEST_F(ConsoleServer, UsbWithoutDeviceWaitsUntilSigintThenEnds) {
+    std::string device = dir.file("ttyUSB-missing");
+    std::string ini = write_settings({"commport=" + device, "connect=usb"});
+    ServerProcess server(ini, 10);  // polls every 100 ms
+    ASSERT_TRUE(server.started());
+    ASSERT_GE(server.wait_for_line("STATUS: WAIT USB", kStartMs), 0) << server.transcript();
+    expect_in_order(server, {"CONNECT:  USB", "USB CONNECT", "VERBOSE MODE",
+                             "Waiting For Virtual USB", "STATUS: WAIT USB"});
+
+    // Many polls later it still waits, and has not given up on the port.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_TRUE(server.running()) << server.transcript();
+    EXPECT_LT(server.find_line("COMM OPEN"), 0) << server.transcript();
+    EXPECT_LT(server.find_line("STATUS: READY"), 0) << server.transcript();
+
+    server.signal(SIGINT);
+    EXPECT_EQ(server.wait_exit(kStartMs), 0) << server.transcript();
+    expect_in_order(server, {"STATUS: WAIT USB", "STATUS: OFFLINE", "Communication thread Ending",
+                             "BUTTON: START"});
+    EXPECT_LT(server.find_line("STATUS: READY"), 0) << server.transcript();
+}
+
+TEST_F(ConsoleServer, UsbDeviceAppearingIsServedAndAfterLinestopWaitedForAgain) {
+    PtyPair line;
+    ASSERT_TRUE(line.ok());
+    std::string device = dir.file("ttyUSB0");
+    std::string ini = write_settings({"commport=" + device, "connect=usb", "baudrate=115200"});
+    // Real time: the 3000 ms pause after LINESTOP is looked at below.
+    ServerProcess server(ini, 1);
+    ASSERT_TRUE(server.started());
+    ASSERT_GE(server.wait_for_line("STATUS: WAIT USB", kStartMs), 0) << server.transcript();
+
+    // The device appears: a link to the pty's slave side.
+    ASSERT_EQ(symlink(line.slave_path().c_str(), device.c_str()), 0);
+    int ready = server.wait_for_line("STATUS: READY", kStartMs);
+    ASSERT_GE(ready, 0) << server.transcript();
+    termsim::Reply bid = exchange(line, "LINEBID");
+    EXPECT_EQ(bid.status, '0') << termsim::describe(bid);
+
+    // The device goes away and the terminal ends the session.
+    ASSERT_EQ(unlink(device.c_str()), 0);
+    auto stopped = Clock::now();
+    exchange(line, "LINESTOP");
+    int waiting = server.wait_for_line("STATUS: WAIT USB", kStartMs, static_cast<size_t>(ready));
+    long long paused = ms_since(stopped);
+    ASSERT_GE(waiting, 0) << server.transcript();
+    // 3000 ms pass before the wait for the port starts again (1 s of
+    // slack for a slow reader of the reply).
+    EXPECT_GE(paused, 2000) << server.transcript();
+    // Still the same thread: it did not end in between.
+    EXPECT_LT(server.find_line("Communication thread Ending"), 0) << server.transcript();
+    EXPECT_LT(server.find_line("Starting Communications", static_cast<size_t>(ready)), 0);
+    EXPECT_TRUE(server.running());
+
+    // The device comes back and is served again.
+    ASSERT_EQ(symlink(line.slave_path().c_str(), device.c_str()), 0);
+    ASSERT_GE(server.wait_for_line("STATUS: READY", kStartMs, static_cast<size_t>(waiting)), 0)
+        << server.transcript();
+    termsim::Reply again = exchange(line, "LINEBID");
+    EXPECT_EQ(again.status, '0') << termsim::describe(again);
+
+    server.signal(SIGINT);
+    EXPECT_EQ(server.wait_exit(kStartMs), 0) << server.transcript();
+    expect_in_order(server, {"Quaylink Ending[C]..", "STATUS: OFFLINE",
+                             "Communication thread Ending"});
+}
+
+// ---------------------------------------------------------------------------
+// Modem: a modem that never says OK.
+
+TEST_F(ConsoleServer, ModemThatNeverAnswersGivesUpAfterThreeAttemptsAndStaysUp) {
+    PtyPair line;
+    ASSERT_TRUE(line.ok());
+    ModemSim modem(line);
+    modem.set_silent(true);
+    std::string ini = write_settings({"commport=" + line.slave_path(), "connect=modem"}, {},
+                                     "[modem init]\r\ninit1=ATZ\r\n");
+    ServerProcess server(ini, 10);  // 1 s per silent answer instead of 10 s
+    ASSERT_TRUE(server.started());
+    int failed = server.wait_for_line("MESSAGE [WM_MODEM] MODEM INIT FAILED", 120000);
+    ASSERT_GE(failed, 0) << server.transcript();
+
+    expect_in_order(server, {"CONNECT: Modem", "Creating Dir " + work + "/databin",
+                             "Starting Communications", "MODEM DEVICE", "MODEM INIT 1:ATZ",
+                             "VERBOSE MODE", "MODEM INIT FAILED",
+                             "MESSAGE [WM_MODEM] MODEM INIT FAILED"});
+    struct stat info {};
+    EXPECT_EQ(stat((work + "/databin").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+
+    // Three attempts, each starting with the first init string.
+    std::vector<std::string> commands = modem.commands();
+    int attempts = 0;
+    for (const std::string& c : commands) attempts += c.rfind("ATZ", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(attempts, 3) << "commands received: " << commands.size();
+    EXPECT_LT(server.find_line("STATUS: READY"), 0);
+
+    // The thread ends without the exit command: the program stays up.
+    ASSERT_GE(server.wait_for_line("BUTTON: START", kStepMs, static_cast<size_t>(failed)), 0)
+        << server.transcript();
+    EXPECT_EQ(server.wait_exit(1000), -1) << server.transcript();
+    terminate_and_expect_clean_end(server);
+}
+
+// ---------------------------------------------------------------------------
+// A port that cannot be opened.
+
+TEST_F(ConsoleServer, WrongPortShowsCommOpenFailedWithThePortNumberAndStaysUp) {
+    std::string ini = write_settings({"commport=7", "connect=direct"},
+                                     {"com7=" + dir.file("no-such-device")});
+    ServerProcess server(ini, 1);
+    ASSERT_TRUE(server.started());
+    int failed = server.wait_for_line("MESSAGE [COMM OPEN]", kStartMs);
+    ASSERT_GE(failed, 0) << server.transcript();
+    EXPECT_EQ(server.lines()[static_cast<size_t>(failed)],
+              "MESSAGE [COMM OPEN] COMM OPEN FAILED / PORT=7");
+    ASSERT_GE(server.wait_for_line("BUTTON: START", kStepMs, static_cast<size_t>(failed)), 0)
+        << server.transcript();
+    expect_in_order(server, {"PORT:  COM7", "COMMPORT = 7", "DIRECT CONNECT",
+                             "MESSAGE [COMM OPEN]", "STATUS: OFFLINE", "BUTTON: START"});
+    EXPECT_EQ(server.wait_exit(1000), -1) << "the program must stay open\n" << server.transcript();
+    terminate_and_expect_clean_end(server);
+}
+
+// ---------------------------------------------------------------------------
+// Start-up without a settings file, and the options.
+
+TEST_F(ConsoleServer, WithoutSettingsFileWritesTheDefaultsAndStarts) {
+    std::string ini = dir.file("fresh.ini");
+    ServerProcess server(ini, 20);
+    ASSERT_TRUE(server.started());
+    ASSERT_GE(server.wait_for_line("Starting Communications", kStartMs), 0) << server.transcript();
+    expect_in_order(server, {"Running Quaylink", "V2.28", "Creating Config File " + ini,
+                             "written", "STATUS: OFFLINE", "Starting Communications"});
+    std::string text = testing_support::read_whole_file(ini);
+    EXPECT_NE(text.find("commport="), std::string::npos) << text;
+    EXPECT_NE(text.find("baudrate=57600"), std::string::npos) << text;
+    EXPECT_NE(text.find("interchardelay=125"), std::string::npos) << text;
+    EXPECT_NE(text.find("connect=irda"), std::string::npos) << text;
+    terminate_and_expect_clean_end(server);
+}
+
+TEST_F(ConsoleServer, HelpListsTheOptionsAndStartsNothing) {
+    ServerProcess server(dir.file("unused.ini"), 1, {"--help"});
+    ASSERT_TRUE(server.started());
+    EXPECT_EQ(server.wait_exit(kStartMs), 0);
+    server.wait_for_line("\x01", 2000);  // until the output is complete
+    std::string all = server.transcript();
+    for (const char* option : {"-I", "-Z", "--console"})
+        EXPECT_NE(all.find(option), std::string::npos) << option << "\n" << all;
+    EXPECT_EQ(all.find("Running Quaylink"), std::string::npos) << all;
+    EXPECT_EQ(access(dir.file("unused.ini").c_str(), F_OK), -1);
+}
+
+}  // namespace
