@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QThread>
 #include <QTimer>
+#include <mutex>
 #include <system_error>
 
 #include "foundation/log.h"
@@ -352,26 +353,58 @@ void MainWindow::set_enabled(int id, bool enabled) {
         Qt::QueuedConnection);
 }
 
-// The list keeps its bound by itself as well, so that it can never grow
-// past it even if lines were counted before this window existed.
+// Lines are collected and added in batches: a thread that logs thousands of
+// lines costs one update of the list, not one per line. A clear in the
+// batch drops what came before it, in the order the log saw them. The list
+// keeps its bound by itself as well, so that it can never grow past it even
+// if lines were counted before this window existed.
+void MainWindow::queue_list_change(bool clear, const QString& line) {
+    bool schedule = false;
+    {
+        std::lock_guard<std::mutex> lock(list_mutex_);
+        if (clear) {
+            pending_lines_.clear();
+            pending_clear_ = true;
+        } else {
+            pending_lines_.push_back(line);
+        }
+        schedule = !list_flush_queued_;
+        list_flush_queued_ = true;
+    }
+    if (schedule) {
+        QMetaObject::invokeMethod(
+            this, [this] { flush_list(); }, Qt::QueuedConnection);
+    }
+}
+
+void MainWindow::flush_list() {
+    QStringList lines;
+    bool clear = false;
+    {
+        std::lock_guard<std::mutex> lock(list_mutex_);
+        lines.swap(pending_lines_);
+        clear = pending_clear_;
+        pending_clear_ = false;
+        list_flush_queued_ = false;
+    }
+    QListWidget* list = ui_->statusList_501;
+    if (clear) list->clear();
+    if (lines.size() > kStatusListMax) lines = lines.mid(lines.size() - kStatusListMax);
+    const int excess = list->count() + static_cast<int>(lines.size()) - kStatusListMax;
+    if (excess > 0) list->model()->removeRows(0, excess);
+    if (lines.isEmpty()) return;
+    list->addItems(lines);
+    list->setCurrentRow(list->count() - 1);
+    list->scrollToBottom();
+}
+
 void MainWindow::status_list_append(const std::string& line, bool drop_oldest) {
     (void)drop_oldest;
-    QString value = QString::fromStdString(line);
-    QMetaObject::invokeMethod(
-        this,
-        [this, value] {
-            QListWidget* list = ui_->statusList_501;
-            while (list->count() >= kStatusListMax) delete list->takeItem(0);
-            list->addItem(value);
-            list->setCurrentRow(list->count() - 1);
-            list->scrollToBottom();
-        },
-        Qt::QueuedConnection);
+    queue_list_change(false, QString::fromStdString(line));
 }
 
 void MainWindow::status_list_clear() {
-    QMetaObject::invokeMethod(
-        this, [this] { ui_->statusList_501->clear(); }, Qt::QueuedConnection);
+    queue_list_change(true, QString());
 }
 
 int MainWindow::message_box(const std::string& text, const std::string& caption, Buttons buttons,

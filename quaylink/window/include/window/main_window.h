@@ -9,9 +9,11 @@
 
 #include <QDialog>
 #include <QPixmap>
+#include <QStringList>
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -92,6 +94,8 @@ class MainWindow final : public QDialog, public OperatorView {
     void join_worker();
     void stop_and_join_worker();
     void apply_text(int item, const QString& text);
+    void queue_list_change(bool clear, const QString& line);
+    void flush_list();
     void update_bar_colour();
     void update_bar_width();
     void update_load_button();
@@ -110,6 +114,10 @@ class MainWindow final : public QDialog, public OperatorView {
     QTimer* minimise_timer_ = nullptr;
     std::atomic<int> bar_chars_{40};
     std::atomic<bool> network_{false};
+    std::mutex list_mutex_;  // held only to hand lines over, never across a wait
+    QStringList pending_lines_;
+    bool pending_clear_ = false;
+    bool list_flush_queued_ = false;
     std::atomic<bool> closing_{false};  // being destroyed: no more boxes
     bool exiting_ = false;              // EXIT or close: end when the worker ends
     bool ending_ = false;               // the end command is running
