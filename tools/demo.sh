@@ -56,7 +56,13 @@ say "quaylink --console"
 "$demo/server/quaylink" --console >"$demo/console.txt" 2>&1 &
 server=$!
 pids+=($server)
-sleep 1
+# Start the terminal once the server reads the line: bytes that arrive while
+# the port is being opened could be thrown away with its input buffer.
+for _ in $(seq 300); do
+  grep -q "STATUS: READY" "$demo/console.txt" 2>/dev/null && break
+  kill -0 "$server" 2>/dev/null || break
+  sleep 0.1
+done
 
 say "termsim plays the terminal"
 cat >"$demo/session.txt" <<SESSION
