@@ -36,10 +36,19 @@ class FakeTree {
         link_tty(tty, dev);
     }
 
-    // A legacy port name without hardware: bound to the platform placeholder.
+    // A legacy port name without hardware: bound to the platform placeholder
+    // (older kernels).
     void add_placeholder(const std::string& tty) {
         fs::path dev = device_dir("platform/serial8250", "platform", "serial8250");
         link_tty(tty, dev);
+    }
+
+    // The same on newer kernels: a port device of its own whose UART type
+    // reads 0 (unknown).
+    void add_unknown_uart(const std::string& tty, const std::string& node) {
+        fs::path dev = device_dir("platform/serial8250/" + node, "serial-base", "port");
+        link_tty(tty, dev);
+        write(root_ / "class/tty" / tty / "type", "0\n");
     }
 
     // A terminal without a device (virtual console).
@@ -154,11 +163,13 @@ TEST_F(DiscoveryTest, WithoutUsbBridgeTheTableHoldsTheRegisteredPortsAndPortOneI
     tree.add_pnp_port("ttyS0", "00:01");
     tree.add_pnp_port("ttyS1", "00:02");
     tree.add_placeholder("ttyS3");
+    tree.add_unknown_uart("ttyS4", "serial8250:0.4");
     tree.add_virtual("tty1");
     EXPECT_EQ(ql::find_ports(nullptr), 1);
     EXPECT_EQ(ql::port_table_entry(1), "COM1");
     EXPECT_EQ(ql::port_table_entry(2), "COM2");
-    EXPECT_EQ(ql::port_table_entry(4), "");  // placeholder without hardware
+    EXPECT_EQ(ql::port_table_entry(4), "");  // placeholders without hardware
+    EXPECT_EQ(ql::port_table_entry(5), "");
     EXPECT_EQ(ql::port_table_entry(0), "");
     EXPECT_EQ(ql::port_table_count(), 2);
     EXPECT_EQ(ql::port_table_device(2), "/dev/ttyS1");

@@ -68,8 +68,10 @@ std::string link_target_name(const fs::path& link) {
     return ec ? std::string() : target.filename().string();
 }
 
-// Legacy 8250 ports without hardware are bound to the platform placeholder.
-bool is_placeholder(const fs::path& device) {
+// A legacy port name without hardware: the UART type reads 0 (unknown), or,
+// on older kernels, the port is bound to the 8250 platform placeholder.
+bool is_placeholder(const fs::path& tty, const fs::path& device) {
+    if (read_attribute(tty / "type") == "0") return true;
     return link_target_name(device / "driver") == "serial8250" &&
            link_target_name(device / "subsystem") == "platform";
 }
@@ -124,7 +126,7 @@ std::vector<TtyDevice> list_serial_devices() {
     for (; !ec && it != end; it.increment(ec)) {
         const fs::path device = it->path() / "device";
         std::error_code exists_ec;
-        if (!fs::exists(device, exists_ec) || is_placeholder(device)) continue;
+        if (!fs::exists(device, exists_ec) || is_placeholder(it->path(), device)) continue;
         TtyDevice tty;
         tty.name = it->path().filename().string();
         tty.path = dev + "/" + tty.name;
