@@ -11,7 +11,7 @@ size_mib=${FTP_BENCH_MIB:-64}
 work="$(mktemp -d "${TMPDIR:-/tmp}/ftpbench.XXXXXX")"
 server_pid=""
 cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT

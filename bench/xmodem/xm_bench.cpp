@@ -284,15 +284,15 @@ int run_relay(int argc, char** argv) {
     // Terminals first, so that a program's first prompt finds its peer.
     for (int pass = 0; pass < 2; ++pass) {
         for (int i = 0; i < 2; ++i) {
-            std::string spec = argv[arg + i];
-            bool is_pty = spec.rfind("pty:", 0) == 0;
-            if (!is_pty && spec.rfind("cmd:", 0) != 0) return 2;
+            std::string endpoint = argv[arg + i];
+            bool is_pty = endpoint.rfind("pty:", 0) == 0;
+            if (!is_pty && endpoint.rfind("cmd:", 0) != 0) return 2;
             if (is_pty != (pass == 0)) continue;
             while (!is_pty && go_file != nullptr && ::access(go_file, F_OK) != 0) ::usleep(2000);
-            bool ok = is_pty ? open_pty_end(spec.substr(4), ends[i])
-                             : open_cmd_end(spec.substr(4), ends[i], links);
+            bool ok = is_pty ? open_pty_end(endpoint.substr(4), ends[i])
+                             : open_cmd_end(endpoint.substr(4), ends[i], links);
             if (!ok) {
-                std::fprintf(stderr, "xm_bench relay: cannot open %s\n", spec.c_str());
+                std::fprintf(stderr, "xm_bench relay: cannot open %s\n", endpoint.c_str());
                 return 2;
             }
         }
