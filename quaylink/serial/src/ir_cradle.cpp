@@ -95,14 +95,7 @@ int ir_cradle_set_baud(int port_number, int baud) {
         serial_detail::log_error("Comm GetCommState Error: %d", platform::last_error());
         return -3;
     }
-    config.baud = kStartBaud;
-    config.data_bits = 8;
-    config.parity = false;
-    config.stop_bits = 1;
-    config.cts_flow = false;
-    config.dsr_flow = false;
-    config.dtr = true;
-    config.rts = true;
+    serial_detail::set_line_settings(config, kStartBaud);
     if (port->device->configure(config) != 0) {
         serial_detail::log_error("Comm SetCommState Error: %d", platform::last_error());
         return -4;

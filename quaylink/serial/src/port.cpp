@@ -178,14 +178,7 @@ bool apply_port_settings(Port* port, int baud) {
         serial_detail::log_error("Comm GetCommState Error: %d", platform::last_error());
         return false;
     }
-    config.baud = baud;
-    config.data_bits = 8;
-    config.parity = false;
-    config.stop_bits = 1;
-    config.cts_flow = false;
-    config.dsr_flow = false;
-    config.dtr = true;
-    config.rts = true;
+    serial_detail::set_line_settings(config, baud);
     if (port->device->configure(config) != 0) {
         serial_detail::log_error("Comm SetCommState Error: %d", platform::last_error());
         return false;
@@ -243,6 +236,17 @@ Port* wrap(std::unique_ptr<platform::SerialDevice> device) {
 
 void log_error(const char* format, int error) {
     log_event(strformat(format, error), kErrorFlag, 0);
+}
+
+void set_line_settings(platform::SerialConfig& config, int baud) {
+    config.baud = baud;
+    config.data_bits = 8;
+    config.parity = false;
+    config.stop_bits = 1;
+    config.cts_flow = false;
+    config.dsr_flow = false;
+    config.dtr = true;
+    config.rts = true;
 }
 
 }  // namespace serial_detail

@@ -31,5 +31,10 @@ Port* wrap(std::unique_ptr<platform::SerialDevice> device);
 // The error line every failing serial step logs.
 void log_error(const char* format, int error);
 
+// The line settings the server always uses: baud, 8 data bits, no parity,
+// one stop bit, no CTS/DSR flow control, DTR and RTS on. Other fields keep
+// what the device reported.
+void set_line_settings(platform::SerialConfig& config, int baud);
+
 }  // namespace serial_detail
 }  // namespace ql
