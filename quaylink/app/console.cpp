@@ -90,7 +90,8 @@ int write_new_settings_file() {
 }
 
 int run_console(const ProgramOptions& options) {
-    ConsoleView view;
+    // Static: the termination watcher keeps using it until the process ends.
+    static ConsoleView view;
     set_operator_view(&view);
     server_state_reset();
     server_state().main_thread_id =

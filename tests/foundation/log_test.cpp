@@ -69,6 +69,15 @@ TEST_F(Log, UnopenableFileSwitchesFileLoggingOff) {
     EXPECT_EQ(view.lines().size(), 2u);
 }
 
+TEST_F(Log, WriteErrorAfterTheOpenKeepsFileLoggingOn) {
+    ql::set_log_path("/dev/full");  // opens, but every write fails
+    ql::log_state().mode = 1;
+    ::testing::internal::CaptureStderr();
+    ql::log_event("disk full", 0, 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(ql::log_state().mode, 1);
+}
+
 TEST_F(Log, StatusListKeeps2000LinesDroppingTheOldest) {
     for (int i = 0; i < 2001; ++i) ql::status_list_add("line " + std::to_string(i));
     auto lines = view.lines();

@@ -104,8 +104,9 @@ void log_event(const std::string& text, int error_flag, int32_t code) {
 
     if (g_state.mode == 0) return;
     const std::string line = file_head + body + "]\n";
-    int err = platform::append_file(g_path, line);
-    if (err == 0) return;
+    bool opened = false;
+    int err = platform::append_file(g_path, line, &opened);
+    if (err == 0 || opened) return;  // write errors after the open are ignored
     // The file cannot be opened: stop trying until the settings turn it on
     // again, and say so where someone may see it.
     g_state.mode = 0;

@@ -29,8 +29,10 @@ int read_file(const std::string& path, std::string& out);
 int write_file_atomic(const std::string& path, std::string_view data, unsigned mode = 0666);
 
 // Appends data to the file, creating it when missing; the file is opened and
-// closed within the call. Returns 0 or the error number.
-int append_file(const std::string& path, std::string_view data);
+// closed within the call. Returns 0 or the error number. When opened is given
+// it tells whether the file could be opened at all (a failure after that is
+// a write error).
+int append_file(const std::string& path, std::string_view data, bool* opened = nullptr);
 
 // Deletes a file. Returns 0 or the error number (ENOENT when missing).
 int remove_file(const std::string& path);

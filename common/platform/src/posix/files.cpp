@@ -108,8 +108,9 @@ int write_file_atomic(const std::string& path, std::string_view data, unsigned m
     return 0;
 }
 
-int append_file(const std::string& path, std::string_view data) {
+int append_file(const std::string& path, std::string_view data, bool* opened) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (opened != nullptr) *opened = fd >= 0;
     if (fd < 0) return errno;
     int err = write_all(fd, data);
     ::close(fd);
