@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_ftp_server.h"
+#include "ftp_fixture.h"
 #include "foundation/log.h"
 #include "network/ftp.h"
 #include "recording_view.h"
@@ -34,19 +35,6 @@ void login(FakeSession& s) {
     s.reply("200 binary");
 }
 
-// A port nothing listens on: bound and released without a connection, so
-// nothing lingers on it.
-int free_port() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    ::close(fd);
-    return ntohs(sa.sin_port);
-}
 
 // Answers QUIT when it comes.
 void answer_quit(FakeSession& s) {
@@ -127,7 +115,7 @@ TEST_F(FtpClientTest, RefusingGreetingClosesWithoutQuit) {
 }
 
 TEST_F(FtpClientTest, NothingListeningGivesOpenFailure) {
-    int port = free_port();
+    int port = testing_support::free_loopback_port();
     ftp_set_control_port(port);
     EXPECT_EQ(ftp_open("127.0.0.1", "u", "p", 0), -4);
     EXPECT_EQ(ftp_connection().control, kNoSocket);
@@ -353,7 +341,7 @@ TEST_F(FtpClientTest, PassiveDataGoesToTheControlAddressWhateverPasvSays) {
 
 TEST_F(FtpClientTest, ActiveModeAnnouncesTheControlAddressAndFixedPort) {
     testing_support::TempDir scratch;
-    int fixed = free_port();
+    int fixed = testing_support::free_loopback_port();
     ftp_set_data_port(fixed);
     std::string argument;
     FakeFtpServer server([&](FakeSession& s) {

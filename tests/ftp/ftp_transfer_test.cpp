@@ -25,17 +25,6 @@ using testing_support::read_whole_file;
 
 namespace {
 
-int free_port() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    ::close(fd);
-    return ntohs(sa.sin_port);
-}
 
 // Bytes of every value, line ends of both kinds and NULs included.
 std::string binary_content(size_t size, unsigned seed) {
@@ -93,7 +82,7 @@ class FtpModeTest : public FtpServerTest, public ::testing::WithParamInterface<b
   protected:
     void SetUp() override {
         FtpServerTest::SetUp();
-        if (!passive()) ftp_set_data_port(free_port());
+        if (!passive()) ftp_set_data_port(testing_support::free_loopback_port());
         ASSERT_EQ(open(passive() ? 1 : 0), 0) << server->server_log();
     }
     bool passive() const { return GetParam(); }
@@ -251,7 +240,7 @@ TEST_F(FtpServerTest, ActiveDataPortsRotateFrom8000AndWrapAfter8999) {
 }
 
 TEST_F(FtpServerTest, FixedDataPortServesEveryActiveTransfer) {
-    int port = free_port();
+    int port = testing_support::free_loopback_port();
     ftp_set_data_port(port);
     server->write("a.txt", "a");
     ASSERT_EQ(open(0), 0);
