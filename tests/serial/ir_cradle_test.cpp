@@ -1,4 +1,8 @@
 // The IR cradle baud handshake against a simulated cradle on a pty.
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "ir_cradle_sim.h"
 #include "serial_fixture.h"
 
@@ -54,6 +58,32 @@ TEST_F(IrCradle, ASilentCradleIsReportedTwiceAndThePortStaysShut) {
     EXPECT_EQ(probe_rates(cradle), twice);
     EXPECT_EQ(cradle.received().size(), 10u);  // nothing but the probes
     EXPECT_EQ(ql::port_present(2), 0);         // and nothing left open
+}
+
+TEST_F(IrCradle, TheSecondProbeWaitsForALateEchoToo) {
+    // A cradle that sleeps through the whole first probe and then echoes
+    // the first byte of the second probe late: after the pause that follows
+    // the probe byte, but well inside the answer wait.
+    ql::serial_set_time_divisor(2);  // pause 50 ms, answer wait 500 ms
+    ql::log_state().verbosity = 2;
+    map_port(2);
+    std::atomic<bool> stop{false};
+    std::thread cradle([&] {
+        int probes = 0;
+        while (!stop && probes < 6) {
+            for (char c : pty.read(16, 20)) probes += c == 0x0F;
+        }
+        if (probes < 6) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        pty.write("\x0F", 1);
+    });
+    ql::Port* port = ql::port_open(2, 38400, ql::kConnectIrda);
+    stop = true;
+    cradle.join();
+    EXPECT_NE(port, nullptr);
+    EXPECT_EQ(count_lines("IR Cradle Not Found"), 1);
+    EXPECT_TRUE(view.has_line("Get Baud [57600]"));
+    ql::port_close(port);
 }
 
 TEST_F(IrCradle, ARateWithoutDigitSendsOnlyTheFrame) {

@@ -109,7 +109,9 @@ int driver_read(Port* port, char* buffer, int max) {
 }
 
 int read_normal(Port* port, char* buffer, int max, uint32_t total_timeout) {
-    if (total_timeout != g_current_read_timeout.load()) {
+    // A handle that never had time-outs put on it (the cradle probe's own)
+    // gets them too, even when the remembered total already matches.
+    if (total_timeout != g_current_read_timeout.load() || port->timeouts.writes == 0) {
         set_timeouts(port, static_cast<uint32_t>(std::max(settings().interchardelay, 0)),
                      total_timeout, port->timeouts.total_multiplier);
         g_current_read_timeout = total_timeout;
