@@ -196,6 +196,19 @@ TEST_F(RelayTest, LoadWhoseStartIsDroppedFailsWithAText) {
     EXPECT_EQ(reply, "LOAD ERR:LOAD CMD FAILED:-9");
 }
 
+TEST_F(RelayTest, LoadWhosePollIsDroppedFailsAndNotifiesTheFailure) {
+    server->set_load(-1, 0, "");
+    server->close_on(301);
+    open();
+    std::string reply;
+    EXPECT_EQ(ql::relay_load("A", "B", reply), ql::relay_result::kCannotStart);
+    size_t polls = 0;
+    for (const auto& c : server->codes()) polls += c == "301";
+    EXPECT_EQ(polls, 1u);
+    ASSERT_TRUE(server->wait_for_notifications(2, 5000));
+    EXPECT_EQ(server->notifications(), (std::vector<std::string>{"101300A", "101303A"}));
+}
+
 TEST_F(RelayTest, DataConnectionLeftByALoadIsClosedBeforeTheNextTransfer) {
     server->set_load(0, 0, "OK");
     open();

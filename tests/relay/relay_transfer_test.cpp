@@ -238,6 +238,20 @@ TEST_F(RelayTest, DroppedDataConnectionFailsThePacketDownload) {
     EXPECT_NE(ql::relay_command_socket(), ql::kNoSocket);
 }
 
+TEST_F(RelayTest, DroppedRemoteOpenReturnsTheErrorAndNotifiesTheFailure) {
+    server->close_on(220);
+    remote.write("S.DAT", "abc");
+    open();
+    const std::string dest = local.file("S.DAT");
+    EXPECT_EQ(ql::relay_receive_file(dest, "S.DAT"), ql::relay_result::kNoHeader);
+    EXPECT_FALSE(platform::path_exists(dest));
+    EXPECT_FALSE(platform::path_exists(dest + ".relay-part"));
+    EXPECT_EQ(ql::relay_data_socket(), ql::kNoSocket);
+    EXPECT_NE(ql::relay_command_socket(), ql::kNoSocket);
+    ASSERT_TRUE(server->wait_for_notifications(1, 5000));
+    EXPECT_EQ(server->notifications(), std::vector<std::string>{"101223S.DAT"});
+}
+
 TEST_F(RelayTest, MissingRemoteFileIsRemoteOpenError) {
     open();
     const std::string dest = local.write("KEEP.DAT", "keep");
