@@ -176,6 +176,25 @@ TEST_F(FtpClientTest, SilentUserStepGivesUserFailure) {
     EXPECT_TRUE(view.has_line("Reply error, timeout/close[111]"));
 }
 
+TEST_F(FtpClientTest, ReplyCutShortBySilenceIsNotAccepted) {
+    // PASS answered with the first line of a multi-line 230 and then
+    // nothing: the wait times out and the login is refused.
+    FakeFtpServer server([](FakeSession& s) {
+        s.reply("220 hi");
+        s.expect();
+        s.reply("331 pw");
+        s.expect();
+        s.reply("230-Welcome");
+        s.expect();  // QUIT (or the end when the client never sends it)
+    });
+    ftp_set_reply_timeout(300);
+    EXPECT_EQ(open_on(server), -6);
+    server.join();
+    EXPECT_EQ(server.received(), (std::vector<std::string>{"USER u", "PASS p", "QUIT"}));
+    EXPECT_FALSE(ftp_connection().connected);
+    EXPECT_TRUE(view.has_line("Reply error, timeout/close[105]"));
+}
+
 TEST_F(FtpClientTest, ContinuationLinesFormOneReply) {
     FakeFtpServer server([](FakeSession& s) {
         login(s);

@@ -215,6 +215,9 @@ int ftp_reply_wait(int tag, int& code) {
     for (;;) {
         c.reply[0] = '\0';
         if (ftp_read_line() != 0) {
+            // A reply cut short by the time-out has no code, whatever the
+            // lines before the silence announced.
+            code = -1;
             info(strformat("Reply error, timeout/close[%d]", tag), 0);
             return kFtpReplyTimeout;
         }
