@@ -350,4 +350,8 @@ int serial_time_divisor() {
     return g_time_divisor.load();
 }
 
+void serial_pause(uint32_t ms) {
+    serial_detail::pause(ms);
+}
+
 }  // namespace ql

@@ -11,7 +11,6 @@
 #include "foundation/settings.h"
 #include "network/bridge.h"
 #include "network/ftp.h"
-#include "platform/clock.h"
 #include "platform/files.h"
 #include "serial/modem.h"
 #include "serial/port.h"
@@ -26,14 +25,9 @@ namespace {
 constexpr int kServeStopped = 27;  // stop request or LINESTOP
 constexpr int kModemInitAttempts = 3;
 
-// Pauses of the loop follow the serial link's time scale, so tests that
-// shorten the line's waits shorten these too.
-void pause_ms(uint32_t ms) {
-    int divisor = serial_time_divisor();
-    platform::sleep_ms(divisor > 1 ? ms / static_cast<uint32_t>(divisor) : ms);
+bool stop_requested() {
+    return server_state().stop_request.load();
 }
-
-bool stop_requested() { return server_state().stop_request.load(); }
 
 std::string connection_line(const ServerSettings& s) {
     if (s.modem) return "CONNECT: Modem";
@@ -69,7 +63,9 @@ std::string thread_line() {
                      server_state().main_thread_id.load(), 0L, self);
 }
 
-void info(const std::string& text) { log_event(text, 0, 0); }
+void info(const std::string& text) {
+    log_event(text, 0, 0);
+}
 
 void log_startup_lines(const ServerSettings& s) {
     info(strformat("COMMPORT = %d", s.commport));
@@ -113,7 +109,7 @@ int run_usb(const ServerSettings& s) {
         operator_view().set_text(item::kStatusLine, "WAIT USB");
         while (port_present(s.commport) != 0) {
             if (stop_requested()) return 0;
-            pause_ms(1000);
+            serial_pause(1000);
         }
         if (stop_requested()) return 0;
         Port* port = port_open(s.commport, s.baudrate, s.connect_kind);
@@ -123,7 +119,7 @@ int run_usb(const ServerSettings& s) {
         ftp_bridge_close();
         if (rc == kServeStopped) {
             if (stop_requested()) return 0;
-            pause_ms(3000);
+            serial_pause(3000);
         }
     }
     return 0;
@@ -137,14 +133,14 @@ int run_modem(Port* port, const ServerSettings& s) {
         if (modem_init(port, s.init) != 0) {
             if (++failures >= kModemInitAttempts) {
                 log_event("MODEM INIT FAILED", 0, 0);
-                pause_ms(2000);
+                serial_pause(2000);
                 operator_view().message_box("MODEM INIT FAILED", "WM_MODEM", Buttons::kOk,
                                             Icon::kError);
                 port_close(port);
                 ftp_bridge_close();
                 return -1;
             }
-            pause_ms(1000);
+            serial_pause(1000);
             continue;
         }
         failures = 0;

@@ -311,11 +311,6 @@ void run_command(Connection& c, Command cmd, CommandReply& reply) {
     }
 }
 
-void pause_scaled(uint32_t ms) {
-    int divisor = serial_time_divisor();
-    platform::sleep_ms(divisor > 1 ? ms / static_cast<uint32_t>(divisor) : ms);
-}
-
 // After the reply to SEND or RECV: the transfer runs only when the
 // terminal's next byte is ACK; anything else, or silence, skips it.
 void run_transfer(Connection& c) {
@@ -324,7 +319,7 @@ void run_transfer(Connection& c) {
     if (n <= 0 || static_cast<uint8_t>(answer[0]) != line::kAck) return;
     std::string path = full_name(c.session, field(1));
     if (c.transfer == 1) {
-        pause_scaled(kBeforeReceiveMs);
+        serial_pause(kBeforeReceiveMs);
         long long announced = std::strtoll(field(2), nullptr, 10);
         xm_recv(c.port, path, 1, announced > 0 ? announced : 0);
     } else {

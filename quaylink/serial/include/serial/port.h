@@ -83,4 +83,8 @@ uint32_t port_current_read_timeout();
 void serial_set_time_divisor(int divisor);
 int serial_time_divisor();
 
+// A pause of ms on that time scale, for the line's callers (the command
+// loop and the communication thread) whose waits follow the line's.
+void serial_pause(uint32_t ms);
+
 }  // namespace ql
