@@ -63,12 +63,22 @@ class Run {
 };
 
 ConvertOutcome Run::go() {
+    // A first look, so that a missing data file creates no inventory file.
     int error = os::open_shared_read(source_, in_);
+    os::close_file(in_);
     if (error != 0) {
         fail(kSourceOpenFailed, error, open_failed_message(source_, error));
         return outcome_;
     }
     int result = open_target();
+    // The data file is read only while the inventory file is held: a run
+    // that waited for the lock finds what the run before it left, which may
+    // be nothing at all, and never converts the same lines again.
+    if (result == kConverted) {
+        error = os::open_shared_read(source_, in_);
+        if (error != 0)
+            result = fail(kSourceOpenFailed, error, open_failed_message(source_, error));
+    }
     if (result == kConverted) result = copy_lines();
     if (result == kConverted) result = finish();
     if (result != kConverted && target_touched_ && out_ != os::kNoHandle) {
@@ -103,7 +113,6 @@ int Run::open_target() {
     }
     if (error == 0) error = os::seek_end(out_, target_start_);
     if (error != 0) {
-        os::close_file(in_);
         return fail(busy ? kTargetLocked : kTargetOpenFailed, error,
                     open_failed_message(target_, error));
     }

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 #include <utime.h>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <thread>
 
@@ -212,9 +214,22 @@ TEST_F(FileCommands, SourceHeldExclusivelyCannotBeOpened) {
 }
 
 TEST_F(FileCommands, AppendToAFullDeviceIsAShortWrite) {
-    dir.write("A", "data");
-    // /dev/full refuses every write.
-    EXPECT_EQ(ql::copy_file(path("A"), "/dev/full", true), -4);
+    dir.write("A", std::string(8192, 'a'));
+    dir.write("B", "old");
+    // A device is not a file a terminal may write: refused before writing.
+    EXPECT_EQ(ql::copy_file(path("A"), "/dev/full", true), -2);
+    // A file that may not grow past 4096 bytes takes only part of the data.
+    struct rlimit old_limit;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old_limit;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    int rc = ql::copy_file(path("A"), path("B"), true);
+    ::setrlimit(RLIMIT_FSIZE, &old_limit);
+    std::signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(rc, -4);
+    EXPECT_EQ(dir.read("B"), "old");  // cut back to its old length
 }
 
 TEST_F(FileCommands, GivenFormsUseBaseAndGivenNames) {

@@ -3,7 +3,6 @@
 // operations built on them.
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 
 #include "foundation/log.h"
 #include "ftp_internal.h"
@@ -24,9 +23,9 @@ constexpr int kTagRetrieveDone = 103;
 constexpr int kTagStore = 107;
 constexpr int kTagStoreDone = 108;
 
-// Downloads arrive beside their target under this suffix and are renamed
+// Downloads arrive in a temporary file beside their target and are renamed
 // into place only when complete.
-constexpr const char* kPartialSuffix = ".qlpart";
+platform::TempFile g_download;
 
 // The network moves 2048-byte blocks; the disk is written and read in
 // larger pieces, which halves the system calls of a transfer.
@@ -258,38 +257,37 @@ int store(const std::string& remote, int64_t total) {
     return (code == 226 || code == 250) ? 1 : 0;
 }
 
-std::string partial_name(const std::string& target) {
-    return target + kPartialSuffix;
-}
-
-// Opens the partial file of a download as the transfer file.
+// Opens a new temporary file beside the target as the transfer file. It is
+// created exclusively, so no file or link already there is ever written.
 bool begin_download(const std::string& target) {
     FtpState& st = state();
     close_transfer_file();
-    st.transfer_file = std::fopen(partial_name(target).c_str(), "wb");
-    if (st.transfer_file == nullptr) {
-        st.last_file_error = errno;
+    g_download.file = nullptr;  // closed just above, if it was still open
+    platform::discard_temp_file(g_download);
+    int rc = platform::create_temp_file(target, g_download);
+    if (rc != 0) {
+        st.last_file_error = rc;
         return false;
     }
+    st.transfer_file = g_download.file;
     std::setvbuf(st.transfer_file, g_file_buffer, _IOFBF, sizeof g_file_buffer);
     return true;
 }
 
-// Closes the partial file and, when the download succeeded and the file is
-// safely on disk, renames it over the target; otherwise removes it. True
-// when the target now holds the download.
+// Closes the temporary file and, when the download succeeded and the file
+// is safely on disk, renames it over the target (a link there is replaced,
+// not followed); otherwise removes it. True when the target now holds the
+// download.
 bool finish_download(const std::string& target, bool ok) {
     FtpState& st = state();
-    std::string partial = partial_name(target);
     ok = close_transfer_file() && ok;
+    g_download.file = nullptr;
     if (ok) {
-        int rc = platform::sync_file(partial);
-        std::error_code ec;
-        if (rc == 0) std::filesystem::rename(partial, target, ec);
-        if (rc == 0 && !ec) return true;
-        st.last_file_error = rc != 0 ? rc : ec.value();
+        int rc = platform::commit_temp_file(g_download, target);
+        if (rc == 0) return true;
+        st.last_file_error = rc;
     }
-    platform::remove_file(partial);
+    platform::discard_temp_file(g_download);
     return false;
 }
 
@@ -297,9 +295,10 @@ bool finish_download(const std::string& target, bool ok) {
 bool open_source(const std::string& local) {
     FtpState& st = state();
     close_transfer_file();
-    st.transfer_file = std::fopen(local.c_str(), "rb");
+    int rc = 0;
+    st.transfer_file = platform::open_regular_file(local, platform::FileAccess::read, rc);
     if (st.transfer_file == nullptr) {
-        st.last_file_error = errno;
+        st.last_file_error = rc;
         return false;
     }
     std::setvbuf(st.transfer_file, g_file_buffer, _IOFBF, sizeof g_file_buffer);

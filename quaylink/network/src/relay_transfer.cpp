@@ -112,9 +112,6 @@ int upload_packet(std::FILE* f, const std::string& local, const std::string& rem
 }
 
 // Where a download is written until it is complete.
-std::string temporary_name(const std::string& local) {
-    return local + ".relay-part";
-}
 
 int download_stream(std::FILE* f, const std::string& local, const std::string& remote,
                     int64_t size) {
@@ -203,11 +200,12 @@ int download_packet(std::FILE* f, const std::string& local, const std::string& r
     return result;
 }
 
-// Puts a complete download in place of the local file.
-int commit_download(const std::string& temp, const std::string& local) {
-    platform::sync_file(temp);
-    if (std::rename(temp.c_str(), local.c_str()) == 0) return relay_result::kOk;
-    log_line(strformat("IP:FileRecv File Write Err[%s] RC=%d", local.c_str(), errno));
+// Puts a complete download in place of the local file (a link there is
+// replaced, not followed).
+int commit_download(platform::TempFile& temp, const std::string& local) {
+    int rc = platform::commit_temp_file(temp, local);
+    if (rc == 0) return relay_result::kOk;
+    log_line(strformat("IP:FileRecv File Write Err[%s] RC=%d", local.c_str(), rc));
     return relay_result::kLocalWrite;
 }
 
@@ -220,9 +218,10 @@ int relay_send_file(const std::string& local, const std::string& remote) {
         log_line(strformat("IP:FileSend File Open Err[%s] Empty File", local.c_str()));
         return relay_result::kCannotStart;
     }
-    std::FILE* f = std::fopen(local.c_str(), "rb");
+    int open_error = 0;
+    std::FILE* f = platform::open_regular_file(local, platform::FileAccess::read, open_error);
     if (f == nullptr) {
-        log_line(strformat("IP:FileSend File Open Err[%s] RC=%d", local.c_str(), errno));
+        log_line(strformat("IP:FileSend File Open Err[%s] RC=%d", local.c_str(), open_error));
         return relay_result::kCannotStart;
     }
     if (relay_open_data() != relay_result::kOk) {
@@ -256,17 +255,17 @@ int relay_send_and_call(const std::string& local, const std::string& remote, std
 
 int relay_receive_file(const std::string& local, const std::string& remote) {
     RelayState& st = state();
-    const std::string temp = temporary_name(local);
-    platform::remove_file(temp);
-    std::FILE* f = std::fopen(temp.c_str(), "w+b");
-    if (f == nullptr) {
-        log_line(strformat("IP:FileRecv File Create Err[%s] RC=%d", local.c_str(), errno));
+    // Created exclusively beside the target: nothing already there is written.
+    platform::TempFile temp;
+    int create_error = platform::create_temp_file(local, temp);
+    if (create_error != 0) {
+        log_line(strformat("IP:FileRecv File Create Err[%s] RC=%d", local.c_str(), create_error));
         return relay_result::kFailed;
     }
+    std::FILE* f = temp.file;
     auto discard = [&] {
-        if (f != nullptr) std::fclose(f);
         f = nullptr;
-        platform::remove_file(temp);
+        platform::discard_temp_file(temp);
     };
     if (relay_open_data() != relay_result::kOk) {
         discard();
@@ -296,6 +295,7 @@ int relay_receive_file(const std::string& local, const std::string& remote) {
     // The transfer functions close the file.
     std::FILE* out = f;
     f = nullptr;
+    temp.file = nullptr;
     int result = st.stream ? download_stream(out, local, remote, size)
                            : download_packet(out, local, remote, size);
     if (result == relay_result::kOk) result = commit_download(temp, local);
@@ -303,7 +303,7 @@ int relay_receive_file(const std::string& local, const std::string& remote) {
         notify("101222", remote);
     } else {
         notify("101223", remote);
-        platform::remove_file(temp);
+        platform::discard_temp_file(temp);
     }
     relay_detail::close_slot(st.data);
     return result;

@@ -55,6 +55,14 @@ void ensure_databin(const std::string& workdir) {
     }
 }
 
+// Temporary files left in the working folder by a server that was killed
+// in the middle of a transfer: nobody will finish them, and they are not
+// files a terminal may fetch. Files another server still writes are kept.
+void remove_stale_temp_files(const std::string& workdir) {
+    int removed = platform::remove_stale_temp_files(workdir.empty() ? "." : workdir);
+    if (removed > 0) log_event("Removed stale temporary files", 0, removed);
+}
+
 // The thread values shown at full verbosity: no window handle on this
 // platform, then the starting thread, the worker slot and this thread.
 std::string thread_line() {
@@ -200,6 +208,7 @@ void communication_thread() {
     info("DIR Path: " + s.workdir);
     info("CFG File: " + server_paths().settings_path);
     info("LOG File: " + log_path());
+    remove_stale_temp_files(s.workdir);
     view.set_text(item::kStartStopButton, "STOP");
 
     if (run_communication() == -1) state.no_exit = true;

@@ -23,14 +23,15 @@ CommandReply make_reply(char status, std::string text) {
     return r;
 }
 
-// The listing of a folder's files (folders left out), one line each.
+// The listing of a folder's files, one line each. Folders are left out, and
+// so are our own temporary files: they are not files a terminal can use.
 std::string listing_of(const std::string& dir, int& count) {
     std::vector<platform::DirEntry> entries;
     platform::list_folder(dir.empty() ? "." : dir, entries);
     std::string out;
     count = 0;
     for (const auto& e : entries) {
-        if (e.is_directory) continue;
+        if (e.is_directory || platform::is_temp_file_name(e.name)) continue;
         out += listing_line(e.name, e.size, e.modified);
         ++count;
     }
@@ -61,7 +62,9 @@ std::string listing_line(const std::string& name, int64_t size, int64_t modified
 int list_directory(const std::string& list_path, const std::string& search_dir,
                    CommandReply& reply) {
     // Created before the search, so the list file is part of its own listing.
-    std::FILE* f = std::fopen(list_path.c_str(), "wb");
+    // Only a regular file is written: a pipe or a device is refused at once.
+    int open_error = 0;
+    std::FILE* f = platform::open_regular_file(list_path, platform::FileAccess::write, open_error);
     if (f == nullptr) {
         reply = make_reply('1', strformat("OPEN ERROR {List} [%s] ", list_path.c_str()));
         return -1;

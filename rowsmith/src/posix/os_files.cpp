@@ -3,6 +3,8 @@
 // the data file, both taken without waiting.
 #include "os_files.h"
 
+#include "platform/files.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -61,48 +63,51 @@ int copy_range(int from, int to, int64_t offset, int64_t end) {
     return 0;
 }
 
-// Replaces path by a new file holding bytes [from, end) of fd, crash-safely.
+// Replaces path by a new file holding bytes [from, end) of fd, crash-safely,
+// through the suite's one kind of temporary file.
 int replace_with_tail(const std::string& path, int fd, int64_t from, int64_t end) {
-    std::string temp = path + ".XXXXXX";
-    int out = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (out < 0) return errno;
+    platform::TempFile temp;
+    int error = platform::create_temp_file(path, temp);
+    if (error != 0) return error;
+    int out = ::fileno(temp.file);
     struct stat st;
     if (::fstat(fd, &st) == 0) {
-        ::fchmod(out, st.st_mode & 07777);
         if (::fchown(out, st.st_uid, st.st_gid) != 0) {
             // Only a privileged user may give the file away; the tail is
             // still worth keeping under the current owner.
         }
     }
-    int error = copy_range(fd, out, from, end);
-    if (error == 0 && ::fsync(out) != 0) error = errno;
-    if (::close(out) != 0 && error == 0) error = errno;
-    if (error == 0) {
-        int check = 0;
-        if (!still_names(path, fd, check)) {
-            ::unlink(temp.c_str());
-            return check;
-        }
-        if (::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+    error = copy_range(fd, out, from, end);
+    if (error == 0 && !still_names(path, fd, error)) {
+        platform::discard_temp_file(temp);
+        return error;
     }
-    if (error != 0) ::unlink(temp.c_str());
-    return error;
+    if (error != 0) {
+        platform::discard_temp_file(temp);
+        return error;
+    }
+    // The data file's permission bits go over with the name.
+    return platform::commit_temp_file(temp, path);
+}
+
+// Only regular files are taken; a pipe or a device would hold the program.
+int check_regular(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return errno;
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return errno;
+    return 0;
 }
 
 }  // namespace
 
 int open_shared_read(const std::string& path, Handle& out) {
     out = kNoHandle;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return errno;
-    struct stat st;
-    int error = 0;
-    if (::fstat(fd, &st) != 0)
-        error = errno;
-    else if (S_ISDIR(st.st_mode))
-        error = EISDIR;
-    else if (::flock(fd, LOCK_SH | LOCK_NB) != 0)
-        error = errno;
+    int error = check_regular(fd);
+    if (error == 0 && ::flock(fd, LOCK_SH | LOCK_NB) != 0) error = errno;
     if (error != 0) {
         ::close(fd);
         return error;
@@ -114,10 +119,15 @@ int open_shared_read(const std::string& path, Handle& out) {
 int open_exclusive(const std::string& path, Handle& out, bool& busy) {
     out = kNoHandle;
     busy = false;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0) return errno;
+    int error = check_regular(fd);
+    if (error != 0) {
+        ::close(fd);
+        return error;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        int error = errno;
+        error = errno;
         busy = error == EWOULDBLOCK;
         ::close(fd);
         return error;

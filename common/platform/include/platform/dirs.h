@@ -50,8 +50,12 @@ inline constexpr int kCopyShortWrite = -4;         // a write took fewer bytes t
 // retry_ms apart. A copy writes a temporary file beside the destination and
 // renames it into place only when complete (in place when the folder does
 // not allow a new file), so a failed copy leaves the old content; a failed
-// append is cut back to the old length. Source and destination naming the
-// same file are refused before anything is opened for writing.
+// append is cut back to the old length. A copy replaces a symbolic link at
+// the destination instead of writing through it. Neither open waits: a
+// source or destination that is not a regular file (a pipe, a device, a
+// folder) is refused (kCopySourceFailed / kCopyDestinationFailed). Source
+// and destination naming the same file are refused before anything is
+// opened for writing.
 int copy_file_locked(const std::string& source, const std::string& destination, bool append,
                      int tries, uint32_t retry_ms, size_t chunk_bytes);
 

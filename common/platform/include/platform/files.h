@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -19,20 +20,95 @@ char dir_separator();
 bool path_exists(const std::string& path);
 bool is_directory(const std::string& path);
 
-// Reads the whole file into out. Returns 0 or the error number.
+// True when the path names a regular file (links followed).
+bool is_regular_file(const std::string& path);
+
+// The error number open_regular_file gives for a name that exists but is
+// not a regular file (a pipe, a device, a socket); a folder gives EISDIR.
+int not_regular_error();
+
+// How open_regular_file opens a file.
+enum class FileAccess {
+    read,        // existing file, reading ("rb")
+    read_write,  // existing file, reading and writing from the start ("r+b")
+    write,       // created when missing, emptied ("wb")
+    append,      // created when missing, every write at the end ("ab")
+};
+
+// Opens a file named by a terminal, a peer or a settings value. The open
+// itself never waits: a pipe without a writer, a device or a file a network
+// share is slow to answer is not waited for; the name is opened without
+// blocking and then judged. Anything but a regular file (links followed) is
+// refused before a byte is read or written: not_regular_error() for pipes,
+// devices and sockets, EISDIR for a folder; a write-mode open has not
+// created or emptied anything then. Once accepted, the stream does ordinary
+// blocking reads and writes. Returns the stream (binary, close-on-exec) or
+// null with error set to the error number.
+std::FILE* open_regular_file(const std::string& path, FileAccess access, int& error);
+
+// Reads the whole of a regular file into out (see open_regular_file for
+// what is refused). Returns 0 or the error number.
 int read_file(const std::string& path, std::string& out);
 
-// Replaces the file's content crash-safely: writes a temporary file in the
-// same folder, flushes it to disk, and renames it over the target. Either the
-// old or the new content survives a crash at any point. An existing file
-// keeps its permission bits; a new one gets mode (less the umask).
+// Replaces the file's content crash-safely: writes a temporary file (below)
+// in the same folder, flushes it to disk, and renames it over the target.
+// Either the old or the new content survives a crash at any point. An
+// existing regular file keeps its permission bits; a new one gets mode (less
+// the umask). A symbolic link at path is replaced, not written through.
 int write_file_atomic(const std::string& path, std::string_view data, unsigned mode = 0666);
 
-// Appends data to the file, creating it when missing; the file is opened and
-// closed within the call. Returns 0 or the error number. When opened is given
-// it tells whether the file could be opened at all (a failure after that is
-// a write error).
+// Appends data to the regular file, creating it when missing; the file is
+// opened (without waiting, as open_regular_file) and closed within the call.
+// Returns 0 or the error number. When opened is given it tells whether the
+// file could be opened at all (a failure after that is a write error).
 int append_file(const std::string& path, std::string_view data, bool* opened = nullptr);
+
+// --- Temporary files ---------------------------------------------------------
+// Every file written before it takes another file's place (a received file,
+// a download, a copy, a rewritten settings file, a converted work file) is a
+// temporary file made here, so that all of them share one recognisable name
+// pattern: a leading ".qltmp-", 16 lowercase hexadecimal digits, "-", and
+// the target's own name (cut to 120 bytes). A crash can leave such files
+// behind; remove_stale_temp_files clears them and listings shown to users
+// leave them out (is_temp_file_name).
+
+// An open temporary file, owned by the functions below. A caller that has
+// to close the stream itself (fclose) sets file to null afterwards: the file
+// stays held through the second handle until commit or discard.
+struct TempFile {
+    std::FILE* file = nullptr;  // binary, open for reading and writing
+    std::string path;           // its name, in the target's folder
+    std::intptr_t held = -1;    // a second handle on the file (opaque)
+};
+
+// Creates a new, empty temporary file for target in target's folder under a
+// fresh random name of the pattern above. The name is created exclusively:
+// an existing entry of that name, a symbolic link included, is never opened
+// or followed (another random name is tried instead, 32 names in all). The
+// file is readable and writable by the owner only until commit, and it is
+// held for as long as it is open, so remove_stale_temp_files in another
+// process leaves it alone. Does not block. Returns 0 with out filled, or
+// the error number (out.file null).
+int create_temp_file(const std::string& target, TempFile& out);
+
+// Makes the temporary file the target: flushes the stream (when still
+// open) and the data to disk, sets the permission bits (those of an existing regular target, else
+// mode less the umask), closes it and renames it over target. The rename
+// replaces target's own folder entry: a symbolic link there is replaced, the
+// file it pointed to is not touched. Returns 0, or the error number after
+// removing the temporary file (target unchanged). t is empty afterwards.
+int commit_temp_file(TempFile& t, const std::string& target, unsigned mode = 0666);
+
+// Closes and removes the temporary file, if any; t is empty afterwards.
+void discard_temp_file(TempFile& t);
+
+// True when name (no folder) has the temporary-file pattern above.
+bool is_temp_file_name(std::string_view name);
+
+// Removes the temporary files directly in folder dir that no running
+// process holds open (left by a crash). Links and folders with such names
+// are left alone. Does not block. Returns the number removed.
+int remove_stale_temp_files(const std::string& dir);
 
 // Deletes a file. Returns 0 or the error number (ENOENT when missing).
 int remove_file(const std::string& path);

@@ -15,6 +15,7 @@
 #include <cerrno>
 
 #include "platform/clock.h"
+#include "platform/files.h"
 
 namespace platform {
 
@@ -105,15 +106,33 @@ int copy_stream(int in, int out, size_t chunk_bytes) {
     }
 }
 
-// Opens the destination and takes its exclusive lock, trying again while
-// another process holds it. kCopyOk with fd set, or the failure.
+// Opens the destination without waiting and takes its exclusive lock,
+// trying again while another process holds it. Only a regular file (or a
+// new one) is taken. A copy does not follow a link at the destination: the
+// link itself is replaced, so there is nothing to lock (fd stays -1).
+// kCopyOk, or the failure.
 int open_locked(const std::string& path, bool append, int tries, uint32_t retry_ms, int& fd) {
     int result = kCopyDestinationFailed;
+    fd = -1;
     for (int i = 0; i < tries; ++i) {
         if (i > 0) sleep_ms(retry_ms);
-        int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : 0);
+        int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (append ? O_APPEND : O_NOFOLLOW);
         fd = ::open(path.c_str(), flags, 0666);
-        if (fd < 0) return kCopyDestinationFailed;
+        if (fd < 0) {
+            struct stat st;
+            if (!append && errno == ELOOP && ::lstat(path.c_str(), &st) == 0 &&
+                S_ISLNK(st.st_mode)) {
+                return kCopyOk;
+            }
+            return kCopyDestinationFailed;
+        }
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            fd = -1;
+            return kCopyDestinationFailed;
+        }
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return kCopyOk;
         int err = errno;
         ::close(fd);
@@ -135,30 +154,23 @@ int append_into(int in, int out, size_t chunk_bytes) {
     return rc;
 }
 
-// A copy into a temporary file beside the real destination, renamed over it
-// when complete; in place when no temporary file can be made there.
+// A copy into a temporary file beside the destination, renamed over it when
+// complete; in place when no temporary file can be made there (then out
+// must be the open destination).
 int replace_content(int in, int out, const std::string& destination, size_t chunk_bytes) {
-    char real[PATH_MAX];
-    std::string target = ::realpath(destination.c_str(), real) ? real : destination;
-    auto slash = target.find_last_of('/');
-    std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-    std::string leaf = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string tmpl = (dir == "." ? std::string() : dir) + "." + leaf + ".copy.XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    int tmp = ::mkstemp(name.data());
-    if (tmp < 0) {
-        if (::ftruncate(out, 0) != 0) return kCopyDestinationFailed;
+    TempFile tmp;
+    if (create_temp_file(destination, tmp) != 0) {
+        if (out < 0 || ::ftruncate(out, 0) != 0) return kCopyDestinationFailed;
         return copy_stream(in, out, chunk_bytes);
     }
-    struct stat st;
-    if (::fstat(out, &st) == 0) ::fchmod(tmp, st.st_mode & 07777);
-    int rc = copy_stream(in, tmp, chunk_bytes);
-    if (rc == kCopyOk && ::fsync(tmp) != 0) rc = kCopyShortWrite;
-    if (::close(tmp) != 0 && rc == kCopyOk) rc = kCopyShortWrite;
-    if (rc == kCopyOk && ::rename(name.data(), target.c_str()) != 0) rc = kCopyDestinationFailed;
-    if (rc != kCopyOk) ::unlink(name.data());
-    return rc;
+    int rc = copy_stream(in, ::fileno(tmp.file), chunk_bytes);
+    if (rc != kCopyOk) {
+        discard_temp_file(tmp);
+        return rc;
+    }
+    // The destination keeps its permission bits; a new one gets the usual.
+    if (commit_temp_file(tmp, destination) != 0) return kCopyShortWrite;
+    return kCopyOk;
 }
 
 bool same_file(const struct stat& a, const std::string& path) {
@@ -180,10 +192,12 @@ int64_t readable_file_size(const std::string& path) {
 
 int copy_file_locked(const std::string& source, const std::string& destination, bool append,
                      int tries, uint32_t retry_ms, size_t chunk_bytes) {
-    int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened without waiting: a pipe or a device must not hold the caller.
+    int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (in < 0) return kCopySourceFailed;
     struct stat st;
-    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(in, LOCK_SH | LOCK_NB) != 0) {
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(in, LOCK_SH | LOCK_NB) != 0 ||
+        ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(in);
         return kCopySourceFailed;
     }
@@ -198,7 +212,7 @@ int copy_file_locked(const std::string& source, const std::string& destination, 
     if (rc == kCopyOk) {
         rc = append ? append_into(in, out, chunk_bytes)
                     : replace_content(in, out, destination, chunk_bytes);
-        ::close(out);
+        if (out >= 0) ::close(out);
     }
     ::close(in);
     return rc;

@@ -1,14 +1,19 @@
 // POSIX implementation of platform/files.h.
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <pwd.h>
+#include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace platform {
@@ -45,7 +50,9 @@ void sync_directory(const std::string& dir) {
 
 }  // namespace
 
-char dir_separator() { return '/'; }
+char dir_separator() {
+    return '/';
+}
 
 bool path_exists(const std::string& path) {
     struct stat st;
@@ -57,16 +64,91 @@ bool is_directory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool is_regular_file(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+int not_regular_error() {
+    return EINVAL;
+}
+
+namespace {
+
+// Opens without waiting and keeps the descriptor only for a regular file;
+// then the descriptor is made blocking again for ordinary reads and writes.
+// Emptying is done here, after the check, so nothing but a regular file is
+// ever cut.
+int open_regular_fd(const std::string& path, int flags, bool empty_it, int& error) {
+    int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    struct stat st;
+    error = 0;
+    if (::fstat(fd, &st) != 0) {
+        error = errno;
+    } else if (S_ISDIR(st.st_mode)) {
+        error = EISDIR;
+    } else if (!S_ISREG(st.st_mode)) {
+        error = not_regular_error();
+    } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        error = errno;
+    } else if (empty_it && ::ftruncate(fd, 0) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+std::FILE* open_regular_file(const std::string& path, FileAccess access, int& error) {
+    int flags = O_RDONLY;
+    const char* mode = "rb";
+    bool empty_it = false;
+    switch (access) {
+        case FileAccess::read:
+            break;
+        case FileAccess::read_write:
+            flags = O_RDWR;
+            mode = "r+b";
+            break;
+        case FileAccess::write:
+            flags = O_WRONLY | O_CREAT;
+            mode = "wb";
+            empty_it = true;
+            break;
+        case FileAccess::append:
+            flags = O_WRONLY | O_CREAT | O_APPEND;
+            mode = "ab";
+            break;
+    }
+    int fd = open_regular_fd(path, flags, empty_it, error);
+    if (fd < 0) return nullptr;
+    std::FILE* f = ::fdopen(fd, mode);
+    if (f == nullptr) {
+        error = errno;
+        ::close(fd);
+    }
+    return f;
+}
+
 int read_file(const std::string& path, std::string& out) {
     out.clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
+    int err = 0;
+    int fd = open_regular_fd(path, O_RDONLY, false, err);
+    if (fd < 0) return err;
     char buf[65536];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR) continue;
-            int err = errno;
+            err = errno;
             ::close(fd);
             return err;
         }
@@ -77,47 +159,199 @@ int read_file(const std::string& path, std::string& out) {
     return 0;
 }
 
-int write_file_atomic(const std::string& path, std::string_view data, unsigned mode) {
-    std::string tmpl = parent_of(path) + "/." + path.substr(path.find_last_of('/') + 1) +
-                       ".tmp.XXXXXX";
-    if (path.find('/') == std::string::npos) tmpl = "." + path + ".tmp.XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
-    if (fd < 0) return errno;
+// --- Temporary files -----------------------------------------------------------
 
-    struct stat st;
-    mode_t perms;
-    if (::stat(path.c_str(), &st) == 0) {
-        perms = st.st_mode & 07777;
-    } else {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        perms = static_cast<mode_t>(mode) & ~mask;
+namespace {
+
+constexpr char kTempPrefix[] = ".qltmp-";
+constexpr size_t kTempPrefixLength = sizeof kTempPrefix - 1;
+constexpr size_t kTempTagLength = 16;
+constexpr size_t kTempLeafMax = 120;  // keeps the name within 255 bytes
+constexpr int kTempNameTries = 32;
+
+uint64_t random_tag() {
+    uint64_t tag = 0;
+    if (::getrandom(&tag, sizeof tag, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof tag)) {
+        return tag;
     }
-    int err = write_all(fd, data);
-    if (err == 0 && ::fchmod(fd, perms) != 0) err = errno;
-    if (err == 0 && ::fsync(fd) != 0) err = errno;
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err == 0 && ::rename(name.data(), path.c_str()) != 0) err = errno;
-    if (err != 0) {
-        ::unlink(name.data());
+    // No entropy yet (very early boot): time and a counter still make names
+    // that O_EXCL keeps apart.
+    static uint64_t counter = 0;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return (static_cast<uint64_t>(now.tv_nsec) << 20) ^ static_cast<uint64_t>(now.tv_sec) ^
+           (static_cast<uint64_t>(::getpid()) << 40) ^ (++counter * 0x9E3779B97F4A7C15ull);
+}
+
+std::string temp_name(const std::string& target) {
+    auto slash = target.find_last_of('/');
+    std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    std::string leaf = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (leaf.size() > kTempLeafMax) leaf.resize(kTempLeafMax);
+    char tag[kTempTagLength + 1];
+    std::snprintf(tag, sizeof tag, "%016llx", static_cast<unsigned long long>(random_tag()));
+    return folder + kTempPrefix + tag + "-" + leaf;
+}
+
+// True while path names the very file open on fd (not a link, not a newer
+// file put there since).
+bool names_open_file(const std::string& path, int fd) {
+    struct stat by_path, by_fd;
+    return ::fstat(fd, &by_fd) == 0 && ::lstat(path.c_str(), &by_path) == 0 &&
+           by_path.st_dev == by_fd.st_dev && by_path.st_ino == by_fd.st_ino;
+}
+
+// Creates the file and takes its lock. A cleaner in another process may
+// remove the name between the two steps; the name is then checked again,
+// and a name lost that way is given up for a new one.
+int create_temp_fd(const std::string& target, std::string& path, int& fd) {
+    int err = EEXIST;
+    for (int i = 0; i < kTempNameTries; ++i) {
+        path = temp_name(target);
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+                    0600);
+        if (fd < 0) {
+            err = errno;
+            if (err == EEXIST) continue;
+            path.clear();
+            return err;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && names_open_file(path, fd)) {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            return 0;
+        }
+        ::close(fd);
+        fd = -1;
+        err = EEXIST;
+    }
+    path.clear();
+    return err;
+}
+
+mode_t new_file_mode(const std::string& target, unsigned mode) {
+    struct stat st;
+    if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return static_cast<mode_t>(mode) & ~mask & 07777;
+}
+
+}  // namespace
+
+int create_temp_file(const std::string& target, TempFile& out) {
+    out = TempFile{};
+    std::string path;
+    int fd = -1;
+    int err = create_temp_fd(target, path, fd);
+    if (err != 0) return err;
+    // The second descriptor shares the open file and so its lock.
+    int held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    std::FILE* f = held < 0 ? nullptr : ::fdopen(fd, "w+b");
+    if (f == nullptr) {
+        err = errno;
+        ::unlink(path.c_str());
+        ::close(fd);
+        if (held >= 0) ::close(held);
         return err;
     }
-    sync_directory(parent_of(path));
+    out.file = f;
+    out.path = path;
+    out.held = held;
     return 0;
 }
 
+namespace {
+
+void close_temp(TempFile& t, int& err) {
+    if (t.file != nullptr && std::fclose(t.file) != 0 && err == 0) err = errno;
+    if (t.held >= 0) ::close(static_cast<int>(t.held));
+    t = TempFile{};
+}
+
+}  // namespace
+
+int commit_temp_file(TempFile& t, const std::string& target, unsigned mode) {
+    if (t.held < 0) return EBADF;
+    int err = 0;
+    if (t.file != nullptr && std::fflush(t.file) != 0) err = errno;
+    int fd = static_cast<int>(t.held);
+    if (err == 0 && ::fchmod(fd, new_file_mode(target, mode)) != 0) err = errno;
+    if (err == 0 && ::fsync(fd) != 0) err = errno;
+    // Renamed while still held, so no cleaner can take it first.
+    if (err == 0 && ::rename(t.path.c_str(), target.c_str()) != 0) err = errno;
+    if (err != 0) ::unlink(t.path.c_str());
+    close_temp(t, err);
+    if (err == 0) sync_directory(parent_of(target));
+    return err;
+}
+
+void discard_temp_file(TempFile& t) {
+    if (t.held >= 0) ::unlink(t.path.c_str());
+    int ignored = 0;
+    close_temp(t, ignored);
+}
+
+bool is_temp_file_name(std::string_view name) {
+    if (name.size() < kTempPrefixLength + kTempTagLength + 1) return false;
+    if (name.substr(0, kTempPrefixLength) != kTempPrefix) return false;
+    for (size_t i = 0; i < kTempTagLength; ++i) {
+        char c = name[kTempPrefixLength + i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    }
+    return name[kTempPrefixLength + kTempTagLength] == '-';
+}
+
+int remove_stale_temp_files(const std::string& dir) {
+    std::string folder = dir.empty() ? "." : dir;
+    DIR* d = ::opendir(folder.c_str());
+    if (d == nullptr) return 0;
+    std::vector<std::string> names;
+    while (dirent* ent = ::readdir(d)) {
+        if (is_temp_file_name(ent->d_name)) names.emplace_back(ent->d_name);
+    }
+    ::closedir(d);
+    int removed = 0;
+    for (const std::string& name : names) {
+        std::string path = folder.back() == '/' ? folder + name : folder + "/" + name;
+        int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st;
+        // Held by its writer: alive. Otherwise removed only while the name
+        // still leads to the file judged here.
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            names_open_file(path, fd) && ::unlink(path.c_str()) == 0) {
+            ++removed;
+        }
+        ::close(fd);
+    }
+    return removed;
+}
+
+int write_file_atomic(const std::string& path, std::string_view data, unsigned mode) {
+    TempFile t;
+    int err = create_temp_file(path, t);
+    if (err != 0) return err;
+    if (!data.empty() && std::fwrite(data.data(), 1, data.size(), t.file) != data.size()) {
+        err = errno != 0 ? errno : EIO;
+        discard_temp_file(t);
+        return err;
+    }
+    return commit_temp_file(t, path, mode);
+}
+
 int append_file(const std::string& path, std::string_view data, bool* opened) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    int err = 0;
+    int fd = open_regular_fd(path, O_WRONLY | O_CREAT | O_APPEND, false, err);
     if (opened != nullptr) *opened = fd >= 0;
-    if (fd < 0) return errno;
-    int err = write_all(fd, data);
+    if (fd < 0) return err;
+    err = write_all(fd, data);
     ::close(fd);
     return err;
 }
 
-int remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
+int remove_file(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 ? 0 : errno;
+}
 
 int make_directory(const std::string& path) {
     return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno;
@@ -158,12 +392,15 @@ std::string user_config_directory() {
     return std::string(home) + "/.config";
 }
 
-int last_error() { return errno; }
+int last_error() {
+    return errno;
+}
 
 int sync_file(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    int err = ::fsync(fd) == 0 ? 0 : errno;
+    int err = 0;
+    int fd = open_regular_fd(path, O_RDONLY, false, err);
+    if (fd < 0) return err;
+    err = ::fsync(fd) == 0 ? 0 : errno;
     ::close(fd);
     return err;
 }

@@ -90,8 +90,10 @@ int64_t file_size(const std::string& path);
 int copy_file(const std::string& source, const std::string& destination, bool append);
 
 // Writes the listing of the folder search_dir into list_path (emptied
-// first; binary, one line per file, folders left out, the list file itself
-// included when it lies in that folder) and fills reply: "0%s COUNT %d" with
+// first; binary, one line per file, folders and temporary files left out,
+// the list file itself included when it lies in that folder; a list path
+// that names anything but a regular file is refused without waiting) and
+// fills reply: "0%s COUNT %d" with
 // the list path and the count, "0ftpdir COUNT %d" when the path is longer
 // than 100 characters, "1OPEN ERROR {List} [%s] " with the list path when it
 // cannot be created, "1WRITE ERROR {List} [%s] " when it cannot be written.

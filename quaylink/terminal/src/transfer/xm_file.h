@@ -7,9 +7,9 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
-#include <filesystem>
 #include <string>
+
+#include "platform/files.h"
 
 namespace ql {
 
@@ -20,18 +20,20 @@ class XmFile {
     XmFile(const XmFile&) = delete;
     XmFile& operator=(const XmFile&) = delete;
 
-    // Checks that target can be written (an existing file must be writable,
-    // and must not be a folder) and creates the temporary file. false with
-    // error() set on failure.
+    // Checks that target can be written (an existing file must be a regular
+    // file this process may write; a folder, a pipe or a device is refused
+    // without waiting) and creates the temporary file (platform
+    // create_temp_file). false with error() set on failure.
     bool open(const std::string& target);
 
     // Appends count bytes; false on a short write.
     bool write(const void* data, size_t count);
 
     // Flushes the data to disk and renames the temporary file over the
-    // target. A target that existed keeps its permission bits; a new one
-    // gets read and write permission (less the umask). false with error()
-    // set on failure (the temporary file is then removed).
+    // target (a link there is replaced, not followed). A target that existed
+    // keeps its permission bits; a new one gets read and write permission
+    // (less the umask). false with error() set on failure (the temporary
+    // file is then removed).
     bool commit();
 
     // Closes and removes the temporary file; the target is untouched.
@@ -41,14 +43,11 @@ class XmFile {
     int error() const { return error_; }
 
     // The temporary file's path (empty when none is open).
-    const std::string& temp_path() const { return temp_; }
+    const std::string& temp_path() const { return temp_.path; }
 
   private:
-    std::FILE* file_ = nullptr;
+    platform::TempFile temp_;
     std::string target_;
-    std::string temp_;
-    bool keep_permissions_ = false;
-    std::filesystem::perms permissions_{};
     int error_ = 0;
 };
 

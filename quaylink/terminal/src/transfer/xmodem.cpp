@@ -10,6 +10,7 @@
 #include "foundation/log.h"
 #include "foundation/settings.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "terminal/frame.h"
 #include "terminal/progress.h"
 #include "xm_file.h"
@@ -354,9 +355,10 @@ int xm_send(Port* line, const std::string& path, int one_k, uint8_t pad) {
     Transfer t;
     t.line = line;
     t.modem = settings().modem;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    int open_error = 0;
+    std::FILE* file = platform::open_regular_file(path, platform::FileAccess::read, open_error);
     if (file == nullptr) {
-        debug_error(strformat("XM:File Open: errno [%d]", errno));
+        debug_error(strformat("XM:File Open: errno [%d]", open_error));
         return xm_result::kOpenFailed;
     }
     t.pad = pad;
