@@ -17,13 +17,13 @@ void sleep_ms(uint32_t ms);
 
 // Broken-down local time of "now".
 struct LocalTime {
-    int year;     // e.g. 2026
-    int month;    // 1-12
-    int day;      // 1-31
-    int hour;     // 0-23
-    int minute;   // 0-59
-    int second;   // 0-60
-    int weekday;  // 0 = Sunday
+    int year;    // e.g. 2026
+    int month;   // 1-12
+    int day;     // 1-31
+    int hour;    // 0-23
+    int minute;  // 0-59
+    int second;  // 0-60
+    int weekday; // 0 = Sunday
 };
 LocalTime local_now();
 
@@ -31,7 +31,7 @@ LocalTime local_now();
 // long waits short. The system clock is the default; a test clock may scale
 // or skip pauses.
 class Clock {
-  public:
+public:
     virtual ~Clock() = default;
     virtual uint32_t now_ms() = 0;
     virtual void sleep(uint32_t ms) = 0;

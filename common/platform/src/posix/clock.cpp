@@ -13,9 +13,7 @@ uint64_t monotonic_ms64() {
     return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
-uint32_t monotonic_ms() {
-    return static_cast<uint32_t>(monotonic_ms64());
-}
+uint32_t monotonic_ms() { return static_cast<uint32_t>(monotonic_ms64()); }
 
 void sleep_ms(uint32_t ms) {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
@@ -33,7 +31,7 @@ LocalTime local_now() {
 
 namespace {
 class SystemClock final : public Clock {
-  public:
+public:
     uint32_t now_ms() override { return monotonic_ms(); }
     void sleep(uint32_t ms) override { sleep_ms(ms); }
 };
