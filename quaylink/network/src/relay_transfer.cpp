@@ -111,8 +111,6 @@ int upload_packet(std::FILE* f, const std::string& local, const std::string& rem
     return result;
 }
 
-// Where a download is written until it is complete.
-
 int download_stream(std::FILE* f, const std::string& local, const std::string& remote,
                     int64_t size) {
     RelayState& st = state();
