@@ -1,12 +1,16 @@
 # Two commands do everything on a fresh Debian 12 machine:
 #   make demo   - installs what is missing, builds, and runs the demonstration
 #   make test   - installs what is missing, builds with sanitizers, runs every test
+#   make fuzz   - builds the fuzz targets with clang and runs each FUZZ_SECONDS
 BUILD      ?= build
 RELEASE    ?= build-release
 JOBS       ?= 2
 CMAKE_GEN  := -G Ninja
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= frame xmodem profile settings ftp_reply relay_frame field_options rowsmith
 
-.PHONY: all deps build release test demo bench clean format
+.PHONY: all deps build release test demo bench fuzz clean format
 
 all: release
 
@@ -31,8 +35,16 @@ demo: release
 bench: release
 	@bash bench/run-all.sh $(RELEASE)/bin
 
+# Each fuzz target in turn, under nice, for FUZZ_SECONDS; new inputs collect
+# in $(FUZZ_BUILD)/corpus, crashes in $(FUZZ_BUILD)/artifacts.
+fuzz: deps
+	@cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQL_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_all
+	@bash tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(RELEASE)
+	rm -rf $(BUILD) $(RELEASE) $(FUZZ_BUILD)
