@@ -37,7 +37,8 @@ bench: release
 
 # Each fuzz target in turn, under nice, for FUZZ_SECONDS; new inputs collect
 # in $(FUZZ_BUILD)/corpus, crashes in $(FUZZ_BUILD)/artifacts.
-fuzz: deps
+fuzz:
+	@bash tools/setup-deps.sh fuzz
 	@cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQL_FUZZ=ON \
 	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_all

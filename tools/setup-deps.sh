@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests, the demo and the
 # benchmarks need. Idempotent and quiet when everything is already there.
+# With the argument "fuzz" it also installs clang and its libFuzzer runtime
+# for `make fuzz` (the normal build and `make test` need neither).
 set -euo pipefail
 
 PACKAGES=(
@@ -9,6 +11,9 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   lrzsz socat python3-pyftpdlib curl gawk
 )
+if [ "${1:-}" = "fuzz" ]; then
+  PACKAGES+=(clang-14 libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
