@@ -9,7 +9,7 @@ using testing_support::TempDir;
 namespace {
 
 class ProfileGet : public ::testing::Test {
-protected:
+  protected:
     std::string get(const char* section, const char* key, const char* def = "DEF",
                     size_t size = 64) {
         value = "untouched";
@@ -61,6 +61,16 @@ TEST_F(ProfileGet, ValueAsLongAsBufferGivesCode3) {
 TEST_F(ProfileGet, DefaultTooLongLeavesBufferUnchanged) {
     EXPECT_EQ(get("s", "k", "12345", 5), "untouched");
     EXPECT_EQ(code, 4);
+}
+
+TEST_F(ProfileGet, ValueEndsAtANulByte) {
+    using namespace std::string_literals;
+    file("[s]\r\nk=ABCD\0junk\x9c\r\nempty=\0x\r\n"s);
+    EXPECT_EQ(get("s", "k"), "ABCD");
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(get("s", "k", profile::kNoStrip), "ABCD");
+    EXPECT_EQ(get("s", "empty"), "DEF");
+    EXPECT_EQ(code, 2);
 }
 
 TEST_F(ProfileGet, MissingFileGivesDefaultCode1) {

@@ -23,7 +23,7 @@ namespace {
 constexpr size_t kPieceMax = 255;
 
 struct Piece {
-    size_t offset;  // byte offset of the piece in the file
+    size_t offset;          // byte offset of the piece in the file
     std::string_view text;  // piece including its line end, if any
 };
 
@@ -147,7 +147,9 @@ int profile_get(const std::string& path, const char* section, const char* key, s
                 }
                 line.remove_prefix(1);
             }
-            line = strip_line_end(line);
+            // A C reader's line ends at a NUL byte, and so does the value: the
+            // bytes after it would not survive the next rewrite of the key.
+            line = strip_line_end(line.substr(0, line.find('\0')));
             if (!starts_with_nocase(line, key)) continue;
             size_t eq = line.find('=');
             if (eq == std::string_view::npos) continue;
