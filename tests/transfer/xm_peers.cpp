@@ -105,8 +105,11 @@ void SenderPeer::on_write(const std::string& bytes, FakeLine& line) {
             finished = true;
             return;
         }
-        offset_ += current_size_;
-        ++index_;
+        ++acks;
+        if (miss_ack_once.erase(index_) == 0) {
+            offset_ += current_size_;
+            ++index_;
+        }
         if (go_silent_after >= 0 && index_ >= go_silent_after) return;
     } else if (c == '\x15') {
         ++naks;

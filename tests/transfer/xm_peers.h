@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,10 @@ class SenderPeer {
     std::map<int, std::string> replace_once;
     // Stop answering after this many blocks were accepted (-1 = never).
     int go_silent_after = -1;
+    // Block indexes whose first ACK the terminal misses: it sends that block
+    // again instead of the next one.
+    std::set<int> miss_ack_once;
+    int acks = 0;  // ACKs seen after blocks (missed ones included)
 
     std::string prompts;  // the start prompts seen ('C' / 'N')
     int naks = 0;         // NAKs after the start

@@ -312,11 +312,40 @@ TEST_F(Xmodem, DamagedBlocksAreNakedAndResent) {
     EXPECT_EQ(dir.read("R"), content);
 }
 
-TEST_F(Xmodem, RepeatedBlockIsAnsweredWithNak) {
+TEST_F(Xmodem, RepeatOfTheBlockJustAcceptedIsAcknowledgedAndDropped) {
+    // The terminal misses the ACKs of the first block and of a 1K block in
+    // the middle and sends each again: both repeats get ACK, nothing is
+    // written twice, no NAK is sent.
+    std::string content = pattern(5000);
+    SenderPeer peer(*line.line, content, true);
+    peer.miss_ack_once = {0, 2};
+    ASSERT_EQ(ql::xm_recv(line.port, dir.file("S"), 1, 5000), 0);
+    EXPECT_EQ(peer.naks, 0);
+    EXPECT_EQ(peer.acks, 2 + 4 + 8);  // the two repeats, four 1K blocks, eight small ones
+    EXPECT_EQ(dir.read("S"), content);
+}
+
+TEST_F(Xmodem, OtherOutOfOrderBlocksAreStillAnsweredWithNak) {
     std::string content = pattern(400);
     SenderPeer peer(*line.line, content, false);
-    std::string data = content.substr(0, 128);
-    peer.replace_once[1] = make_block(1, data, true, false);
+    // Block 1 again where block 3 is due (two back), then block 4 (ahead).
+    peer.replace_once[2] = make_block(1, content.substr(0, 128), true, false);
+    std::string fourth = content.substr(384);
+    fourth.resize(128, '\x1a');
+    peer.mutate = [&](int index, int sent_before, const std::string& block) {
+        return index == 2 && sent_before == 0 ? make_block(4, fourth, true, false) : block;
+    };
+    ASSERT_EQ(ql::xm_recv(line.port, dir.file("S"), 1, 400), 0);
+    EXPECT_EQ(peer.naks, 2);
+    EXPECT_EQ(dir.read("S"), content);
+}
+
+TEST_F(Xmodem, DamagedRepeatOfTheLastBlockIsAnsweredWithNak) {
+    std::string content = pattern(400);
+    SenderPeer peer(*line.line, content, false);
+    std::string again = make_block(1, content.substr(0, 128), true, false);
+    again[50] ^= 0x20;  // the repeat arrives damaged: not taken for a repeat
+    peer.replace_once[1] = again;
     ASSERT_EQ(ql::xm_recv(line.port, dir.file("S"), 1, 400), 0);
     EXPECT_EQ(peer.naks, 1);
     EXPECT_EQ(dir.read("S"), content);

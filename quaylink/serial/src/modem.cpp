@@ -99,7 +99,8 @@ int modem_wait_call(Port* port) {
     set_call_number(0);
     int rings = 0;
     int polls = 0;
-    serial_detail::pause(kCallWaitStartMs);
+    // The waits between polls end at once on a stop request.
+    serial_detail::pause_unless_stopped(kCallWaitStartMs);
     operator_view().set_text(item::kStatusLine, "WAITING FOR CALL");
     for (;;) {
         if (server_state().stop_request.load()) return kModemStopped;
@@ -114,7 +115,7 @@ int modem_wait_call(Port* port) {
             next_call_number();
             return 0;
         }
-        serial_detail::pause(kPollMs);
+        serial_detail::pause_unless_stopped(kPollMs);
         if (rings >= kRingsBeforeCounting && ++polls >= kPollsAfterRings) return -1;
     }
 }

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "foundation/log.h"
+#include "foundation/server_state.h"
 #include "foundation/settings.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -76,12 +77,24 @@ std::string ini_value(const std::string& text, const char* section, const std::s
     return std::string();
 }
 
+// Moves up to max bytes that port_unread gave back into buffer.
+int take_given_back(Port* port, char* buffer, int max) {
+    std::string& back = port->given_back;
+    int n = static_cast<int>(std::min(back.size(), static_cast<size_t>(max)));
+    if (n == 0) return 0;
+    std::memcpy(buffer, back.data(), static_cast<size_t>(n));
+    back.erase(0, static_cast<size_t>(n));
+    return n;
+}
+
 // Reads into buffer the way the driver reads with the port's time-outs:
 // returns when max bytes are in, when a gap after some bytes is longer than
 // the interval time-out, or when the total time-out (constant + multiplier
 // per byte) has passed; a total of 0 takes only what is already there.
-// Returns the count, or -1 when the device fails.
-int driver_read(Port* port, char* buffer, int max) {
+// Bytes given back count as just arrived. With wake, the wait for the
+// first byte also ends when the event is set. Returns the count, or -1
+// when the device fails before any byte came.
+int driver_read(Port* port, char* buffer, int max, const platform::Event* wake) {
     const PortTimeouts& t = port->timeouts;
     uint64_t total = serial_detail::scaled(static_cast<uint32_t>(std::min<uint64_t>(
         static_cast<uint64_t>(t.total_multiplier) * static_cast<uint64_t>(max) + t.total_constant,
@@ -90,14 +103,20 @@ int driver_read(Port* port, char* buffer, int max) {
     uint64_t start = serial_detail::now();
     uint64_t deadline = start + total;
     uint64_t last = start;
-    int count = 0;
+    int count = take_given_back(port, buffer, max);
     while (count < max) {
         uint64_t now = serial_detail::now();
         uint64_t until = deadline;
         if (count > 0 && interval > 0) until = std::min(until, last + interval);
         int wait = until > now ? static_cast<int>(until - now) : 0;
-        int n = port->device->read(buffer + count, static_cast<size_t>(max - count), wait);
-        if (n < 0) return -1;
+        int n;
+        if (count == 0 && wake != nullptr) {
+            n = port->device->read_unless(buffer, static_cast<size_t>(max), wait, *wake);
+            if (n == 0 && wake->is_set()) break;
+        } else {
+            n = port->device->read(buffer + count, static_cast<size_t>(max - count), wait);
+        }
+        if (n < 0) return count > 0 ? count : -1;
         if (n == 0) {
             if (wait == 0) break;
             continue;
@@ -108,7 +127,9 @@ int driver_read(Port* port, char* buffer, int max) {
     return count;
 }
 
-int read_normal(Port* port, char* buffer, int max, uint32_t total_timeout) {
+// -1 when the device failed (the buffer is then cleared).
+int read_normal(Port* port, char* buffer, int max, uint32_t total_timeout,
+                const platform::Event* wake) {
     // A handle that never had time-outs put on it (the cradle probe's own)
     // gets them too, even when the remembered total already matches.
     if (total_timeout != g_current_read_timeout.load() || port->timeouts.writes == 0) {
@@ -117,8 +138,8 @@ int read_normal(Port* port, char* buffer, int max, uint32_t total_timeout) {
         g_current_read_timeout = total_timeout;
     }
     std::memset(buffer, 0, static_cast<size_t>(max));
-    int count = driver_read(port, buffer, max);
-    if (count < 0) return 0;
+    int count = driver_read(port, buffer, max, wake);
+    if (count < 0) return -1;
     buffer[count] = 0;
     return count;
 }
@@ -129,7 +150,9 @@ int block_length(int hint, int max) {
     return std::clamp(hint + kBlockOverhead, 1, max);
 }
 
-int read_alt(Port* port, char* buffer, int max, uint32_t total_timeout, int block_hint) {
+// -1 when the device failed before any byte came.
+int read_alt(Port* port, char* buffer, int max, uint32_t total_timeout, int block_hint,
+             const platform::Event* wake) {
     if (!g_byte_read_set.load()) {
         set_timeouts(port, kByteReadIntervalMs, kByteReadTotalMs, 0);
         g_current_read_timeout = kByteReadTotalMs;
@@ -146,8 +169,13 @@ int read_alt(Port* port, char* buffer, int max, uint32_t total_timeout, int bloc
     int count = 0;
     int limit = max;
     while (serial_detail::now() < total_deadline) {
-        int n = driver_read(port, buffer + count, 1);
-        if (n < 0) return 0;
+        const platform::Event* idle_wake = count == 0 ? wake : nullptr;
+        if (idle_wake != nullptr && idle_wake->is_set()) break;
+        int n = driver_read(port, buffer + count, 1, idle_wake);
+        if (n < 0) {
+            if (count == 0) return -1;
+            break;
+        }
         count += n;
         if (count >= limit) break;
         now = serial_detail::now();
@@ -226,6 +254,10 @@ void pause(uint32_t ms) {
     platform::sleep_ms(scaled(ms));
 }
 
+bool pause_unless_stopped(uint32_t ms) {
+    return server_state().stop_request.event().wait(scaled(ms));
+}
+
 uint64_t now() {
     return platform::monotonic_ms64();
 }
@@ -298,14 +330,39 @@ void port_close(Port* port) {
     delete port;
 }
 
-int port_read(Port* port, char* buffer, int max, uint32_t total_timeout_ms, int block_hint) {
+int port_read(Port* port, char* buffer, int max, uint32_t total_timeout_ms, int block_hint,
+              const platform::Event* wake) {
     if (buffer == nullptr) return 0;
     if (port == nullptr || max <= 0) {
         buffer[0] = 0;
         return 0;
     }
-    if (settings().altread) return read_alt(port, buffer, max, total_timeout_ms, block_hint);
-    return read_normal(port, buffer, max, total_timeout_ms);
+    const uint64_t deadline = serial_detail::now() + serial_detail::scaled(total_timeout_ms);
+    int n = settings().altread ? read_alt(port, buffer, max, total_timeout_ms, block_hint, wake)
+                               : read_normal(port, buffer, max, total_timeout_ms, wake);
+    if (n >= 0) return n;
+    // A dead line fails at once: wait out the time-out the caller asked
+    // for, as a quiet line would, instead of letting its loop spin.
+    uint64_t now = serial_detail::now();
+    if (now < deadline) {
+        uint32_t left = static_cast<uint32_t>(std::min<uint64_t>(deadline - now, UINT32_MAX));
+        if (wake != nullptr) {
+            wake->wait(left);
+        } else {
+            platform::sleep_ms(left);
+        }
+    }
+    buffer[0] = 0;
+    return 0;
+}
+
+void port_unread(Port* port, const char* data, int count) {
+    if (port == nullptr || data == nullptr || count <= 0) return;
+    port->given_back.insert(0, data, static_cast<size_t>(count));
+}
+
+bool port_lost(Port* port) {
+    return port != nullptr && port->device->lost();
 }
 
 int port_write(Port* port, const void* data, int count) {
@@ -352,6 +409,10 @@ int serial_time_divisor() {
 
 void serial_pause(uint32_t ms) {
     serial_detail::pause(ms);
+}
+
+bool serial_pause_unless(uint32_t ms, const platform::Event& wake) {
+    return wake.wait(serial_detail::scaled(ms));
 }
 
 }  // namespace ql

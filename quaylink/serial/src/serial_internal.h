@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/serial.h"
 #include "serial/port.h"
@@ -11,7 +12,8 @@ namespace ql {
 
 struct Port {
     std::unique_ptr<platform::SerialDevice> device;
-    PortTimeouts timeouts;  // emulated driver time-outs of this handle
+    PortTimeouts timeouts;   // emulated driver time-outs of this handle
+    std::string given_back;  // bytes port_unread returned, read before the line
 };
 
 namespace serial_detail {
@@ -21,6 +23,10 @@ uint32_t scaled(uint32_t ms);
 
 // A pause of ms on the serial library's time scale.
 void pause(uint32_t ms);
+
+// The same pause, ending early when the operator's stop request is raised:
+// for the idle waits of the line (waiting for a call). True when stopped.
+bool pause_unless_stopped(uint32_t ms);
 
 // Monotonic milliseconds (real time; durations are scaled, not the clock).
 uint64_t now();

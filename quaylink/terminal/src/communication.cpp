@@ -29,6 +29,11 @@ bool stop_requested() {
     return server_state().stop_request.load();
 }
 
+// A pause of the line's idle waits that a stop request cuts short.
+bool pause_unless_stopped(uint32_t ms) {
+    return serial_pause_unless(ms, server_state().stop_request.event());
+}
+
 std::string connection_line(const ServerSettings& s) {
     if (s.modem) return "CONNECT: Modem";
     if (s.connect_kind == kConnectUsb) return "CONNECT:  USB";
@@ -116,8 +121,7 @@ int run_usb(const ServerSettings& s) {
         log_event("Waiting For Virtual USB", 0, 0);
         operator_view().set_text(item::kStatusLine, "WAIT USB");
         while (port_present(s.commport) != 0) {
-            if (stop_requested()) return 0;
-            serial_pause(1000);
+            if (stop_requested() || pause_unless_stopped(1000)) return 0;
         }
         if (stop_requested()) return 0;
         Port* port = port_open(s.commport, s.baudrate, s.connect_kind);
@@ -126,8 +130,7 @@ int run_usb(const ServerSettings& s) {
         port_close(port);
         ftp_bridge_close();
         if (rc == kServeStopped) {
-            if (stop_requested()) return 0;
-            serial_pause(3000);
+            if (stop_requested() || pause_unless_stopped(3000)) return 0;
         }
     }
     return 0;

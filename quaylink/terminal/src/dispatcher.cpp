@@ -317,6 +317,9 @@ void run_transfer(Connection& c) {
     char answer[kFrameMax + 1];
     int n = port_read(c.port, answer, kFrameMax, kAckWaitMs, kNoBlockHint);
     if (n <= 0 || static_cast<uint8_t>(answer[0]) != line::kAck) return;
+    // A receiver may send its first prompt right behind the ACK, in the
+    // same read: it belongs to the transfer, which must see it.
+    port_unread(c.port, answer + 1, n - 1);
     std::string path = full_name(c.session, field(1));
     if (c.transfer == 1) {
         serial_pause(kBeforeReceiveMs);
@@ -342,6 +345,15 @@ void answer_command(Connection& c) {
     if (c.transfer != 0) run_transfer(c);
 }
 
+// A USB virtual port whose device was unplugged never comes back on this
+// handle: end the connection so that the device is waited for again. Other
+// lines keep waiting (their reads wait out their time-outs).
+bool usb_device_gone(Port* port) {
+    if (settings().connect_kind != kConnectUsb || !port_lost(port)) return false;
+    log_event("USB DEVICE LOST", kErrorFlag, 0);
+    return true;
+}
+
 std::string session_workdir() {
     std::string dir = effective_workdir();
     return dir.empty() ? dir : with_trailing_separator(dir);
@@ -356,11 +368,13 @@ int serve_terminal(Port* port) {
     log_event("READY..", 0, 0);
     operator_view().set_text(item::kStatusLine, "READY");
     int idle = 0;
+    const platform::Event& stop = server_state().stop_request.event();
     for (;;) {
         Frame frame;
-        FrameKind kind = read_frame(port, frame);
+        FrameKind kind = read_frame(port, frame, kFrameReadMs, &stop);
         if (kind == FrameKind::kIdle) {
             if (server_state().stop_request.load()) return kServeStopped;
+            if (usb_device_gone(port)) return kServeCallEnded;
             if (settings().modem && ++idle > kIdleReadsAllowed) {
                 log_event("ERROR CALL LOST", kErrorFlag, 0);
                 return kServeCallEnded;

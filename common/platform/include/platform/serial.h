@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/event.h"
+
 namespace platform {
 
 struct SerialConfig {
@@ -47,7 +49,23 @@ class SerialDevice {
 
     // Waits up to timeout_ms for at least one byte, then returns what is
     // there (at most max). Returns the count, 0 on timeout, -1 on error.
+    // A line that has gone away (see lost()) gives -1 at once: the caller
+    // decides how long to wait before it asks again.
     virtual int read(void* buffer, size_t max, int timeout_ms) = 0;
+
+    // As read, but the wait also ends as soon as wake is set (at once when
+    // it already is): then 0 may be returned, consuming nothing, even when
+    // bytes are waiting; they stay for the next read. The default polls
+    // read() in short slices; devices with an OS handle wait on both
+    // objects at once (poll() here, WaitForMultipleObjects on Windows).
+    virtual int read_unless(void* buffer, size_t max, int timeout_ms, const Event& wake);
+
+    // True once a read or write found that the line has gone away for good
+    // on this handle: the device was unplugged, the line hung up, or the
+    // far end of a pseudo-terminal was closed. Never cleared; the handle
+    // must be closed and the device opened again. Devices that cannot tell
+    // say false.
+    virtual bool lost() const { return false; }
 
     // Writes all bytes (blocking). Returns the count written or -1.
     virtual int write(const void* data, size_t count) = 0;
@@ -59,6 +77,20 @@ class SerialDevice {
     // Waits until everything written has left the driver. 0 or -1.
     virtual int drain() = 0;
 };
+
+inline int SerialDevice::read_unless(void* buffer, size_t max, int timeout_ms, const Event& wake) {
+    // Slices short enough that a raised event is seen well within the
+    // half second the idle waits promise.
+    constexpr int kSliceMs = 20;
+    int left = timeout_ms < 0 ? 0 : timeout_ms;
+    for (;;) {
+        if (wake.is_set()) return 0;
+        int slice = left < kSliceMs ? left : kSliceMs;
+        int n = read(buffer, max, slice);
+        if (n != 0 || left <= slice) return n;
+        left -= slice;
+    }
+}
 
 // Opens a serial device by path for reading and writing, not shared with
 // other processes (an exclusive lock; EBUSY when another holds it), in raw

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <ctime>
 
+#include "event_posix.h"
 #include "platform/serial.h"
 
 namespace platform {
@@ -44,6 +45,18 @@ int poll_for(int fd, short events, int timeout_ms, short* revents) {
             return rc;
         }
         if (errno != EINTR) return -1;
+        uint64_t now = now_ms();
+        timeout_ms = now >= deadline ? 0 : static_cast<int>(deadline - now);
+    }
+}
+
+// poll() on count descriptors for up to timeout_ms, retrying after signals
+// with the time that is left.
+int poll_both(pollfd* fds, int count, int timeout_ms) {
+    uint64_t deadline = now_ms() + static_cast<uint64_t>(timeout_ms < 0 ? 0 : timeout_ms);
+    for (;;) {
+        int rc = ::poll(fds, static_cast<nfds_t>(count), timeout_ms);
+        if (rc >= 0 || errno != EINTR) return rc;
         uint64_t now = now_ms();
         timeout_ms = now >= deadline ? 0 : static_cast<int>(deadline - now);
     }
@@ -134,16 +147,17 @@ class PosixSerial final : public SerialDevice {
     }
 
     int read(void* buffer, size_t max, int timeout_ms) override {
-        if (max == 0) return 0;
-        short revents = 0;
-        int rc = poll_for(fd_, POLLIN, timeout_ms, &revents);
-        if (rc < 0) return -1;
-        if (rc == 0) return 0;
-        ssize_t n = ::read(fd_, buffer, max);
-        if (n >= 0) return static_cast<int>(n);
-        if (errno == EAGAIN || errno == EINTR) return 0;
-        return -1;
+        return read_waiting(buffer, max, timeout_ms, -1);
     }
+
+    int read_unless(void* buffer, size_t max, int timeout_ms, const Event& wake) override {
+        if (wake.is_set()) return 0;
+        int wake_fd = event_fd(wake);
+        if (wake_fd < 0) return SerialDevice::read_unless(buffer, max, timeout_ms, wake);
+        return read_waiting(buffer, max, timeout_ms, wake_fd);
+    }
+
+    bool lost() const override { return lost_; }
 
     int write(const void* data, size_t count) override {
         const char* p = static_cast<const char*>(data);
@@ -154,6 +168,7 @@ class PosixSerial final : public SerialDevice {
                 done += static_cast<size_t>(n);
                 continue;
             }
+            if (n < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV)) return line_gone();
             if (n < 0 && errno != EAGAIN && errno != EINTR) return -1;
             short revents = 0;
             int rc = poll_for(fd_, POLLOUT, kWriteStallMs, &revents);
@@ -186,6 +201,34 @@ class PosixSerial final : public SerialDevice {
     }
 
   private:
+    // Waits for data (or for wake_fd, when not -1, to become readable) and
+    // reads what is there. A hang-up is reported by poll() as POLLHUP or
+    // POLLERR and by read() as end of file or EIO: the line is lost.
+    int read_waiting(void* buffer, size_t max, int timeout_ms, int wake_fd) {
+        if (max == 0) return 0;
+        if (lost_) return line_gone();
+        pollfd p[2] = {{fd_, POLLIN, 0}, {wake_fd, POLLIN, 0}};
+        int rc = poll_both(p, wake_fd >= 0 ? 2 : 1, timeout_ms);
+        if (rc < 0) return -1;
+        if (rc == 0) return 0;
+        if ((p[0].revents & POLLIN) == 0) {
+            if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return line_gone();
+            return 0;  // only the wake event
+        }
+        ssize_t n = ::read(fd_, buffer, max);
+        if (n > 0) return static_cast<int>(n);
+        if (n == 0) return line_gone();
+        if (errno == EAGAIN || errno == EINTR) return 0;
+        if (errno == EIO || errno == ENXIO || errno == ENODEV) return line_gone();
+        return -1;
+    }
+
+    int line_gone() {
+        lost_ = true;
+        errno = EIO;
+        return -1;
+    }
+
     // Raises or drops DTR and RTS; a device without modem lines accepts it.
     int set_lines(bool dtr, bool rts) {
         int on = (dtr ? TIOCM_DTR : 0) | (rts ? TIOCM_RTS : 0);
@@ -196,6 +239,7 @@ class PosixSerial final : public SerialDevice {
     }
 
     int fd_;
+    bool lost_ = false;
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/event.h"
 #include "platform/serial.h"
 
 namespace ql {
@@ -40,7 +41,27 @@ void port_close(Port* port);
 // Timed read. buffer must hold max + 1 bytes; the data is terminated with a
 // zero byte after the count. Returns the count (0 on timeout or error).
 // block_hint kNoBlockHint = none.
-int port_read(Port* port, char* buffer, int max, uint32_t total_timeout_ms, int block_hint);
+//
+// A read that fails (the line has gone away, see port_lost) still takes
+// its whole time-out before it returns 0, so that no caller's loop turns
+// into a spin on a dead line.
+//
+// wake (optional): an idle read that ends early when the event is set. It
+// returns 0 as soon as the event is up while no byte has arrived yet (at
+// once when it already is); once bytes are coming the read finishes as
+// usual, so a frame is never cut by it. Reads inside a transfer pass none.
+int port_read(Port* port, char* buffer, int max, uint32_t total_timeout_ms, int block_hint,
+              const platform::Event* wake = nullptr);
+
+// Gives bytes back to the port: the next reads return them first, as if
+// they had just arrived, before anything still on the line. For bytes that
+// came in the same read as an answer but belong to what follows it.
+void port_unread(Port* port, const char* data, int count);
+
+// True once the line behind the port has gone away for good (a USB device
+// unplugged, a line hung up): reads will never return data again and the
+// port must be closed. A quiet line is not lost.
+bool port_lost(Port* port);
 
 // Writes count bytes. Returns the count written, or -1.
 int port_write(Port* port, const void* data, int count);
@@ -86,5 +107,9 @@ int serial_time_divisor();
 // A pause of ms on that time scale, for the line's callers (the command
 // loop and the communication thread) whose waits follow the line's.
 void serial_pause(uint32_t ms);
+
+// The same pause, ending early when wake is set (at once when it already
+// is). Returns true when it ended because of wake.
+bool serial_pause_unless(uint32_t ms, const platform::Event& wake);
 
 }  // namespace ql

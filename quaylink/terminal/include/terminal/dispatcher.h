@@ -22,14 +22,17 @@ namespace ql {
 
 // Results of serve_terminal.
 inline constexpr int kServeStopped = 27;   // stop request seen, or LINESTOP answered
-inline constexpr int kServeCallEnded = 1;  // "NO CARRIER", or a silent modem line
+inline constexpr int kServeCallEnded = 1;  // "NO CARRIER", a silent modem line, a lost USB device
 
 // Serves the terminal on port until the stop request (seen while the line
-// is idle), LINESTOP, "NO CARRIER", or, on a modem line, seven idle reads
-// in a row ("ERROR CALL LOST"). Returns kServeStopped or kServeCallEnded.
-// Communication thread only; the port stays open. Every wait, the pause
-// before a file is received included, follows the serial link's time scale
-// (serial_set_time_divisor).
+// is idle), LINESTOP, "NO CARRIER", on a modem line seven idle reads in a
+// row ("ERROR CALL LOST"), or on a USB port the device going away ("USB
+// DEVICE LOST"). Returns kServeStopped or kServeCallEnded (the last three).
+// The read between frames ends within moments of a stop request; a
+// command or transfer under way is finished first. A line that has gone
+// away is read no faster than a quiet one. Communication thread only; the
+// port stays open. Every wait, the pause before a file is received
+// included, follows the serial link's time scale (serial_set_time_divisor).
 int serve_terminal(Port* port);
 
 // ---- Tables (exposed for tests) ---------------------------------------------

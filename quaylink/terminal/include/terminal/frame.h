@@ -86,7 +86,9 @@ struct Frame {
 // for a good command logs "%s %s %s" (word, field 1, field 2) at verbosity 1
 // and shows the command word on the status line; for CAN shows "READY"; for
 // "NO CARRIER" logs "CALL ENDED". Sends nothing. Returns frame.kind.
-FrameKind read_frame(Port* port, Frame& frame, uint32_t wait_ms = kFrameReadMs);
+// wake (optional) ends the wait early while nothing has arrived (kIdle).
+FrameKind read_frame(Port* port, Frame& frame, uint32_t wait_ms = kFrameReadMs,
+                     const platform::Event* wake = nullptr);
 
 // Sends one reply: the lead byte, then, when status is not 0, the status
 // character, text (cut at a zero byte and to 124 characters) and checksum8

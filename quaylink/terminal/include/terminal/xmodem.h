@@ -56,7 +56,10 @@ int xm_send(Port* line, const std::string& path, int one_k, uint8_t pad);
 // Receives a file from the terminal into path. crc_1k not 0: start by asking
 // for CRC (1024-byte blocks accepted), falling back to checksum after three
 // silent prompts; 0: checksum only. announced_size (0 = unknown) trims the
-// file to that size; without it the last block is kept whole.
+// file to that size; without it the last block is kept whole. A block sent
+// again right after it was accepted (the sender missed the ACK) is
+// acknowledged again and its bytes dropped; any other out-of-order block is
+// rejected with NAK.
 // The data goes to a temporary file in the same folder that replaces path
 // only after the end of file was acknowledged: a failed receive leaves the
 // previous file untouched and nothing else behind. Returns 0 or an

@@ -110,9 +110,9 @@ void fields_reset() {
     std::memset(g_fields, 0, sizeof g_fields);
 }
 
-FrameKind read_frame(Port* port, Frame& frame, uint32_t wait_ms) {
+FrameKind read_frame(Port* port, Frame& frame, uint32_t wait_ms, const platform::Event* wake) {
     std::memset(frame.data, 0, sizeof frame.data);
-    int n = port_read(port, frame.data, kFrameMax, wait_ms, kNoBlockHint);
+    int n = port_read(port, frame.data, kFrameMax, wait_ms, kNoBlockHint, wake);
     frame.count = std::clamp(n, 0, kFrameMax);
     frame.data[frame.count] = '\0';
     if (frame.count == 0) {

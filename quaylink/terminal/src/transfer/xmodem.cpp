@@ -244,25 +244,9 @@ int start_recv_packet(Transfer& t) {
     return xm_result::kNoStart;
 }
 
-// Checks the data block in the buffer; true when it is the expected one
-// and intact.
-bool block_ok(Transfer& t, uint8_t expected) {
+// True when the check bytes of the data block in the buffer are right.
+bool check_ok(Transfer& t) {
     const uint8_t* data = t.buffer + 3;
-    if (t.last_read < block_length(t)) {
-        // Cut short by a quiet line: the zeros left in the buffer could
-        // happen to check out, so a short block never counts.
-        debug_error(strformat("XM:DoRecv: short block [%d]", t.last_read));
-        return false;
-    }
-    if (t.buffer[1] + t.buffer[2] != 255) {
-        debug_error("XM:DoRecv: ones compliment");
-        return false;
-    }
-    if (t.buffer[1] != expected) {
-        debug_error(
-            strformat("XM:DoRecv: Bytes:[%d] seq#:[%x][%x]", t.last_read, t.buffer[1], expected));
-        return false;
-    }
     if (t.crc != 0) {
         uint16_t got = static_cast<uint16_t>((data[t.block_size] << 8) | data[t.block_size + 1]);
         uint16_t want = crc16(data, static_cast<size_t>(t.block_size));
@@ -279,19 +263,51 @@ bool block_ok(Transfer& t, uint8_t expected) {
     return true;
 }
 
+enum class BlockVerdict {
+    kGood,    // the expected block, intact
+    kRepeat,  // the block accepted last, intact, sent again
+    kBad,
+};
+
+// Judges the data block in the buffer. repeat_of is the number of the block
+// accepted last, or -1 before the first one.
+BlockVerdict judge_block(Transfer& t, uint8_t expected, int repeat_of) {
+    if (t.last_read < block_length(t)) {
+        // Cut short by a quiet line: the zeros left in the buffer could
+        // happen to check out, so a short block never counts.
+        debug_error(strformat("XM:DoRecv: short block [%d]", t.last_read));
+        return BlockVerdict::kBad;
+    }
+    if (t.buffer[1] + t.buffer[2] != 255) {
+        debug_error("XM:DoRecv: ones compliment");
+        return BlockVerdict::kBad;
+    }
+    if (t.buffer[1] != expected) {
+        // The sender missed our ACK and sends the last block again: it is
+        // acknowledged once more and its bytes dropped, or one lost ACK
+        // would cost the whole file.
+        if (t.buffer[1] == repeat_of && check_ok(t)) return BlockVerdict::kRepeat;
+        debug_error(
+            strformat("XM:DoRecv: Bytes:[%d] seq#:[%x][%x]", t.last_read, t.buffer[1], expected));
+        return BlockVerdict::kBad;
+    }
+    return check_ok(t) ? BlockVerdict::kGood : BlockVerdict::kBad;
+}
+
 int do_recv(Transfer& t, XmFile& file) {
     uint8_t expected = 1;
+    int last_accepted = -1;
     int64_t received = 0;
     int bad = 0;
     for (;;) {
         uint8_t first = t.buffer[0];
-        bool good = false;
+        BlockVerdict verdict = BlockVerdict::kBad;
         if (first == line::kSoh || first == line::kStx) {
             if (first == line::kSoh && t.block_size == 1024) {
                 t.block_size = 128;
                 t.one_k = 0;
             }
-            good = block_ok(t, expected);
+            verdict = judge_block(t, expected, last_accepted);
         } else if (first == line::kEot) {
             write_byte(t, line::kAck);
             return xm_result::kOk;
@@ -301,7 +317,10 @@ int do_recv(Transfer& t, XmFile& file) {
         } else {
             debug_error(strformat("XM:DoRecv: default error [%x]", first));
         }
-        if (good) {
+        if (verdict == BlockVerdict::kRepeat) {
+            // Nothing written, nothing counted: only the lost ACK again.
+            t.answer = line::kAck;
+        } else if (verdict == BlockVerdict::kGood) {
             int64_t count = t.block_size;
             if (t.size > 0 && received + count > t.size)
                 count = std::max<int64_t>(t.size - received, 0);
@@ -311,6 +330,7 @@ int do_recv(Transfer& t, XmFile& file) {
                 return xm_result::kFileWrite;
             }
             received += count;
+            last_accepted = expected;
             ++expected;
             bad = 0;
             t.answer = line::kAck;
