@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -50,8 +52,7 @@ void expect_in_order(const ServerProcess& server, const std::vector<std::string>
     size_t from = 0;
     for (const std::string& part : parts) {
         int at = server.find_line(part, from);
-        ASSERT_GE(at, 0) << "missing, or out of order: \"" << part << "\"\n"
-                         << server.transcript();
+        ASSERT_GE(at, 0) << "missing, or out of order: \"" << part << "\"\n" << server.transcript();
         from = static_cast<size_t>(at) + 1;
     }
 }
@@ -92,22 +93,21 @@ class ConsoleServer : public ::testing::Test {
 TEST_F(ConsoleServer, DirectLineIsServedOnceAndTheProgramEndsAfterLinestop) {
     PtyPair line;
     ASSERT_TRUE(line.ok());
-    std::string ini = write_settings({"commport=" + line.slave_path(), "connect=direct",
-                                      "baudrate=115200", "interchardelay=50", "passive=yes",
-                                      "ftpdataport=2021"});
+    std::string ini =
+        write_settings({"commport=" + line.slave_path(), "connect=direct", "baudrate=115200",
+                        "interchardelay=50", "passive=yes", "ftpdataport=2021"});
     ServerProcess server(ini, 1);
     ASSERT_TRUE(server.started());
     ASSERT_GE(server.wait_for_line("STATUS: READY", kStartMs), 0) << server.transcript();
 
     // The line parameters, the thread's start and the start-up log lines,
     // in this order, before the line is served.
-    expect_in_order(server, {"PORT:  " + line.slave_path(), "BAUD:  115200", "CONNECT:  Direct",
-                             "Starting Communications", "DIR Path: " + work, "CFG File: " + ini,
-                             "LOG File: " + dir.path() + "/quaylink.log", "BUTTON: STOP",
-                             "COMMPORT = ", "BAUD = 115200", "INTER CHAR DELAY = 50",
-                             "DIRECT CONNECT", "FTP PASSIVE MODE ON",
-                             "FIXED FTP CLIENT DATA PORT: 2021", "VERBOSE MODE", "READY..",
-                             "STATUS: READY"});
+    expect_in_order(
+        server, {"PORT:  " + line.slave_path(), "BAUD:  115200", "CONNECT:  Direct",
+                 "Starting Communications", "DIR Path: " + work, "CFG File: " + ini,
+                 "LOG File: " + dir.path() + "/quaylink.log", "BUTTON: STOP", "COMMPORT = ",
+                 "BAUD = 115200", "INTER CHAR DELAY = 50", "DIRECT CONNECT", "FTP PASSIVE MODE ON",
+                 "FIXED FTP CLIENT DATA PORT: 2021", "VERBOSE MODE", "READY..", "STATUS: READY"});
     EXPECT_LT(server.find_line("MODEM"), 0) << server.transcript();
     EXPECT_LT(server.find_line("databin"), 0) << "only modem lines get a databin folder";
 
@@ -142,6 +142,114 @@ TEST_F(ConsoleServer, SigtermWhileServingEndsTheProgram) {
     EXPECT_EQ(server.wait_exit(kStartMs), 0) << server.transcript();
     expect_in_order(server, {"STATUS: READY", "Quaylink Ending[C]..", "STATUS: OFFLINE",
                              "Communication thread Ending"});
+}
+
+// ---------------------------------------------------------------------------
+// A line that goes away, and stop requests while the line is idle.
+
+// CPU time (user + system) the process has used so far, in milliseconds;
+// -1 when it cannot be read.
+long long cpu_ms(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t close = text.rfind(')');  // the name may hold blanks
+    if (close == std::string::npos) return -1;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    long long utime = -1, stime = -1;
+    // Fields from the state (3rd) on; utime and stime are the 14th and 15th.
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) utime = std::stoll(field);
+        if (i == 15) stime = std::stoll(field);
+    }
+    if (utime < 0 || stime < 0) return -1;
+    return (utime + stime) * 1000 / sysconf(_SC_CLK_TCK);
+}
+
+// Share of one core the process used over ms milliseconds, in per cent.
+double cpu_share(int pid, int ms) {
+    long long before = cpu_ms(pid);
+    auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    long long used = cpu_ms(pid) - before;
+    return 100.0 * static_cast<double>(used) / static_cast<double>(ms_since(start));
+}
+
+// Serves one command, pulls the cable (closes the pty's master) and checks
+// that the server then sits quietly, still up, until SIGTERM ends it.
+void expect_quiet_after_the_line_goes(ServerProcess& server, PtyPair& line) {
+    ASSERT_GE(server.wait_for_line("STATUS: READY", kStartMs), 0) << server.transcript();
+    termsim::Reply bid = exchange(line, "LINEBID");
+    EXPECT_EQ(bid.status, '0') << termsim::describe(bid);
+    line.close_master();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // A spinning loop takes a whole core; an idle one next to nothing. The
+    // bound leaves room for a loaded machine and the sanitizers.
+    double share = cpu_share(server.pid(), 3000);
+    EXPECT_LT(share, 20.0) << "per cent of a core with the line gone\n" << server.transcript();
+    EXPECT_TRUE(server.running()) << server.transcript();
+    server.signal(SIGTERM);
+    EXPECT_EQ(server.wait_exit(kStartMs), 0) << server.transcript();
+}
+
+TEST_F(ConsoleServer, DirectLineThatGoesAwayIsWaitedOnWithoutSpinning) {
+    for (const char* mode : {"altreadport=no", "altreadport=yes"}) {
+        SCOPED_TRACE(mode);
+        PtyPair line;
+        ASSERT_TRUE(line.ok());
+        std::string ini = write_settings(
+            {"commport=" + line.slave_path(), "connect=direct", "interchardelay=50", mode});
+        ServerProcess server(ini, 1);
+        ASSERT_TRUE(server.started());
+        expect_quiet_after_the_line_goes(server, line);
+    }
+}
+
+TEST_F(ConsoleServer, UsbDeviceThatGoesAwayIsWaitedForAgainWithoutSpinning) {
+    PtyPair line;
+    ASSERT_TRUE(line.ok());
+    std::string device = dir.file("ttyUSB0");
+    ASSERT_EQ(symlink(line.slave_path().c_str(), device.c_str()), 0);
+    std::string ini = write_settings({"commport=" + device, "connect=usb", "interchardelay=50"});
+    ServerProcess server(ini, 1);
+    ASSERT_TRUE(server.started());
+    ASSERT_GE(server.wait_for_line("STATUS: READY", kStartMs), 0) << server.transcript();
+    int ready = server.find_line("STATUS: READY");
+    termsim::Reply bid = exchange(line, "LINEBID");
+    EXPECT_EQ(bid.status, '0') << termsim::describe(bid);
+
+    // Unplugged: the link now leads nowhere, and the open handle hangs up.
+    line.close_master();
+    ASSERT_GE(server.wait_for_line("STATUS: WAIT USB", kStepMs, static_cast<size_t>(ready)), 0)
+        << server.transcript();
+    expect_in_order(server, {"STATUS: READY", "USB DEVICE LOST", "Waiting For Virtual USB",
+                             "STATUS: WAIT USB"});
+    EXPECT_LT(cpu_share(server.pid(), 3000), 20.0) << server.transcript();
+
+    // Plugged in again (a new line behind the same name): served again.
+    PtyPair again;
+    ASSERT_TRUE(again.ok());
+    ASSERT_EQ(unlink(device.c_str()), 0);
+    ASSERT_EQ(symlink(again.slave_path().c_str(), device.c_str()), 0);
+    ASSERT_GE(server.wait_for_line("STATUS: READY", kStartMs, static_cast<size_t>(ready) + 1), 0)
+        << server.transcript();
+    EXPECT_EQ(exchange(again, "LINEBID").status, '0');
+    terminate_and_expect_clean_end(server);
+}
+
+TEST_F(ConsoleServer, SigtermWhileTheLineIsIdleEndsWithoutWaitingForTheRead) {
+    PtyPair line;
+    ASSERT_TRUE(line.ok());
+    std::string ini = write_settings({"commport=" + line.slave_path(), "connect=direct"});
+    ServerProcess server(ini, 1);  // real time: a read between frames lasts 5 s
+    ASSERT_TRUE(server.started());
+    ASSERT_GE(server.wait_for_line("STATUS: READY", kStartMs), 0) << server.transcript();
+    // Just answered, so the next read has its whole 5 s ahead of it.
+    EXPECT_EQ(exchange(line, "LINEBID").status, '0');
+    auto asked = Clock::now();
+    server.signal(SIGTERM);
+    EXPECT_EQ(server.wait_exit(kStartMs), 0) << server.transcript();
+    EXPECT_LT(ms_since(asked), 2500) << server.transcript();
 }
 
 // ---------------------------------------------------------------------------
@@ -210,8 +318,8 @@ TEST_F(ConsoleServer, UsbDeviceAppearingIsServedAndAfterLinestopWaitedForAgain) 
 
     server.signal(SIGINT);
     EXPECT_EQ(server.wait_exit(kStartMs), 0) << server.transcript();
-    expect_in_order(server, {"Quaylink Ending[C]..", "STATUS: OFFLINE",
-                             "Communication thread Ending"});
+    expect_in_order(server,
+                    {"Quaylink Ending[C]..", "STATUS: OFFLINE", "Communication thread Ending"});
 }
 
 // ---------------------------------------------------------------------------
@@ -229,10 +337,10 @@ TEST_F(ConsoleServer, ModemThatNeverAnswersGivesUpAfterThreeAttemptsAndStaysUp) 
     int failed = server.wait_for_line("MESSAGE [WM_MODEM] MODEM INIT FAILED", 120000);
     ASSERT_GE(failed, 0) << server.transcript();
 
-    expect_in_order(server, {"CONNECT: Modem", "Creating Dir " + work + "/databin",
-                             "Starting Communications", "MODEM DEVICE", "MODEM INIT 1:ATZ",
-                             "VERBOSE MODE", "MODEM INIT FAILED",
-                             "MESSAGE [WM_MODEM] MODEM INIT FAILED"});
+    expect_in_order(
+        server, {"CONNECT: Modem", "Creating Dir " + work + "/databin", "Starting Communications",
+                 "MODEM DEVICE", "MODEM INIT 1:ATZ", "VERBOSE MODE", "MODEM INIT FAILED",
+                 "MESSAGE [WM_MODEM] MODEM INIT FAILED"});
     struct stat info {};
     EXPECT_EQ(stat((work + "/databin").c_str(), &info), 0);
     EXPECT_TRUE(S_ISDIR(info.st_mode));
@@ -255,8 +363,8 @@ TEST_F(ConsoleServer, ModemThatNeverAnswersGivesUpAfterThreeAttemptsAndStaysUp) 
 // A port that cannot be opened.
 
 TEST_F(ConsoleServer, WrongPortShowsCommOpenFailedWithThePortNumberAndStaysUp) {
-    std::string ini = write_settings({"commport=7", "connect=direct"},
-                                     {"com7=" + dir.file("no-such-device")});
+    std::string ini =
+        write_settings({"commport=7", "connect=direct"}, {"com7=" + dir.file("no-such-device")});
     ServerProcess server(ini, 1);
     ASSERT_TRUE(server.started());
     int failed = server.wait_for_line("MESSAGE [COMM OPEN]", kStartMs);
@@ -265,8 +373,8 @@ TEST_F(ConsoleServer, WrongPortShowsCommOpenFailedWithThePortNumberAndStaysUp) {
               "MESSAGE [COMM OPEN] COMM OPEN FAILED / PORT=7");
     ASSERT_GE(server.wait_for_line("BUTTON: START", kStepMs, static_cast<size_t>(failed)), 0)
         << server.transcript();
-    expect_in_order(server, {"PORT:  COM7", "COMMPORT = 7", "DIRECT CONNECT",
-                             "MESSAGE [COMM OPEN]", "STATUS: OFFLINE", "BUTTON: START"});
+    expect_in_order(server, {"PORT:  COM7", "COMMPORT = 7", "DIRECT CONNECT", "MESSAGE [COMM OPEN]",
+                             "STATUS: OFFLINE", "BUTTON: START"});
     EXPECT_EQ(server.wait_exit(1000), -1) << "the program must stay open\n" << server.transcript();
     terminate_and_expect_clean_end(server);
 }
@@ -279,8 +387,8 @@ TEST_F(ConsoleServer, WithoutSettingsFileWritesTheDefaultsAndStarts) {
     ServerProcess server(ini, 20);
     ASSERT_TRUE(server.started());
     ASSERT_GE(server.wait_for_line("Starting Communications", kStartMs), 0) << server.transcript();
-    expect_in_order(server, {"Running Quaylink", "V2.28", "Creating Config File " + ini,
-                             "written", "STATUS: OFFLINE", "Starting Communications"});
+    expect_in_order(server, {"Running Quaylink", "V2.28", "Creating Config File " + ini, "written",
+                             "STATUS: OFFLINE", "Starting Communications"});
     std::string text = testing_support::read_whole_file(ini);
     EXPECT_NE(text.find("commport="), std::string::npos) << text;
     EXPECT_NE(text.find("baudrate=57600"), std::string::npos) << text;

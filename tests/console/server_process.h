@@ -24,6 +24,7 @@ class ServerProcess {
     ServerProcess& operator=(const ServerProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
+    int pid() const { return pid_; }
 
     // Waits until some output line contains part (counting from line index
     // from); returns that line's index, or -1 after timeout_ms.

@@ -73,6 +73,11 @@ void PtyPair::release_slave() {
     slave_ = -1;
 }
 
+void PtyPair::close_master() {
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+}
+
 bool PtyPair::write(const std::string& bytes) {
     return write(bytes.data(), bytes.size());
 }

@@ -50,6 +50,10 @@ class PtyPair {
     // closes that extra descriptor.
     void release_slave();
 
+    // Closes the master side: a pulled cable or unplugged cradle as the
+    // code under test sees it (its reads report a hang-up).
+    void close_master();
+
   private:
     int master_ = -1;
     int slave_ = -1;

@@ -259,6 +259,41 @@ TEST_F(Serve, RecvSendsTheFileAfterTheTerminalsAck) {
     EXPECT_TRUE(view.has_line("SEND SUCCESSFUL"));
 }
 
+TEST_F(Serve, PromptSentWithTheAckStartsTheDownloadAtOnce) {
+    // A receiver that sends its first 'C' in the same write as the ACK:
+    // the prompt must reach the transfer, not be swallowed with the ACK
+    // (the sender would then wait for a prompt that never comes again).
+    std::string content;
+    for (int i = 0; i < 1234; ++i) content += static_cast<char>(i * 13);
+    dir.write("A.TXT", content);
+    start();
+    termsim::Reply reply = exchange("RECV,A.TXT");
+    ASSERT_EQ(reply.line(), "01234") << termsim::describe(reply);
+    uint64_t asked = platform::monotonic_ms64();
+    pty.write(std::string("\x06") + "C");
+    std::string block = pty.read_exactly(1029, 5000);
+    ASSERT_EQ(block.size(), 1029u) << "no 1K block within 5 s of the prompt";
+    EXPECT_LT(platform::monotonic_ms64() - asked, 5000u);
+    EXPECT_EQ(block[0], '\x02');
+    EXPECT_EQ(block.substr(3, 1024), content.substr(0, 1024));
+
+    // The rest in 128-byte CRC blocks, then the end of file.
+    std::string got = block.substr(3, 1024);
+    for (int i = 0; i < 2; ++i) {
+        pty.write(std::string(1, kAck));
+        std::string small = pty.read_exactly(133, 5000);
+        ASSERT_EQ(small.size(), 133u);
+        EXPECT_EQ(small[0], '\x01');
+        got += small.substr(3, 128);
+    }
+    pty.write(std::string(1, kAck));
+    EXPECT_EQ(pty.read_exactly(1, 5000), "\x04");
+    pty.write(std::string(1, kAck));
+    EXPECT_EQ(got.substr(0, content.size()), content);
+    EXPECT_EQ(exchange_again("LINEBID").line(), "0");
+    EXPECT_TRUE(view.has_line("SEND SUCCESSFUL"));
+}
+
 TEST_F(Serve, SendReceivesTheFileIntoTheCurrentSubdirectory) {
     std::filesystem::create_directory(dir.file("sub"));
     std::string content(3000, 'q');
@@ -293,6 +328,36 @@ TEST_F(Serve, DirectLineOutlastsSilenceUntilStopped) {
     start();
     platform::sleep_ms(1500);  // fifteen empty reads or so
     EXPECT_FALSE(finished);
+    ql::server_state().stop_request = true;
+    EXPECT_EQ(wait_end(), ql::kServeStopped);
+}
+
+TEST_F(Serve, StopRequestEndsTheReadBetweenFramesAtOnce) {
+    start();  // real time: each read between frames lasts 2.5 s here
+    EXPECT_EQ(ask("LINEBID"), "0");
+    uint64_t asked = platform::monotonic_ms64();
+    ql::server_state().stop_request = true;
+    EXPECT_EQ(wait_end(), ql::kServeStopped);
+    EXPECT_LT(platform::monotonic_ms64() - asked, 1500u);
+}
+
+TEST_F(Serve, UsbDeviceThatGoesAwayEndsTheConnection) {
+    ql::settings().connect_kind = ql::kConnectUsb;
+    start();
+    EXPECT_EQ(ask("LINEBID"), "0");
+    pty.close_master();
+    EXPECT_EQ(wait_end(), ql::kServeCallEnded);
+    EXPECT_TRUE(view.has_line("USB DEVICE LOST"));
+}
+
+TEST_F(Serve, DirectLineThatGoesAwayKeepsWaitingUntilStopped) {
+    ql::serial_set_time_divisor(50);  // 100 ms per read
+    start();
+    EXPECT_EQ(ask("LINEBID"), "0");
+    pty.close_master();
+    platform::sleep_ms(1000);
+    EXPECT_FALSE(finished);
+    EXPECT_FALSE(view.has_line("USB DEVICE LOST"));
     ql::server_state().stop_request = true;
     EXPECT_EQ(wait_end(), ql::kServeStopped);
 }
