@@ -1,3 +1,7 @@
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
 #include <regex>
 #include <thread>
 
@@ -70,12 +74,40 @@ TEST_F(Log, UnopenableFileSwitchesFileLoggingOff) {
 }
 
 TEST_F(Log, WriteErrorAfterTheOpenKeepsFileLoggingOn) {
-    ql::set_log_path("/dev/full");  // opens, but every write fails
+    ql::set_log_path(dir.file("quaylink.log"));  // opens, but no write fits
     ql::log_state().mode = 1;
+    struct rlimit old_limit;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit none = old_limit;
+    none.rlim_cur = 0;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &none), 0);
     ::testing::internal::CaptureStderr();
     ql::log_event("disk full", 0, 0);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    std::string err = ::testing::internal::GetCapturedStderr();
+    ::setrlimit(RLIMIT_FSIZE, &old_limit);
+    std::signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(err, "");
     EXPECT_EQ(ql::log_state().mode, 1);
+}
+
+TEST_F(Log, ALogPathTooLongIsRefusedNotCut) {
+    // A folder name that makes the path 258 characters long.
+    std::string folder = dir.path() + "/" + std::string(245 - dir.path().size() - 1, 'd');
+    ASSERT_EQ(folder.size(), 245u);
+    std::filesystem::create_directory(folder);
+    ql::log_state().mode = 1;
+    EXPECT_FALSE(ql::set_log_path(folder + "/quaylink.log"));
+    EXPECT_EQ(ql::log_path(), "");
+    EXPECT_EQ(ql::log_state().mode, 0);
+    ASSERT_EQ(view.lines().size(), 1u);
+    EXPECT_NE(view.lines()[0].find("Log file path too long (258 characters"), std::string::npos);
+    ql::log_event("after", 0, 0);
+    EXPECT_TRUE(std::filesystem::is_empty(folder));  // no "quaylink.l" or the like
+
+    std::string fits = folder.substr(0, 242) + "/quaylink.log";  // 255 characters
+    EXPECT_TRUE(ql::set_log_path(fits));
+    EXPECT_EQ(ql::log_path(), fits);
 }
 
 TEST_F(Log, StatusListKeeps2000LinesDroppingTheOldest) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "foundation/log.h"
 #include "foundation/settings.h"
 #include "profile/profile.h"
@@ -87,6 +89,19 @@ TEST_F(Settings, CreateEmptiesTheLogAtEachLoadAppendKeepsIt) {
     std::string log = dir.read("quaylink.log");
     EXPECT_NE(log.find("[one]"), std::string::npos);
     EXPECT_NE(log.find("[two]"), std::string::npos);
+}
+
+TEST_F(Settings, ALogDirectoryTooLongForThePathTurnsTheLogFileOff) {
+    std::string logdir = dir.path() + "/" + std::string(245 - dir.path().size() - 1, 'L');
+    std::filesystem::create_directory(logdir);
+    ini("logfile=CREATE\r\nlogdir=" + logdir + "\r\n");
+    ql::settings_load();
+    EXPECT_EQ(ql::log_state().mode, 0);
+    EXPECT_EQ(ql::log_path(), "");
+    ASSERT_EQ(view.lines().size(), 1u);
+    EXPECT_NE(view.lines()[0].find("Log file path too long"), std::string::npos);
+    ql::log_event("event", 0, 0);
+    EXPECT_TRUE(std::filesystem::is_empty(logdir));
 }
 
 TEST_F(Settings, ModemFlagSurvivesAChangeToDirect) {

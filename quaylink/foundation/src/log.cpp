@@ -37,9 +37,17 @@ std::string log_path() {
     return g_path;
 }
 
-void set_log_path(const std::string& path) {
+bool set_log_path(const std::string& path) {
     std::lock_guard<std::recursive_mutex> lock(g_mutex);
-    g_path = path.size() > 255 ? path.substr(0, 255) : path;
+    if (path.size() <= kLogPathMax) {
+        g_path = path;
+        return true;
+    }
+    g_path.clear();
+    g_state.mode = 0;
+    status_list_add(strformat("Log file path too long (%zu characters, at most %zu): no log file",
+                              path.size(), kLogPathMax));
+    return false;
 }
 
 void log_reset() {

@@ -53,7 +53,7 @@ void load_log_settings() {
     // Without logdir the file goes into the working directory, which is the
     // program directory when workdir is not set.
     std::string dir = logdir.empty() ? effective_workdir() : with_trailing_separator(logdir);
-    set_log_path(dir + "quaylink.log");
+    if (!set_log_path(dir + "quaylink.log")) return;  // refused: file logging is off
     if (mode == 2) platform::remove_file(log_path());
 }
 

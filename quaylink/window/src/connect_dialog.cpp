@@ -130,7 +130,7 @@ void apply_log_file(const ConnectChoice& c) {
         std::string logdir;
         profile::profile_get(server_paths().settings_path, kSetup, "logdir", logdir, "", 256);
         std::string dir = logdir.empty() ? effective_workdir() : with_trailing_separator(logdir);
-        set_log_path(dir + "quaylink.log");
+        if (!set_log_path(dir + "quaylink.log")) return;  // too long: stays off
     }
     log.mode = c.log_file ? 1 : 0;
     int ignored = 0;

@@ -25,7 +25,14 @@ LogState& log_state();
 
 // Log path (the log file's full path); set by the settings load.
 std::string log_path();
-void set_log_path(const std::string& path);
+
+// Longest log path taken, in characters.
+inline constexpr size_t kLogPathMax = 255;
+
+// Sets the log path. A path longer than kLogPathMax is refused, never cut
+// (a cut path names another file): the path becomes empty, file logging is
+// switched off, one status list line says why, and the result is false.
+bool set_log_path(const std::string& path);
 
 // Starts clean: mode 0, verbosity 1, debug 0, empty path, count 0.
 void log_reset();
