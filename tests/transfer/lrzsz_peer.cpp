@@ -44,6 +44,10 @@ std::string apply(const FaultRule& rule, const char* data, size_t count, size_t*
     for (size_t i = 0; i < count; ++i, ++*offset) {
         Fault f = rule ? rule(*offset) : Fault::kPass;
         if (f == Fault::kDrop) continue;
+        if (f == Fault::kAsNak) {
+            out += '\x15';
+            continue;
+        }
         out += f == Fault::kCorrupt ? static_cast<char>(data[i] ^ 0x5A) : data[i];
     }
     return out;

@@ -19,7 +19,8 @@
 namespace transfer_test {
 
 // What the pump does with byte number `offset` (from 0) of one direction.
-enum class Fault { kPass, kCorrupt, kDrop };
+// kAsNak: the byte arrives as NAK (an ACK damaged into a rejection).
+enum class Fault { kPass, kCorrupt, kDrop, kAsNak };
 using FaultRule = std::function<Fault(size_t offset)>;
 
 class LrzszPeer {

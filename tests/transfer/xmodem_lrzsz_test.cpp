@@ -166,6 +166,18 @@ TEST_F(Lrzsz, DamagedBlocksAndLostAnswersToRxAreRepaired) {
     EXPECT_EQ(got, content);
 }
 
+TEST_F(Lrzsz, SxThatMissesOurAcksRepeatsBlocksWhichAreAcknowledgedAndDropped) {
+    std::string content = pattern(12000, 10);
+    // Towards sx: 'C', then one ACK per block. The ACKs of blocks 2 and 7
+    // arrive damaged (as NAK), so sx sends those blocks a second time.
+    auto damage = [](size_t offset) {
+        return offset == 2 || offset == 7 ? Fault::kAsNak : Fault::kPass;
+    };
+    ASSERT_EQ(recv_from_sx("-k", content, damage, nullptr), 0);
+    EXPECT_EQ(in.read("IN.DAT"), content);
+    EXPECT_EQ(folder_entries(in.path()), std::vector<std::string>{"IN.DAT"});
+}
+
 TEST_F(Lrzsz, DeadLineFromSxFailsAndKeepsThePreviousFile) {
     ql::xm_set_timing({30000, 150, 35});
     in.write("IN.DAT", "yesterday's records");
