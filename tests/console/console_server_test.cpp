@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -183,10 +184,12 @@ void expect_quiet_after_the_line_goes(ServerProcess& server, PtyPair& line) {
     EXPECT_EQ(bid.status, '0') << termsim::describe(bid);
     line.close_master();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    // A spinning loop takes a whole core; an idle one next to nothing. The
-    // bound leaves room for a loaded machine and the sanitizers.
+    // A spinning loop takes what the scheduler gives it (a whole core when
+    // the machine is free, a fifth of one on a busy one); a waiting one a
+    // few milliseconds in three seconds, however busy the machine is.
     double share = cpu_share(server.pid(), 3000);
-    EXPECT_LT(share, 20.0) << "per cent of a core with the line gone\n" << server.transcript();
+    std::printf("CPU with the line gone: %.2f %% of a core\n", share);
+    EXPECT_LT(share, 5.0) << "per cent of a core with the line gone\n" << server.transcript();
     EXPECT_TRUE(server.running()) << server.transcript();
     server.signal(SIGTERM);
     EXPECT_EQ(server.wait_exit(kStartMs), 0) << server.transcript();
@@ -224,7 +227,9 @@ TEST_F(ConsoleServer, UsbDeviceThatGoesAwayIsWaitedForAgainWithoutSpinning) {
         << server.transcript();
     expect_in_order(server, {"STATUS: READY", "USB DEVICE LOST", "Waiting For Virtual USB",
                              "STATUS: WAIT USB"});
-    EXPECT_LT(cpu_share(server.pid(), 3000), 20.0) << server.transcript();
+    double share = cpu_share(server.pid(), 3000);
+    std::printf("CPU while waiting for the device again: %.2f %% of a core\n", share);
+    EXPECT_LT(share, 5.0) << server.transcript();
 
     // Plugged in again (a new line behind the same name): served again.
     PtyPair again;
