@@ -1,5 +1,6 @@
 // Modem initialisation, the call wait, hang-up and the trace, against the
 // modem simulator (or a scripted peer) on a pty.
+#include <atomic>
 #include <thread>
 
 #include "modem_sim.h"
@@ -162,12 +163,17 @@ TEST_F(Modem, CarrierWithConnectIsTracedEvenWithoutDebug) {
 TEST_F(Modem, TheStopRequestEndsTheWait) {
     ModemSim sim(pty);
     watch(sim);
-    std::thread operator_stop([] {
-        platform::sleep_ms(300);
+    std::atomic<uint64_t> asked{0};
+    std::thread operator_stop([&asked] {
+        platform::sleep_ms(100);  // within the first second's pause
+        asked = platform::monotonic_ms64();
         ql::server_state().stop_request = true;
     });
     EXPECT_EQ(ql::modem_wait_call(port), ql::kModemStopped);
+    uint64_t answered = platform::monotonic_ms64();
     operator_stop.join();
+    // Answered at once, not at the end of the pause (900 ms later).
+    EXPECT_LT(answered - asked.load(), 700u);
 }
 
 TEST_F(Modem, StatusMasksMapToTheLines) {
