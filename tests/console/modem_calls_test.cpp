@@ -137,6 +137,19 @@ TEST_F(ModemCalls, EachCallIsHungUpAndTheModemInitialisedAgainUntilLinestop) {
     EXPECT_TRUE(view.has_line("Creating Dir " + dir.path() + "/databin"));
 }
 
+TEST_F(ModemCalls, StopWhileTheModemFailsToInitialiseEndsWithoutFurtherAttempts) {
+    modem.set_silent(true);
+    start("ATE0V1S0=0");
+    ASSERT_TRUE(eventually([&] { return count_prefix(modem.commands(), "AT&F") == 1; }));
+    ql::server_state().no_exit = true;
+    ql::server_state().stop_request = true;
+    ASSERT_TRUE(eventually([&] { return !ql::server_state().worker_running.load(); }));
+    worker.join();
+    EXPECT_EQ(count_prefix(modem.commands(), "AT&F"), 1);
+    EXPECT_FALSE(view.has_line("MODEM INIT FAILED"));
+    EXPECT_TRUE(view.boxes().empty());
+}
+
 TEST_F(ModemCalls, ARingNeverAnsweredInitialisesAgainWithoutHangingUpAndStopEndsTheThread) {
     start("ATE0V1S0=0");  // the modem does not answer by itself
     ASSERT_TRUE(eventually([&] { return status_count("WAITING FOR CALL") == 1; }));

@@ -151,7 +151,9 @@ int run_modem(Port* port, const ServerSettings& s) {
                 ftp_bridge_close();
                 return -1;
             }
-            serial_pause(1000);
+            // The operator may stop between attempts: no further tries and
+            // no failure message for a modem nobody waits for any more.
+            if (pause_unless_stopped(1000)) return 0;
             continue;
         }
         failures = 0;
