@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "foundation/log.h"
+
 namespace ql {
 
 namespace {
@@ -37,8 +39,12 @@ std::string console_message_line(const std::string& text, const std::string& cap
 }
 
 void ConsoleView::print(const std::string& line) {
+    // Item texts and message boxes carry command words, host and file names:
+    // escaped like the log, so none of them reaches the operator's terminal
+    // as a line break or a control sequence.
+    const std::string shown = log_escape(line);
     std::lock_guard<std::mutex> lock(mutex_);
-    std::fputs(line.c_str(), out_);
+    std::fputs(shown.c_str(), out_);
     std::fputc('\n', out_);
     std::fflush(out_);
 }

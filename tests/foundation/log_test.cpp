@@ -1,5 +1,6 @@
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <regex>
@@ -136,6 +137,34 @@ TEST_F(Log, ConcurrentEventsAreNeitherLostNorInterleaved) {
     EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 800);
     std::regex line(R"((INFO:\[[^\]]{20}\]\[ *\d+\]\[thread \d\]\n)+)");
     EXPECT_TRUE(std::regex_match(file, line));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Log, ControlCharactersAreEscapedInTheFileAndTheList) {
+    ql::set_log_path(dir.file("quaylink.log"));
+    ql::log_state().mode = 1;
+    ql::log_event("x\nERR: [01/01/26 00:00:00   ][    0][FORGED LINE]", 99, 0);
+    ql::log_event(std::string("esc \x1b[2J del \x7f nul-free C:\\DATA\\A.TXT"), 0, 0);
+    ql::status_list_add("direct\r\nline");
+    std::string file = dir.read("quaylink.log");
+    EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 2) << file;
+    EXPECT_NE(file.find("[x\\x0AERR: [01/01/26 00:00:00   ][    0][FORGED LINE]]\n"),
+              std::string::npos)
+        << file;
+    EXPECT_NE(file.find("[esc \\x1B[2J del \\x7F nul-free C:\\DATA\\A.TXT]\n"), std::string::npos)
+        << file;
+    ASSERT_EQ(view.lines().size(), 3u);
+    EXPECT_NE(view.lines()[0].find(" x\\x0AERR: [01/01/26"), std::string::npos);
+    EXPECT_EQ(view.lines()[2], "direct\\x0D\\x0Aline");
+}
+
+TEST_F(Log, EscapingIsLeftAloneTheSecondTime) {
+    std::string once = ql::log_escape(std::string("a\tb\\c\x01\x1f\x7f\x80\xff", 10));
+    EXPECT_EQ(once, std::string("a\\x09b\\c\\x01\\x1F\\x7F\x80\xff"));
+    EXPECT_EQ(ql::log_escape(once), once);
 }
 
 }  // namespace

@@ -155,3 +155,33 @@ TEST_F(Settings, DashINameIsInTheProgramDirectoryUnlessAbsolute) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Settings, ConfineAndProgramsDefaultToTheOpenLine) {
+    ql::settings_load();
+    EXPECT_FALSE(ql::settings().confine);
+    EXPECT_TRUE(ql::settings().programs);
+    ini("confine=YES\r\nprograms=No\r\n");
+    ql::settings_load();
+    EXPECT_TRUE(ql::settings().confine);
+    EXPECT_FALSE(ql::settings().programs);
+    // Each load starts from the defaults: removed keys open the line again.
+    ini("confine=maybe\r\n");
+    ql::settings_load();
+    EXPECT_FALSE(ql::settings().confine);
+    EXPECT_TRUE(ql::settings().programs);
+}
+
+TEST_F(Settings, ThePasswordStaysOutOfTheLog) {
+    ini("logfile=CREATE\r\nlogdir=" + dir.path() +
+        "\r\nhost=h\r\nuser=u\r\npassword=Zq8secret\r\n");
+    ql::settings_load();
+    ql::log_event("after the load", 0, 0);
+    std::string log = dir.read("quaylink.log");
+    EXPECT_NE(log.find("after the load"), std::string::npos);
+    EXPECT_EQ(log.find("Zq8secret"), std::string::npos);
+    for (const auto& line : view.lines()) EXPECT_EQ(line.find("Zq8secret"), std::string::npos);
+}
+
+}  // namespace

@@ -194,3 +194,30 @@ TEST_F(Frames, LongReplyTextIsCutToTheBuffer) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SecretMask, OnlyTheOpenPasswordAndLoginAreMasked) {
+    EXPECT_EQ(ql::mask_command_secret("FTP,OPEN,host,user,s3cret,1,21"),
+              "FTP,OPEN,host,user,********,1,21");
+    EXPECT_EQ(ql::mask_command_secret("FTP,OPEN,host,user,s3cret"), "FTP,OPEN,host,user,********");
+    EXPECT_EQ(ql::mask_command_secret("IPCOMM,OPEN,host,l0gin,7000"),
+              "IPCOMM,OPEN,host,********,7000");
+    // Words fit by their leading letters, as the dispatcher matches them.
+    EXPECT_EQ(ql::mask_command_secret("FTPX,OPENX,h,u,p"), "FTPX,OPENX,h,u,********");
+    // Nothing to hide: empty or missing fields, other commands.
+    EXPECT_EQ(ql::mask_command_secret("FTP,OPEN,host,user,,1"), "FTP,OPEN,host,user,,1");
+    EXPECT_EQ(ql::mask_command_secret("FTP,OPEN,host"), "FTP,OPEN,host");
+    EXPECT_EQ(ql::mask_command_secret("FTP,SEND,a,b,c"), "FTP,SEND,a,b,c");
+    EXPECT_EQ(ql::mask_command_secret("IPCOMM,SEND,a,b,c"), "IPCOMM,SEND,a,b,c");
+    EXPECT_EQ(ql::mask_command_secret("COPY,OPEN,a,b,c"), "COPY,OPEN,a,b,c");
+}
+
+TEST_F(Frames, TheFrameDumpHidesThePassword) {
+    ql::log_state().verbosity = 2;
+    feed(command_frame("FTP,OPEN,127.0.0.1,quay,s3cret,1,2121"));
+    EXPECT_FALSE(view.has_line("s3cret"));
+    EXPECT_TRUE(view.has_line("STX[2] FTP,OPEN,127.0.0.1,quay,********,1,2121"));
+}
+
+}  // namespace

@@ -32,6 +32,23 @@ std::string fit_text(const std::string& head, const std::string& text) {
 
 LogState& log_state() { return g_state; }
 
+std::string log_escape(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 32 || byte == 127) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string log_path() {
     std::lock_guard<std::recursive_mutex> lock(g_mutex);
     return g_path;
@@ -87,7 +104,7 @@ void status_list_add(const std::string& line) {
     std::lock_guard<std::recursive_mutex> lock(g_mutex);
     bool drop = g_state.line_count >= kStatusListMax;
     if (drop) g_state.line_count--;
-    operator_view().status_list_append(line, drop);
+    operator_view().status_list_append(log_escape(line), drop);
     g_state.line_count++;
 }
 
@@ -106,7 +123,7 @@ void log_event(const std::string& text, int error_flag, int32_t code) {
 
     const std::string file_head =
         strformat(error ? "ERR: [%-20s][%5d][" : "INFO:[%-20s][%5d][", stamp.c_str(), code);
-    const std::string body = fit_text(file_head, text);
+    const std::string body = fit_text(file_head, log_escape(text));
     status_list_add(strformat(error ? "ERR:  %-20s %5d %s" : "INFO: %-20s %5d %s", stamp.c_str(),
                               code, body.c_str()));
 

@@ -103,6 +103,11 @@ void load_network_settings() {
     g_settings.ipuser = read_field("ipuser");
 }
 
+void load_safety_settings() {
+    g_settings.confine = word_is(read_value("confine"), "yes", 3);
+    g_settings.programs = !word_is(read_value("programs"), "no", 2);
+}
+
 std::string directory_of(const std::string& path) {
     auto slash = path.find_last_of(platform::dir_separator());
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -139,6 +144,7 @@ void settings_load() {
     load_log_settings();
     load_line_settings();
     load_network_settings();
+    load_safety_settings();
 }
 
 void server_paths_set(const std::string& program_dir, const std::string& settings_name) {
@@ -169,7 +175,8 @@ void server_paths_init(const std::string& settings_name) {
     std::string dir2 = with_trailing_separator(config) + "quaylink";
     platform::make_directory(dir2);
     g_paths.settings_path = with_trailing_separator(dir2) + g_paths.settings_name;
-    g_paths.relocation_note = "Program directory not writable, settings in " + g_paths.settings_path;
+    g_paths.relocation_note =
+        "Program directory not writable, settings in " + g_paths.settings_path;
 }
 
 }  // namespace ql

@@ -177,8 +177,10 @@ int ftp_bridge(int passive, const std::string& request, std::string& reply) {
     split_request(request);
     const int code = bridge_detail::request_code();
     if (b.log) {
+        // The password of an OPEN never reaches a log line.
+        const std::string third = code == 1 && !p(3).empty() ? kSecretMask : p(3);
         log_event(strformat("FTP:[ %s ][ %s ][ %s ][ %s ]", p(0).c_str(), p(1).c_str(),
-                            p(2).c_str(), p(3).c_str()),
+                            p(2).c_str(), third.c_str()),
                   0, 0);
     }
     Reply r = run(code, passive);

@@ -149,13 +149,15 @@ bool needs_open(int op) {
 int relay_bridge(const std::string& request, std::string& reply) {
     split_request(request);
     const bool log = bridge_log_flag();
-    if (log) {
-        log_event(
-            strformat("IP:[ %s ][ %s ][ %s ][ %s ]", request_field(0).c_str(),
-                      request_field(1).c_str(), request_field(2).c_str(), request_field(3).c_str()),
-            0, 0);
-    }
     const int op = bridge_detail::request_code();
+    if (log) {
+        // The login text of an open never reaches a log line.
+        const std::string login =
+            op == 1 && !request_field(2).empty() ? kSecretMask : request_field(2);
+        log_event(strformat("IP:[ %s ][ %s ][ %s ][ %s ]", request_field(0).c_str(),
+                            request_field(1).c_str(), login.c_str(), request_field(3).c_str()),
+                  0, 0);
+    }
     Reply r;
     if (op == 1) {
         r = open_relay();

@@ -178,8 +178,25 @@ void store_fields(const Fields& f) {
     for (int i = 0; i < kFieldCount; ++i) set_field(i, f[static_cast<size_t>(i)]);
 }
 
+// The local file a FTP or IPCOMM sub-command names (field 2 of the local
+// and transfer name modes) may be used: inside the working folder tree when
+// confined, and without a line break when the sub-command creates it (a
+// listing or a download). A refusal is the failure reply "<net> LOCAL NAME
+// REFUSED".
+bool local_name_allowed(const Session& s, const SubCommand* row, const std::string& name,
+                        const char* net, CommandReply& reply) {
+    if (row == nullptr || row->mode == NameMode::kPlain || name.empty()) return true;
+    bool creates = std::strcmp(row->code, "3") == 0 || std::strcmp(row->code, "5") == 0;
+    if ((!creates || creatable_name(name)) && name_allowed(s, terminal_path(s.workdir, name))) {
+        return true;
+    }
+    set(reply, '1', strformat("%s LOCAL NAME REFUSED", net));
+    return false;
+}
+
 void run_ftp(Connection& c, CommandReply& reply) {
     Fields f = current_fields();
+    if (!local_name_allowed(c.session, ftp_subcommand(f[1]), f[2], "FTP", reply)) return;
     FtpRequest req;
     if (!build_ftp_request(c.session.workdir, f, req)) {
         set(reply, '1', "INVALID COMMAND");
@@ -200,6 +217,7 @@ void run_ftp(Connection& c, CommandReply& reply) {
 
 void run_relay(Connection& c, CommandReply& reply) {
     Fields f = current_fields();
+    if (!local_name_allowed(c.session, relay_subcommand(f[1]), f[2], "IP", reply)) return;
     std::string request;
     if (!build_relay_request(c.session.workdir, f, request)) {
         set(reply, '1', "INVALID COMMAND");
@@ -234,12 +252,18 @@ void run_line_command(Connection& c, Command cmd, CommandReply& reply) {
             break;
         }
         case Command::kSend:
+            // The terminal's file is created under this name.
+            if (!creatable_name(field(1)) ||
+                !name_allowed(c.session, full_name(c.session, field(1)))) {
+                set(reply, '1', "SEND FAILED");
+                break;
+            }
             set(reply, '0', "");
             c.transfer = 1;
             break;
         case Command::kRecv: {
             std::string path = full_name(c.session, field(1));
-            int64_t size = file_size(path);
+            int64_t size = name_allowed(c.session, path) ? file_size(path) : 0;
             if (size == 0) {
                 set(reply, '1', strformat(" %s FILE NOT FOUND", path.c_str()));
             } else {
@@ -365,6 +389,8 @@ int serve_terminal(Port* port) {
     Connection c;
     c.port = port;
     c.session.workdir = session_workdir();
+    c.session.confine = settings().confine;
+    c.session.programs = settings().programs;
     log_event("READY..", 0, 0);
     operator_view().set_text(item::kStatusLine, "READY");
     int idle = 0;

@@ -54,9 +54,12 @@ int copy_file(const std::string& source, const std::string& destination, bool ap
 std::string listing_line(const std::string& name, int64_t size, int64_t modified) {
     platform::LocalTime t = platform::local_time_of(modified);
     const char* month = (t.month >= 1 && t.month <= 12) ? kMonths[t.month - 1] : "???";
-    // Precision 0: an empty file shows a blank size column.
+    // Precision 0: an empty file shows a blank size column. A name with a
+    // control character in it (made by some other program) is escaped, so
+    // every file stays one line and the count stays true.
     return strformat("-rwxrwxrwx  1  hbr       hbr %8.ld %s %2.2d %2.2d:%2.2d %s\n",
-                     static_cast<long>(size), month, t.day, t.hour, t.minute, name.c_str());
+                     static_cast<long>(size), month, t.day, t.hour, t.minute,
+                     log_escape(name).c_str());
 }
 
 int list_directory(const std::string& list_path, const std::string& search_dir,
@@ -88,7 +91,7 @@ int list_directory(const std::string& list_path, const std::string& search_dir,
 void cmd_cwd(Session& s, const std::string& dir, CommandReply& reply) {
     // Relative to the working directory, never to the current subdirectory.
     std::string tested = terminal_path(s.workdir, dir);
-    if (!platform::path_exists(tested.empty() ? "." : tested)) {
+    if (!name_allowed(s, tested) || !platform::path_exists(tested.empty() ? "." : tested)) {
         reply = make_reply('1', strformat(" %s INVALID DIRECTORY", tested.c_str()));
         s.subdir.clear();
         return;
@@ -103,14 +106,21 @@ void cmd_cwd(Session& s, const std::string& dir, CommandReply& reply) {
 }
 
 void cmd_dir(const Session& s, const std::string& list_name, CommandReply& reply) {
-    list_directory(full_name(s, list_name), terminal_path(s.workdir, s.subdir), reply);
+    std::string list_path = full_name(s, list_name);
+    std::string folder = terminal_path(s.workdir, s.subdir);
+    if (!creatable_name(list_name) || !name_allowed(s, list_path) || !name_allowed(s, folder)) {
+        reply = make_reply('1', strformat("OPEN ERROR {List} [%s] ", list_path.c_str()));
+        return;
+    }
+    list_directory(list_path, folder, reply);
 }
 
 void cmd_copy(const Session& s, const std::string& source, const std::string& destination,
               bool append, bool given, CommandReply& reply) {
     std::string from = given ? base_name(s, source) : full_name(s, source);
     std::string to = given ? given_name(destination) : full_name(s, destination);
-    int rc = copy_file(from, to, append);
+    bool allowed = creatable_name(destination) && name_allowed(s, from) && name_allowed(s, to);
+    int rc = allowed ? copy_file(from, to, append) : platform::kCopyDestinationFailed;
     const char* what = append ? "APPEND" : "COPY";
     reply = make_reply(rc == 0 ? '0' : '1',
                        strformat("%s %s", what, rc == 0 ? "SUCCESSFUL" : "FAILED"));
@@ -118,6 +128,10 @@ void cmd_copy(const Session& s, const std::string& source, const std::string& de
 
 void cmd_delete(const Session& s, const std::string& name, bool given, CommandReply& reply) {
     std::string path = given ? given_name(name) : full_name(s, name);
+    if (!name_allowed(s, path)) {
+        reply = make_reply('1', "DELETE FAILED");
+        return;
+    }
     platform::remove_file(path);
     // Judged by what is left: a name that never existed counts as deleted,
     // but a file (even an empty one) or a folder that is still there does not.

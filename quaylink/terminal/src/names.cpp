@@ -1,6 +1,7 @@
 // Names sent by terminals, turned into paths of this machine.
 #include <cctype>
 
+#include "foundation/log.h"
 #include "platform/dirs.h"
 #include "terminal/commands.h"
 
@@ -61,6 +62,32 @@ std::string base_name(const Session& s, const std::string& name) {
 
 std::string given_name(const std::string& name) {
     return terminal_path("", name);
+}
+
+bool name_allowed(const Session& s, const std::string& path) {
+    if (!s.confine) return true;
+    std::string root, real;
+    bool inside = platform::resolve_real_path(s.workdir.empty() ? "." : s.workdir, root) == 0 &&
+                  platform::resolve_real_path(path.empty() ? "." : path, real) == 0;
+    if (inside && real != root) {
+        if (root.back() != '/') root += '/';
+        inside = real.compare(0, root.size(), root) == 0;
+    }
+    if (!inside)
+        log_event(strformat("Outside the working folder, refused: %s", path.c_str()), 99, 0);
+    return inside;
+}
+
+bool creatable_name(const std::string& name) {
+    if (name.find_first_of("\r\n") == std::string::npos) return true;
+    log_event(strformat("Line break in a new file name, refused: %s", name.c_str()), 99, 0);
+    return false;
+}
+
+bool programs_allowed(const Session& s, const std::string& word) {
+    if (s.programs) return true;
+    log_event(strformat("Programs are switched off, refused: %s", word.c_str()), 99, 0);
+    return false;
 }
 
 }  // namespace ql

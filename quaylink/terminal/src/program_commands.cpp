@@ -110,6 +110,10 @@ void cmd_load(const Session& s, const std::string& word, const std::string& prog
     if (verbose2()) {
         log_event(strformat("%s [%s] [%s]", word.c_str(), path.c_str(), s.subdir.c_str()), 0, 0);
     }
+    if (!programs_allowed(s, word) || !name_allowed(s, path)) {
+        set_reply(reply, '1', "PROG LOAD FAILED");
+        return;
+    }
     // The loader reads its folder from -p; the first word stands where a
     // program name usually does.
     std::string line = strformat("szXMFile -p%s %s", s.workdir.c_str(), parameter.c_str());
@@ -120,6 +124,10 @@ void cmd_load(const Session& s, const std::string& word, const std::string& prog
 void cmd_exec(const Session& s, const std::string& program, const std::string& parameters,
               bool given, CommandReply& reply) {
     std::string path = given ? given_name(program) : base_name(s, program);
+    if (!programs_allowed(s, given ? "EXECD" : "EXEC") || !name_allowed(s, path)) {
+        set_reply(reply, '1', "PROG LOAD FAILED");
+        return;
+    }
     const ServerSettings& cfg = settings();
     std::string line;
     if (!cfg.iphost.empty()) line += "-h" + cfg.iphost;
@@ -140,7 +148,7 @@ void cmd_stat(CommandReply& reply) {
 void cmd_system(const Session& s, const std::string& word, const std::string& program,
                 const std::string& parameter, CommandReply& reply) {
     std::string path = base_name(s, program);
-    if (file_size(path) == 0) {
+    if (!programs_allowed(s, word) || !name_allowed(s, path) || file_size(path) == 0) {
         set_reply(reply, '1', "SYSTEM FAILED");
         return;
     }

@@ -31,6 +31,17 @@ int list_folder(const std::string& dir, std::vector<DirEntry>& out);
 // read.
 std::string find_name_ignoring_case(const std::string& dir, const std::string& name);
 
+// The absolute form of path with every symbolic link resolved, for
+// deciding where a name really leads. A relative path is taken from the
+// current directory. The part of the path that exists is resolved entry by
+// entry ("." and ".." included, after any link before them); the missing
+// rest is appended as written. Does not block beyond the file system's own
+// lookups. Returns 0 and sets out, or an error number (out is then empty):
+// a link that leads nowhere (dangling, or a loop), ".." within the missing
+// rest, a part that is not a folder, or a lookup that fails for any other
+// reason than a missing entry (no permission, for example).
+int resolve_real_path(const std::string& path, std::string& out);
+
 // Length of a regular file that this process may open for reading; -1 when
 // it is missing, unreadable or not a regular file.
 int64_t readable_file_size(const std::string& path);

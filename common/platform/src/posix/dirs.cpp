@@ -46,6 +46,55 @@ bool name_before(const DirEntry& a, const DirEntry& b) {
 
 }  // namespace
 
+int resolve_real_path(const std::string& path, std::string& out) {
+    out.clear();
+    std::string rest = path;
+    std::string cur = "/";
+    if (rest.empty() || rest[0] != '/') {
+        char here[PATH_MAX];
+        if (::getcwd(here, sizeof here) == nullptr) return errno;
+        rest = std::string(here) + "/" + rest;
+    }
+    bool missing = false;  // an entry was not found: the rest is taken as written
+    size_t pos = 0;
+    while (pos < rest.size()) {
+        size_t end = rest.find('/', pos);
+        if (end == std::string::npos) end = rest.size();
+        std::string part = rest.substr(pos, end - pos);
+        pos = end + 1;
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            // Where a missing folder's parent is cannot be known for sure.
+            if (missing) return ENOENT;
+            cur = cur.substr(0, std::max<size_t>(cur.find_last_of('/'), 1));
+            continue;
+        }
+        std::string next = join(cur, part);
+        if (missing) {
+            cur = next;
+            continue;
+        }
+        struct stat st;
+        if (::lstat(next.c_str(), &st) != 0) {
+            if (errno != ENOENT) return errno;
+            missing = true;
+            cur = next;
+            continue;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            char* real = ::realpath(next.c_str(), nullptr);
+            if (real == nullptr) return errno == ENOENT ? ELOOP : errno;
+            next = real;
+            ::free(real);
+        } else if (pos < rest.size() && !S_ISDIR(st.st_mode)) {
+            return ENOTDIR;
+        }
+        cur = next;
+    }
+    out = cur;
+    return 0;
+}
+
 int list_folder(const std::string& dir, std::vector<DirEntry>& out) {
     out.clear();
     DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());

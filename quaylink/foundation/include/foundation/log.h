@@ -38,11 +38,25 @@ bool set_log_path(const std::string& path);
 void log_reset();
 
 // One event: error_flag 0 = information, anything else = error (callers
-// pass 99). The code is shown beside the text.
+// pass 99). The code is shown beside the text. Control characters in the
+// text are written escaped (see log_escape), so a text from a terminal, a
+// peer or a file name can neither break the line nor reach the operator's
+// terminal as a control sequence.
 void log_event(const std::string& text, int error_flag, int32_t code);
 
-// Appends a line to the status list, keeping it at most 2000 lines.
+// Appends a line to the status list, keeping it at most 2000 lines. The
+// line is escaped like a log_event text.
 void status_list_add(const std::string& line);
+
+// The text with every control character (below 32, and 127) written as
+// "\xHH" (two upper-case hexadecimal digits). Everything else, backslashes
+// included, stays as it is (DOS paths are full of them), so escaping an
+// escaped text changes nothing.
+std::string log_escape(const std::string& text);
+
+// What a secret (an FTP password, a relay login) is written as in every
+// log, console and status list line.
+inline constexpr const char* kSecretMask = "********";
 
 // Empties the status list (CLEAR and restart) and sets the count to 0.
 void status_list_clear();

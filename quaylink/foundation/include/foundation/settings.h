@@ -27,6 +27,11 @@ struct ServerSettings {
     int ftpdataport = 0;
     bool lastftpsend = false;
     std::string iphost, ipport, ipuser;
+    // Lines that face callers: confine keeps every name a terminal sends
+    // inside the working folder tree; programs = false refuses LOAD, EXEC
+    // and SYSTEM. The defaults leave the terminal the run of the machine.
+    bool confine = false;
+    bool programs = true;
 };
 
 inline constexpr int kConnectDirect = 0;

@@ -36,6 +36,10 @@ struct CommandReply {
 struct Session {
     std::string workdir;  // working directory, ends in '/' (or empty: the current directory)
     std::string subdir;   // current subdirectory: empty or relative, ending in '/'
+    // From the settings when the loop starts: names kept inside the working
+    // folder tree (confine), and whether LOAD, EXEC and SYSTEM may run.
+    bool confine = false;
+    bool programs = true;
 };
 
 // Time-outs and retry counts; tests shorten them. Defaults: a program poll
@@ -68,6 +72,22 @@ std::string base_name(const Session& s, const std::string& name);
 // The name exactly as sent, with the terminal path rules but no directory in
 // front ("given name"), used by the forms whose keyword ends in D.
 std::string given_name(const std::string& name);
+
+// True when the terminal may use path: always while s.confine is off; with
+// it on, only when path leads into the working folder tree (s.workdir, or
+// the current directory when that is empty) once every symbolic link on
+// the way is followed. "..", absolute names and drive letters that leave
+// the tree, links that lead out of it and links that lead nowhere are
+// refused; a refusal is logged as an error line.
+bool name_allowed(const Session& s, const std::string& path);
+
+// True when a new file may get this name: a name holding CR or LF is
+// refused (and logged), since it would split listing and log lines.
+bool creatable_name(const std::string& name);
+
+// True when s allows LOAD, EXEC and SYSTEM; a refusal is logged with the
+// command word.
+bool programs_allowed(const Session& s, const std::string& word);
 
 // --- File services ---------------------------------------------------------
 

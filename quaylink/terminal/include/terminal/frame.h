@@ -64,6 +64,13 @@ void set_field(int index, std::string_view value);
 // Empties all eight slots.
 void fields_reset();
 
+// The command text with its secret field (the password of FTP,OPEN, field
+// 4; the login of IPCOMM,OPEN, field 3) replaced by kSecretMask when it is
+// not empty, for every line that shows a whole command; any other text is
+// returned unchanged. Words are matched as the dispatcher matches them (by
+// their leading letters).
+std::string mask_command_secret(std::string_view body);
+
 // What read_frame found on the line.
 enum class FrameKind {
     kIdle,           // nothing arrived within the wait (or the read failed)

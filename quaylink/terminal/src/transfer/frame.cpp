@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "foundation/log.h"
 #include "foundation/operator_view.h"
@@ -36,7 +37,8 @@ void log_bytes_in(const Frame& frame) {
     if (frame.count > 2) shown.assign(frame.data + 1, static_cast<size_t>(frame.count - 2));
     shown.resize(std::strlen(shown.c_str()));
     log_event(strformat("Bytes In[%d] STX[%s] %s", frame.count,
-                        signed_hex(static_cast<uint8_t>(frame.data[0])).c_str(), shown.c_str()),
+                        signed_hex(static_cast<uint8_t>(frame.data[0])).c_str(),
+                        mask_command_secret(shown).c_str()),
               0, frame.count);
 }
 
@@ -92,6 +94,31 @@ void split_command(std::string_view body) {
             g_fields[slot][used++] = c;
         }
     }
+}
+
+std::string mask_command_secret(std::string_view body) {
+    auto starts = [](std::string_view text, std::string_view word) {
+        return text.substr(0, word.size()) == word;
+    };
+    std::vector<std::string_view> parts;
+    for (size_t pos = 0;;) {
+        size_t comma = body.find(',', pos);
+        parts.push_back(body.substr(pos, comma == std::string_view::npos ? comma : comma - pos));
+        if (comma == std::string_view::npos) break;
+        pos = comma + 1;
+    }
+    size_t secret = 0;
+    if (parts.size() > 1 && starts(parts[1], "OPEN")) {
+        if (starts(parts[0], "FTP")) secret = 4;
+        if (starts(parts[0], "IPCOMM")) secret = 3;
+    }
+    if (secret == 0 || secret >= parts.size() || parts[secret].empty()) return std::string(body);
+    std::string out;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) out += ',';
+        out += i == secret ? std::string_view(kSecretMask) : parts[i];
+    }
+    return out;
 }
 
 const char* field(int index) {

@@ -1,0 +1,352 @@
+// What a hostile or careless terminal can do to the log and to the machine,
+// end to end over a pseudo-terminal pair: secrets never reach a log line,
+// control characters cannot forge or split lines, and the confine and
+// programs settings keep a terminal inside the working folder.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include "foundation/log.h"
+#include "foundation/server_state.h"
+#include "foundation/settings.h"
+#include "ftp_fixture.h"
+#include "network/bridge.h"
+#include "network/ftp.h"
+#include "network/relay.h"
+#include "network/socket.h"
+#include "platform/clock.h"
+#include "platform/serial.h"
+#include "pty_pair.h"
+#include "recording_view.h"
+#include "relayd/relay_server.h"
+#include "serial/modem.h"
+#include "serial/port.h"
+#include "temp_dir.h"
+#include "terminal/commands.h"
+#include "terminal/dispatcher.h"
+#include "terminal/frame.h"
+#include "terminal/progress.h"
+#include "terminal/xmodem.h"
+#include "termsim.h"
+
+using testing_support::PtyPair;
+using testing_support::TempDir;
+
+namespace {
+
+void reset_everything() {
+    ql::log_reset();
+    ql::settings_reset_defaults();
+    ql::server_state_reset();
+    ql::modem_reset_state();
+    ql::commands_reset();
+    ql::fields_reset();
+    ql::xm_reset();
+    ql::ftp_bridge_reset();
+    ql::relay_bridge_reset();
+    ql::ftp_reset();
+    ql::relay_reset();
+    ql::socket_layer_reset();
+    ql::progress_reset();
+    ql::port_reset_state();
+    ql::serial_set_time_divisor(1);
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+// The working folder is work/ inside the test's folder; the log file and
+// anything "outside" live beside it.
+class Guarded : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        reset_everything();
+        ASSERT_TRUE(pty.ok());
+        ASSERT_EQ(::mkdir(dir.file("work").c_str(), 0755), 0);
+        workdir = dir.file("work") + "/";
+        ql::settings().workdir = workdir;
+        ql::log_state().mode = 1;
+        ql::set_log_path(dir.file("quaylink.log"));
+        ql::serial_set_time_divisor(2);
+    }
+    void TearDown() override {
+        if (server.joinable()) {
+            pty.write(termsim::command_frame("LINESTOP"));
+            ql::server_state().stop_request = true;
+            server.join();
+        }
+        reset_everything();
+    }
+
+    void start() {
+        std::unique_ptr<platform::SerialDevice> device;
+        ASSERT_EQ(platform::serial_open(pty.slave_path(), device), 0);
+        ql::Port* port = ql::port_from_device(std::move(device));
+        ASSERT_NE(port, nullptr);
+        server = std::thread([port] {
+            ql::serve_terminal(port);
+            ql::port_close(port);
+        });
+    }
+
+    std::string ask(const std::string& text) {
+        pty.write(termsim::command_frame(text));
+        std::string got = pty.read(512, 20000);
+        for (std::string more; !(more = pty.read(512, 150)).empty();) got += more;
+        termsim::Reply r = termsim::decode_reply(got);
+        EXPECT_TRUE(r.checksum_ok) << text;
+        return r.line();
+    }
+
+    std::vector<std::string> log_file_lines() const {
+        return split_lines(testing_support::read_whole_file(dir.file("quaylink.log")));
+    }
+
+    // Every line of the log file and of the status list is one whole event.
+    void expect_whole_lines() const {
+        for (const std::string& line : log_file_lines()) {
+            bool head = line.rfind("INFO:[", 0) == 0 || line.rfind("ERR: [", 0) == 0;
+            EXPECT_TRUE(head && line.back() == ']') << "not one event: " << line;
+        }
+        for (const std::string& line : view.lines()) {
+            EXPECT_TRUE(line.rfind("INFO: ", 0) == 0 || line.rfind("ERR:  ", 0) == 0) << line;
+            for (char c : line) EXPECT_GE(static_cast<unsigned char>(c), 32u) << line;
+        }
+    }
+
+    // True when some line of the log file or the status list holds text.
+    bool logged(const std::string& text) const {
+        for (const std::string& line : log_file_lines()) {
+            if (line.find(text) != std::string::npos) return true;
+        }
+        return view.has_line(text);
+    }
+
+    TempDir dir;
+    std::string workdir;
+    PtyPair pty;
+    testing_support::RecordingView view;
+    std::thread server;
+};
+
+// ---- Secrets -----------------------------------------------------------------
+
+class GuardedSecrets : public Guarded {
+  protected:
+    void SetUp() override {
+        Guarded::SetUp();
+        testing_support::FtpServerOptions o;
+        o.password = "Pw9zQx";
+        ftp = std::make_unique<testing_support::FtpServer>(o);
+        ASSERT_TRUE(ftp->start()) << ftp->error();
+        relay = std::make_unique<relayd::RelayServer>(remote.path());
+        ASSERT_EQ(relay->start(), 0);
+        relay->set_login("K3yW0rd");
+        // The bridges log every request, as after every settings load.
+        ql::ftp_set_defaults("127.0.0.1", "quay", "Dfl7pw", 1);
+    }
+    void TearDown() override {
+        Guarded::TearDown();
+        relay.reset();
+        ftp.reset();
+    }
+    std::string ftp_open(const std::string& password) {
+        return "FTP,OPEN,127.0.0.1,quay," + password + ",1," + ftp->port_text();
+    }
+    std::string relay_open(const std::string& login) {
+        return "IPCOMM,OPEN,127.0.0.1," + login + "," + relay->port_text();
+    }
+
+    std::unique_ptr<testing_support::FtpServer> ftp;
+    TempDir remote;
+    std::unique_ptr<relayd::RelayServer> relay;
+};
+
+TEST_F(GuardedSecrets, PasswordAndLoginAreMaskedAtEveryVerbosity) {
+    start();
+    for (int verbosity = 0; verbosity <= 2; ++verbosity) {
+        SCOPED_TRACE(verbosity);
+        ql::log_state().verbosity = verbosity;
+        // A refused login and an accepted one, for each bridge.
+        EXPECT_EQ(ask(ftp_open("s3cret")).substr(0, 16), "1FTP OPEN FAILED");
+        EXPECT_EQ(ask(ftp_open("Pw9zQx")), "0FTP OPEN SUCCESSFUL ^");
+        EXPECT_EQ(ask(relay_open("l0gin")).substr(0, 15), "1IP OPEN FAILED");
+        EXPECT_EQ(ask(relay_open("K3yW0rd")), "0IP OPEN SUCCESSFUL ^");
+    }
+    // An open without a password logs in with the settings' one.
+    EXPECT_EQ(ask("FTP,OPEN,127.0.0.1,quay,,1," + ftp->port_text()).substr(0, 16),
+              "1FTP OPEN FAILED");
+    for (const char* secret : {"s3cret", "Pw9zQx", "l0gin", "K3yW0rd", "Dfl7pw"}) {
+        EXPECT_FALSE(logged(secret)) << secret;
+    }
+    EXPECT_TRUE(logged("FTP:[ 1 ][ 127.0.0.1 ][ quay ][ ******** ]"));
+    EXPECT_TRUE(logged("IP:[ 1 ][ 127.0.0.1 ][ ******** ][ " + relay->port_text() + " ]"));
+    EXPECT_TRUE(logged("] FTP,OPEN,127.0.0.1,quay,********,1,"));
+    EXPECT_TRUE(logged("] IPCOMM,OPEN,127.0.0.1,********,"));
+}
+
+// ---- Control characters ------------------------------------------------------
+
+TEST_F(Guarded, ALineFeedInAFieldCannotForgeALogLine) {
+    ql::log_state().verbosity = 1;  // the command and its fields are logged
+    start();
+    EXPECT_EQ(ask("DELETE,x\nERR: [01/01/26 00:00:00   ][    0][FORGED LINE]"),
+              "0DELETE SUCCESSFUL");
+    EXPECT_EQ(ask("DELETE,\x1b[2J\x1b]0;owned\x07"), "0DELETE SUCCESSFUL");
+    ql::log_state().verbosity = 2;  // the whole frame is logged
+    EXPECT_EQ(ask("DELETE,y\r\nERR: forged"), "0DELETE SUCCESSFUL");
+    expect_whole_lines();
+    for (const std::string& line : log_file_lines()) {
+        EXPECT_EQ(line.rfind("ERR: [01/01/26 00:00:00", 0), std::string::npos) << line;
+    }
+    EXPECT_TRUE(logged("DELETE x\\x0AERR: [01/01/26 00:00:00   ][    0][FORGED LINE]"));
+    EXPECT_TRUE(logged("DELETE \\x1B[2J\\x1B]0;owned\\x07"));
+    EXPECT_TRUE(logged("DELETE,y\\x0D\\x0AERR: forged"));
+}
+
+TEST_F(Guarded, NewFileNamesWithLineBreaksAreRefused) {
+    dir.write("work/A.TXT", "a");
+    ql::settings().passive = true;
+    start();
+    EXPECT_EQ(ask("COPY,A.TXT,new\nline.txt"), "1COPY FAILED");
+    EXPECT_EQ(ask("APPEND,A.TXT,new\rline.txt"), "1APPEND FAILED");
+    EXPECT_EQ(ask("COPYD,A.TXT," + dir.file("work/given\nname")), "1COPY FAILED");
+    EXPECT_EQ(ask("SEND,up\nload.txt,10"), "1SEND FAILED");
+    EXPECT_EQ(ask("RECV,A.TXT\n"), "1 " + workdir + "A.TXT\n FILE NOT FOUND");
+    EXPECT_EQ(ask("DIR,list\n.txt"), "1OPEN ERROR {List} [" + workdir + "list\n.txt] ");
+    // Local names of downloads and listings are refused before any traffic.
+    EXPECT_EQ(ask("FTP,RECV,got\n.txt,remote.txt"), "1FTP LOCAL NAME REFUSED");
+    EXPECT_EQ(ask("FTP,DIR,dir\r.txt"), "1FTP LOCAL NAME REFUSED");
+    EXPECT_EQ(ask("IPCOMM,RECV,got\n.txt,remote.txt"), "1IP LOCAL NAME REFUSED");
+    EXPECT_EQ(ask("DIR,LIST.TXT"), "0" + workdir + "LIST.TXT COUNT 2");
+    EXPECT_TRUE(logged("Line break in a new file name, refused: new\\x0Aline.txt"));
+    expect_whole_lines();
+}
+
+TEST_F(Guarded, AListingKeepsOneLinePerFile) {
+    // Made by some other program: the listing escapes the name.
+    for (const char* name : {"A.TXT", "B.TXT", "new\nline.txt", "cr\rname", "tab\tname"}) {
+        dir.write(std::string("work/") + name, "x");
+    }
+    start();
+    EXPECT_EQ(ask("DIR,LIST.TXT"), "0" + workdir + "LIST.TXT COUNT 6");
+    std::vector<std::string> lines = split_lines(dir.read("work/LIST.TXT"));
+    ASSERT_EQ(lines.size(), 6u) << dir.read("work/LIST.TXT");
+    EXPECT_NE(dir.read("work/LIST.TXT").find(" new\\x0Aline.txt\n"), std::string::npos);
+    EXPECT_EQ(dir.read("work/LIST.TXT").find('\r'), std::string::npos);
+}
+
+// ---- confine=yes -------------------------------------------------------------
+
+class Confined : public Guarded {
+  protected:
+    void SetUp() override {
+        Guarded::SetUp();
+        ql::settings().confine = true;
+        dir.write("outside.txt", "secret");
+        dir.write("work/A.TXT", "inside");
+        std::filesystem::create_directory(dir.file("work/sub"));
+        std::filesystem::create_directory(dir.file("elsewhere"));
+        dir.write("elsewhere/B.TXT", "far");
+        // Links: one that leads out of the tree, one that stays inside.
+        std::filesystem::create_directory_symlink(dir.file("elsewhere"), dir.file("work/out"));
+        std::filesystem::create_symlink(dir.file("outside.txt"), dir.file("work/leak.txt"));
+        std::filesystem::create_directory_symlink(dir.file("work/sub"), dir.file("work/in"));
+        std::filesystem::create_symlink(dir.file("elsewhere/new.txt"), dir.file("work/dangling"));
+    }
+};
+
+TEST_F(Confined, NamesThatLeaveTheWorkingFolderAreRefused) {
+    start();
+    const std::string outside = dir.file("outside.txt");
+    EXPECT_EQ(ask("RECV,..\\outside.txt"), "1 " + workdir + "../outside.txt FILE NOT FOUND");
+    EXPECT_EQ(ask("RECV,leak.txt"), "1 " + workdir + "leak.txt FILE NOT FOUND");
+    EXPECT_EQ(ask("RECV,out/B.TXT"), "1 " + workdir + "out/B.TXT FILE NOT FOUND");
+    EXPECT_EQ(ask("SEND,../up.txt,5"), "1SEND FAILED");
+    EXPECT_EQ(ask("COPY,A.TXT,out/copy.txt"), "1COPY FAILED");
+    EXPECT_EQ(ask("COPY,A.TXT,dangling"), "1COPY FAILED");
+    EXPECT_EQ(ask("APPEND,leak.txt,A2.TXT"), "1APPEND FAILED");
+    EXPECT_EQ(ask("COPYD,A.TXT,C:/tmp/ql-confine-test.txt"), "1COPY FAILED");
+    EXPECT_EQ(ask("DELETED," + outside), "1DELETE FAILED");
+    EXPECT_EQ(ask("DELETE,out\\B.TXT"), "1DELETE FAILED");
+    EXPECT_EQ(ask("CWD,.."), "1 " + workdir + ".. INVALID DIRECTORY");
+    EXPECT_EQ(ask("CWD,out"), "1 " + workdir + "out INVALID DIRECTORY");
+    EXPECT_EQ(ask("LOADD,/usr/bin/true"), "1PROG LOAD FAILED");
+    EXPECT_EQ(ask("FTP,SEND,../outside.txt"), "1FTP LOCAL NAME REFUSED");
+    EXPECT_EQ(ask("IPCOMM,DIR,out/list.txt"), "1IP LOCAL NAME REFUSED");
+    EXPECT_EQ(dir.read("outside.txt"), "secret");
+    EXPECT_EQ(dir.read("elsewhere/B.TXT"), "far");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("up.txt")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere/copy.txt")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere/new.txt")));
+    EXPECT_FALSE(std::filesystem::exists("/tmp/ql-confine-test.txt"));
+    EXPECT_TRUE(logged("Outside the working folder, refused: " + outside));
+    EXPECT_TRUE(logged("Outside the working folder, refused: " + workdir + "leak.txt"));
+}
+
+TEST_F(Confined, NamesInsideTheTreeStillWork) {
+    start();
+    EXPECT_EQ(ask("RECV,a.txt"), "06");
+    pty.write("X");  // not ACK: no transfer
+    platform::sleep_ms(300);
+    EXPECT_EQ(ask("COPY,A.TXT,in/C.TXT"), "0COPY SUCCESSFUL");  // a link that stays inside
+    EXPECT_EQ(dir.read("work/sub/C.TXT"), "inside");
+    EXPECT_EQ(ask("COPYD,A.TXT," + workdir + "sub/D.TXT"), "0COPY SUCCESSFUL");
+    EXPECT_EQ(ask("CWD,sub"), "0");
+    EXPECT_EQ(ask("COPY,C.TXT,..\\E.TXT"), "0COPY SUCCESSFUL");  // ".." that stays inside
+    EXPECT_EQ(dir.read("work/E.TXT"), "inside");
+    EXPECT_EQ(ask("DIR,LIST.TXT"), "0" + workdir + "sub/LIST.TXT COUNT 3");
+    EXPECT_EQ(ask("DELETED," + workdir + "sub/D.TXT"), "0DELETE SUCCESSFUL");
+    EXPECT_EQ(ask("CWD,"), "0");
+    EXPECT_FALSE(logged("Outside the working folder"));
+}
+
+TEST_F(Guarded, WithoutConfineATerminalMayLeaveTheWorkingFolder) {
+    dir.write("outside.txt", "secret");
+    start();
+    EXPECT_EQ(ask("RECV,..\\outside.txt"), "06");
+    pty.write("X");
+    platform::sleep_ms(300);
+    EXPECT_EQ(ask("COPY,..\\outside.txt,..\\copy.txt"), "0COPY SUCCESSFUL");
+    EXPECT_EQ(dir.read("copy.txt"), "secret");
+    EXPECT_EQ(ask("DELETED," + dir.file("copy.txt")), "0DELETE SUCCESSFUL");
+}
+
+// ---- programs=no ---------------------------------------------------------------
+
+TEST_F(Guarded, ProgramsOffRefusesEveryWayOfStartingOne) {
+    ql::settings().programs = false;
+    std::string marker = dir.file("ran");
+    dir.write("work/run.sh", "#!/bin/sh\ntouch '" + marker + "'\n");
+    ::chmod(dir.file("work/run.sh").c_str(), 0755);
+    start();
+    EXPECT_EQ(ask("SYSTEM,run.sh,;touch " + marker), "1SYSTEM FAILED");
+    EXPECT_EQ(ask("LOAD,run.sh"), "1PROG LOAD FAILED");
+    EXPECT_EQ(ask("LOADD," + dir.file("work/run.sh")), "1PROG LOAD FAILED");
+    EXPECT_EQ(ask("EXEC,run.sh"), "1PROG LOAD FAILED");
+    EXPECT_EQ(ask("EXECD,/usr/bin/touch,touch " + marker), "1PROG LOAD FAILED");
+    EXPECT_EQ(ask("STAT"), "1PROG STAT ERROR");
+    platform::sleep_ms(200);
+    EXPECT_FALSE(std::filesystem::exists(marker));
+    EXPECT_TRUE(logged("Programs are switched off, refused: EXECD"));
+    EXPECT_TRUE(logged("Programs are switched off, refused: SYSTEM"));
+}
+
+TEST_F(Guarded, ProgramsOnByDefault) {
+    std::string marker = dir.file("ran");
+    start();
+    EXPECT_EQ(ask("EXECD,/usr/bin/touch,touch " + marker), "00000DONE");
+    EXPECT_TRUE(std::filesystem::exists(marker));
+}
+
+}  // namespace
