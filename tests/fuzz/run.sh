@@ -24,7 +24,7 @@ for target in "$@"; do
     -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts/" \
     "${dirs[@]}" >"$build/fuzz-$target.log" 2>&1
   rc=$?
-  grep -E '^(#[0-9]+.*DONE|stat::number_of_executed_units|stat::new_units_added)' \
+  grep -E '^(Done [0-9]+ runs|stat::number_of_executed_units|stat::new_units_added)' \
     "$build/fuzz-$target.log" | sed "s/^/fuzz: $target: /"
   echo "fuzz: $target: corpus $(ls "$work" | wc -l) inputs"
   if [ $rc -ne 0 ]; then

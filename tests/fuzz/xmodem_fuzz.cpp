@@ -8,6 +8,14 @@
 //   bit 1: the receive announces a size (the next two bytes, big-endian)
 //   bit 2: run the sender instead of the receiver
 //   bit 3: the sender may use 1K blocks
+//   bit 4: the receive replaces a file that is already there
+//
+// Checked: a failed receive leaves the previous file (or none) as it was, a
+// good one keeps whole blocks or the announced size, and no temporary file
+// stays behind.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "fake_line.h"
@@ -26,6 +34,25 @@ const std::string& sent_file() {
         return fuzz::write_file("SEND.DAT", content);
     }();
     return path;
+}
+
+void check_receive(const std::string& target, int rc, const std::string* previous,
+                   int64_t announced) {
+    std::error_code ec;
+    bool exists = std::filesystem::exists(target, ec);
+    if (rc != ql::xm_result::kOk) {
+        if (previous == nullptr && exists) __builtin_trap();
+        if (previous != nullptr) {
+            std::ifstream in(target, std::ios::binary);
+            std::string content{std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>()};
+            if (content != *previous) __builtin_trap();
+        }
+        return;
+    }
+    if (!exists) __builtin_trap();
+    auto size = static_cast<int64_t>(std::filesystem::file_size(target, ec));
+    if (announced > 0 ? size > announced : size % 128 != 0) __builtin_trap();
 }
 
 }  // namespace
@@ -57,8 +84,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if ((options & 4) != 0) {
             ql::xm_send(line.port, source, (options & 8) != 0 ? 1 : 0, 0x1A);
         } else {
+            const std::string previous = "the file that was there before\r\n";
             std::string target = fuzz::scratch() + "/RECV.DAT";
-            ql::xm_recv(line.port, target, options & 1, announced);
+            if ((options & 16) != 0) fuzz::write_file("RECV.DAT", previous);
+            int rc = ql::xm_recv(line.port, target, options & 1, announced);
+            check_receive(target, rc, (options & 16) != 0 ? &previous : nullptr, announced);
             fuzz::remove_file("RECV.DAT");
         }
     }
