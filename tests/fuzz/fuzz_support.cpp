@@ -79,16 +79,19 @@ SocketFeed::SocketFeed(std::string_view bytes) {
         if (n <= 0) break;
         sent += static_cast<size_t>(n);
     }
-    ::close(pair[1]);
+    ::shutdown(pair[1], SHUT_WR);
     if (sent != bytes.size()) {
         ::close(pair[0]);
+        ::close(pair[1]);
         return;
     }
     reader_ = pair[0];
+    writer_ = pair[1];
 }
 
 SocketFeed::~SocketFeed() {
     if (reader_ >= 0) ::close(reader_);
+    if (writer_ >= 0) ::close(writer_);
 }
 
 int SocketFeed::release() {

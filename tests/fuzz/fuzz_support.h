@@ -41,8 +41,9 @@ std::string_view take_line(std::string_view& input);
 std::vector<std::string> split(std::string_view text, char sep, size_t count);
 
 // One end of a connected stream socket pair whose other end has written
-// bytes and closed: reads see the bytes, then end of stream, never a wait.
-// At most kFeedMax bytes fit (the pair's buffer); larger inputs are refused.
+// bytes and finished sending: reads see the bytes, then end of stream, never
+// a wait. Sends on it succeed (into a buffer nobody reads) until the feed
+// is destroyed. At most kFeedMax bytes fit; larger inputs are refused.
 class SocketFeed {
   public:
     static constexpr size_t kFeedMax = 64 * 1024;
@@ -58,6 +59,7 @@ class SocketFeed {
 
   private:
     int reader_ = -1;
+    int writer_ = -1;
 };
 
 }  // namespace fuzz
