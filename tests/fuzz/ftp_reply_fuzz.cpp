@@ -31,7 +31,8 @@ void check_reply(int rc, int code) {
 // The commands of a session; each reads its replies from the feed.
 void run_session() {
     int code = 0;
-    check_reply(ql::ftp_reply_wait(1, code), code);
+    int greeting = ql::ftp_reply_wait(1, code);
+    check_reply(greeting, code);
     ql::FtpConnection& c = ql::ftp_connection();
     c.connected = true;  // as after a greeting on a fresh connection
     int rc = ql::ftp_open("ftp.example", "user", "secret", 1);
