@@ -1,5 +1,6 @@
 #include "console.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <thread>
@@ -8,6 +9,9 @@
 #include "foundation/log.h"
 #include "foundation/server_state.h"
 #include "foundation/settings.h"
+#include "network/ftp.h"
+#include "network/relay.h"
+#include "network/socket.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/signals.h"
@@ -43,12 +47,18 @@ void request_exit(ConsoleView& view) {
 }
 
 // QUAYLINK_TIME_DIVISOR=n (tests and demonstrations): every wait of the
-// serial line and of the communication loop takes 1/n of its time.
+// serial line, of the communication loop and of the network clients takes
+// 1/n of its time.
 void apply_time_divisor() {
     const char* text = std::getenv("QUAYLINK_TIME_DIVISOR");
     if (text == nullptr) return;
     int divisor = std::atoi(text);
-    if (divisor > 1) serial_set_time_divisor(divisor);
+    if (divisor <= 1) return;
+    serial_set_time_divisor(divisor);
+    ftp_set_reply_timeout(std::max(1, kFtpReplyTimeoutMs / divisor));
+    relay_set_timeouts(std::max(1, kRelayReplyTimeoutMs / divisor),
+                       std::max(1, kRelayFinalTimeoutMs / divisor));
+    tcp_set_connect_timeout(std::max(1, kSocketConnectTimeoutMs / divisor));
 }
 
 void first_run() {

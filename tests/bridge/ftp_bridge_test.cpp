@@ -222,3 +222,69 @@ TEST_F(FtpBridge, LogFlagLogsTheFieldsAndTheReply) {
 }
 
 }  // namespace
+
+namespace {
+
+// A CR LF in the terminal's CWD field once became a second command that
+// deleted a file and left the connection out of step. Such fields are now
+// refused before anything is sent; the file survives and the next listing
+// works on the same connection.
+TEST_F(FtpBridge, LineBreakInAFieldCannotSmuggleASecondCommand) {
+    defaults();
+    server.write("victim.txt", "keep me");
+    EXPECT_EQ(run("6,.\r\nDELE victim.txt"), -136);
+    EXPECT_EQ(reply, "FTP CHG DIR FAILED:-136");
+    EXPECT_TRUE(view.has_line("FTP:Refused: CR, LF or NUL in a name or login (CHG DIR)"));
+    EXPECT_EQ(count("DELE"), 0u);
+    EXPECT_EQ(count("USER"), 0u);  // not even the implicit open ran
+    EXPECT_EQ(server.read("victim.txt"), "keep me");
+
+    EXPECT_EQ(run("3," + work.file("LIST")), 0) << reply;
+    EXPECT_NE(work.read("LIST").find("victim.txt"), std::string::npos);
+}
+
+TEST_F(FtpBridge, EveryCommandLineFieldIsCheckedForCrLfAndNul) {
+    defaults();
+    server.write("victim.txt", "keep me");
+    ASSERT_EQ(run("1"), 0) << reply;
+    const std::string src = work.write("UP.TXT", "up");
+    const std::string nul("a\0b", 3);
+    const struct {
+        std::string request;
+        std::string reply;
+    } cases[] = {
+        {"4," + src + ",x\r\nDELE victim.txt", "FTP SEND FAILED:-136"},
+        {"44," + src + "," + nul, "FTP SEND FAILED:-136"},
+        {"5," + work.file("R.TXT") + ",victim.txt\nDELE victim.txt", "FTP RECV FAILED:-136"},
+        {"9,victim.txt,b\r\nDELE victim.txt", "FTP COPY FAILED:-136"},
+        {"10,victim.txt\n,b", "FTP APPEND FAILED:-136"},
+        {"11,victim.txt,b\r", "FTP COPY FAILED:-136"},
+        {"12," + nul + ",b", "FTP APPEND FAILED:-136"},
+        {"1,127.0.0.1,quay\r\nDELE victim.txt,link", "FTP OPEN FAILED:-136"},
+        {"1,127.0.0.1,quay,link\r\nDELE victim.txt", "FTP OPEN FAILED:-136"},
+    };
+    const size_t before = server.commands().size();
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(c.request), -136) << c.request;
+        EXPECT_EQ(reply, c.reply);
+    }
+    EXPECT_EQ(server.commands().size(), before);
+    EXPECT_EQ(server.read("victim.txt"), "keep me");
+    EXPECT_TRUE(ql::ftp_bridge_connected());  // a refused OPEN keeps the open connection
+    EXPECT_EQ(run("6,."), 0) << reply;
+}
+
+// The client itself never puts a line break inside a command line, whoever
+// calls it.
+TEST_F(FtpBridge, CommandTextWithAnInnerLineBreakIsNeverSent) {
+    defaults();
+    ASSERT_EQ(run("1"), 0) << reply;
+    const size_t before = server.commands().size();
+    EXPECT_EQ(ql::ftp_send_command("CWD .\r\nDELE x\r\n"), -1);
+    EXPECT_EQ(ql::ftp_send_command(std::string("CWD a\0b\r\n", 9)), -1);
+    EXPECT_EQ(ql::ftp_cwd(".\nx"), -132);
+    EXPECT_EQ(server.commands().size(), before);
+    EXPECT_EQ(ql::ftp_cwd("."), 0);
+}
+
+}  // namespace

@@ -230,4 +230,60 @@ TEST_F(RelayBridge, LogFlagLogsFieldsAndReply) {
     EXPECT_FALSE(view.has_line("IP:INVALID"));
 }
 
+// A stream-mode relay server that accepts the upload and never reads it:
+// the send deadline ends the upload as a dropped connection would, the
+// terminal gets the failure reply, and the next request is served.
+TEST_F(RelayBridge, StreamUploadToAServerThatNeverReadsFailsAndTheNextRequestIsServed) {
+    server->set_stream(true);
+    server->stream_never_read(true);
+    ql::relay_set_timeouts(300, 300);
+    open();
+    const std::string src = work.write("BIG.BIN", std::string(8 << 20, 'b'));
+    EXPECT_EQ(run("44," + src + ",BIG.BIN"), -1);
+    EXPECT_EQ(reply, "IP SEND FAILED:-1");
+    EXPECT_TRUE(view.has_line("IP:Socket Bytes Send Err: Size=8388608"));
+    EXPECT_EQ(ql::relay_data_socket(), ql::kNoSocket);
+    ASSERT_TRUE(server->wait_for_notifications(2, 5000));
+    EXPECT_EQ(server->notifications().back(), "101233BIG.BIN");
+
+    server->clear_faults();
+    remote.write("R.TXT", "remote");
+    EXPECT_EQ(run("5," + work.file("R.TXT") + ",R.TXT"), 0) << reply;
+    EXPECT_EQ(work.read("R.TXT"), "remote");
+}
+
+// A field that would go into a request frame as text with CR, LF or NUL in
+// it is refused before anything is sent, with the operation's failure reply.
+TEST_F(RelayBridge, LineBreaksAndNulInFieldsAreRefusedBeforeAnyTraffic) {
+    EXPECT_EQ(run("1,127.0.0.1,us\r\ner," + server->port_text()), -103);
+    EXPECT_EQ(reply, "IP OPEN FAILED:-103");
+    EXPECT_EQ(server->command_connections(), 0);
+    EXPECT_TRUE(view.has_line("IP:Refused: CR, LF or NUL in a name or login (OPEN)"));
+
+    open();
+    remote.write("VICTIM.TXT", "keep");
+    const size_t before = traffic();
+    const std::string nul("A\0B", 3);
+    const struct {
+        std::string request;
+        std::string reply;
+    } cases[] = {
+        {"6,.\r\n210VICTIM.TXT", "IP CHG DIR FAILED:-103"},
+        {"13,X\nVICTIM.TXT", "IP DELETE FAILED:-103"},
+        {"9,A.TXT,B\r.TXT", "IP COPY FAILED:-103"},
+        {"10,A\n.TXT,B.TXT", "IP APPEND FAILED:-103"},
+        {"3," + work.file("L\r.TXT"), "IP DIR FAILED:-103"},
+        {"5," + work.file("R.TXT") + ",R\n.TXT", "IP RECV FAILED:-103"},
+        {"44," + work.write("U.TXT", "u") + "," + nul, "IP SEND FAILED:-103"},
+        {"14,JOB\r\n,ARG", "LOAD ERR:BAD CHARACTER:-103"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(c.request), -103) << c.request;
+        EXPECT_EQ(reply, c.reply);
+    }
+    EXPECT_EQ(traffic(), before);
+    EXPECT_EQ(remote.read("VICTIM.TXT"), "keep");
+    EXPECT_EQ(run("6,."), 0);  // the connection is still in step
+}
+
 }  // namespace

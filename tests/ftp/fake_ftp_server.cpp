@@ -134,6 +134,12 @@ void FakeSession::reply_pasv(const std::string& address_numbers) {
     reply(line);
 }
 
+void FakeSession::shrink_passive_receive_buffer() {
+    open_passive();
+    int small = 4096;
+    ::setsockopt(passive_listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+}
+
 bool FakeSession::accept_data() {
     data_ = accept_within(passive_listener_, kWaitMs);
     return data_ >= 0;

@@ -55,6 +55,10 @@ class FakeSession {
     int open_passive();
     void reply_pasv(const std::string& address_numbers = "127,0,0,1");
     bool accept_data();
+    // Keeps the receive buffer of the next passive data connection small,
+    // so that a client whose bytes are never read soon finds no room to
+    // send. Call before accept_data.
+    void shrink_passive_receive_buffer();
     // Active data: connects to the address and port of a PORT argument.
     bool connect_active(const std::string& port_argument);
     void data_send(const std::string& bytes);

@@ -11,8 +11,9 @@
 #include <gtest/gtest.h>
 
 #include "fake_ftp_server.h"
-#include "ftp_fixture.h"
 #include "foundation/log.h"
+#include "ftp_fixture.h"
+#include "network/bridge.h"
 #include "network/ftp.h"
 #include "recording_view.h"
 #include "temp_dir.h"
@@ -34,7 +35,6 @@ void login(FakeSession& s) {
     if (s.expect() != "TYPE I") return;
     s.reply("200 binary");
 }
-
 
 // Answers QUIT when it comes.
 void answer_quit(FakeSession& s) {
@@ -522,4 +522,39 @@ TEST_F(FtpClientTest, RefusedPasvAndRefusedStoreFailCleanly) {
     EXPECT_EQ(dir.read("up.txt"), "payload");
     EXPECT_EQ(view.text(item::kProgressTitle), " ");
     ftp_quit();
+}
+
+// A server that takes the upload's data connection and never reads from it:
+// the upload fails at the send deadline as a dropped connection would, the
+// terminal gets the usual failure reply, and the next command is served.
+TEST_F(FtpClientTest, UploadToAServerThatNeverReadsFailsAndTheNextCommandIsServed) {
+    FakeFtpServer server([](FakeSession& s) {
+        login(s);
+        if (s.expect() != "PASV") return;
+        s.shrink_passive_receive_buffer();
+        s.reply_pasv();
+        if (s.expect() != "STOR big.bin" || !s.accept_data()) return;
+        s.reply("150 go ahead");
+        // Not one byte is read. The client gives up and goes on.
+        if (s.expect() != "CWD next") return;
+        s.reply("250 there");
+        s.data_close();
+        answer_quit(s);
+    });
+    ftp_set_defaults("127.0.0.1", "u", "p", 1);
+    ftp_set_control_port(server.port());
+    ftp_set_reply_timeout(300);
+    std::string source = dir.write("big.bin", std::string(8 << 20, 'b'));
+    std::string reply;
+    ASSERT_EQ(ftp_bridge(1, "1", reply), 0) << reply;
+    EXPECT_EQ(ftp_bridge(1, "4," + source + ",big.bin", reply), -135);
+    EXPECT_EQ(reply, "FTP SEND FAILED:-135");
+    EXPECT_TRUE(view.has_line("FTP:Failed:big.bin"));
+    EXPECT_EQ(ftp_connection().data, kNoSocket);
+    EXPECT_EQ(view.text(item::kProgressTitle), " ");  // the display was ended
+    EXPECT_EQ(ftp_bridge(1, "6,next", reply), 0);
+    EXPECT_EQ(reply, "FTP CHG DIR SUCCESSFUL");
+    ftp_bridge_close();
+    server.join();
+    ftp_bridge_reset();
 }

@@ -25,7 +25,6 @@ using testing_support::read_whole_file;
 
 namespace {
 
-
 // Bytes of every value, line ends of both kinds and NULs included.
 std::string binary_content(size_t size, unsigned seed) {
     std::mt19937 random(seed);

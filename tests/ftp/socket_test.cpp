@@ -6,10 +6,13 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "foundation/server_state.h"
 #include "network/socket.h"
+#include "platform/clock.h"
 
 using namespace ql;
 
@@ -244,4 +247,70 @@ TEST_F(SocketTest, WatchWaitReportsPendingConnection) {
     EXPECT_EQ(watch_is_ready(listener + 1), 0);
     ::close(client);
     tcp_close(listener);
+}
+
+// A peer that accepts and then never reads: the sends fill both buffers and
+// then find no room; the deadline ends them instead of a wait for ever.
+TEST_F(SocketTest, SendToPeerThatNeverReadsFailsAtTheDeadline) {
+    RawListener server;
+    int small = 4096;
+    ::setsockopt(server.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    SocketHandle s = kNoSocket;
+    ASSERT_EQ(tcp_connect(s, "127.0.0.1", std::to_string(server.port)), 0);
+    int peer = server.accept_one();
+    ASSERT_GE(peer, 0);
+
+    const std::string bytes(16 << 20, 'x');
+    size_t sent = 0;
+    EXPECT_EQ(tcp_send_all(s, bytes.data(), bytes.size(), sent, 300), -8);
+    EXPECT_GT(sent, 0u);
+    EXPECT_LT(sent, bytes.size());
+    int count = -1;
+    EXPECT_EQ(tcp_send(s, "x", 1, count, 50), -8);  // still no room
+    EXPECT_EQ(count, 0);
+    ::close(peer);
+    tcp_close(s);
+}
+
+// A listener whose queue is full drops further connection attempts; the
+// connect gives up at its deadline.
+TEST_F(SocketTest, ConnectThatIsNeverAnsweredEndsAtTheDeadline) {
+    RawListener server;
+    ::listen(server.fd, 0);
+    std::vector<int> queued;
+    for (int i = 0; i < 6; ++i) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sa.sin_port = htons(static_cast<uint16_t>(server.port));
+        ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        queued.push_back(fd);
+    }
+    ::usleep(200 * 1000);
+    tcp_set_connect_timeout(300);
+    SocketHandle s = kNoSocket;
+    EXPECT_EQ(tcp_connect(s, "127.0.0.1", std::to_string(server.port)), -6);
+    EXPECT_EQ(peer_address(), "127.0.0.1");
+    for (int fd : queued) ::close(fd);
+}
+
+// Once the server is asked to stop, a wait on a silent peer ends within the
+// grace time, not after its own 30 s.
+TEST_F(SocketTest, StopRequestEndsABlockedReceiveSoon) {
+    RawListener server;
+    SocketHandle s = kNoSocket;
+    ASSERT_EQ(tcp_connect(s, "127.0.0.1", std::to_string(server.port)), 0);
+    int peer = server.accept_one();
+    ASSERT_GE(peer, 0);
+    server_state().stop_request = true;
+    const uint64_t start = platform::monotonic_ms64();
+    char byte = 0;
+    int count = -1;
+    EXPECT_EQ(tcp_receive(s, &byte, 1, 30000, count), -7);
+    EXPECT_LT(platform::monotonic_ms64() - start, 20000u);
+    EXPECT_TRUE(socket_stop_requested());
+    server_state().stop_request = false;
+    ::close(peer);
+    tcp_close(s);
 }

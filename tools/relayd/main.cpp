@@ -1,10 +1,11 @@
 // relayd: the loopback relay server as a program, for trying the server's
 // relay commands by hand.
 //
-//   relayd [--root DIR] [--port N] [--packet] [--login TEXT]
+//   relayd [--root DIR] [--port N] [--packet] [--login TEXT] [--never-read]
 //
 // Serves the files of DIR (default: the current folder) on 127.0.0.1 until
-// interrupted.
+// interrupted; no name reaches outside DIR. --never-read accepts stream
+// uploads and never reads them (a peer that has stopped reading).
 #include <signal.h>
 
 #include <cstdio>
@@ -17,7 +18,9 @@
 namespace {
 
 void usage() {
-    std::fprintf(stderr, "usage: relayd [--root DIR] [--port N] [--packet] [--login TEXT]\n");
+    std::fprintf(stderr,
+                 "usage: relayd [--root DIR] [--port N] [--packet] [--login TEXT] "
+                 "[--never-read]\n");
 }
 
 }  // namespace
@@ -27,6 +30,7 @@ int main(int argc, char** argv) {
     std::string login;
     long port = 0;
     bool packet = false;
+    bool never_read = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         bool more = i + 1 < argc;
@@ -38,6 +42,8 @@ int main(int argc, char** argv) {
             login = argv[++i];
         } else if (a == "--packet") {
             packet = true;
+        } else if (a == "--never-read") {
+            never_read = true;
         } else {
             usage();
             return 2;
@@ -58,6 +64,7 @@ int main(int argc, char** argv) {
     relayd::RelayServer server(root);
     server.set_stream(!packet);
     server.set_login(login);
+    server.stream_never_read(never_read);
     int err = server.start(static_cast<uint16_t>(port));
     if (err != 0) {
         std::fprintf(stderr, "relayd: cannot listen: %s\n", std::strerror(err));

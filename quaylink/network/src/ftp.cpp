@@ -26,15 +26,10 @@ void error(const std::string& text, int32_t code) {
 }
 
 int send_all(SocketHandle s, const char* bytes, size_t length) {
-    // On a blocking socket one send normally takes everything; a signal can
-    // still cut it short, and a lost tail would corrupt the stream.
-    size_t done = 0;
-    while (done < length) {
-        int count = 0;
-        if (tcp_send(s, bytes + done, length - done, count) != 0) return -1;
-        done += static_cast<size_t>(count);
-    }
-    return 0;
+    // A peer that stops reading fills the send buffer; the wait for room is
+    // bounded like every receive.
+    size_t sent = 0;
+    return tcp_send_all(s, bytes, length, sent, state().reply_timeout_ms) == 0 ? 0 : -1;
 }
 
 void close_data_socket() {
@@ -135,7 +130,7 @@ int connect_phase(const std::string& host) {
     close_sockets();
     c.listing_mode = 0;
     c.reply_capacity = kFtpBufferSize;
-    c.data_capacity = kFtpBufferSize;
+    c.data_capacity = kFtpDataPiece;
     int port = state().control_port != 0 ? state().control_port : 21;
     if (tcp_connect(c.control, host, std::to_string(port)) != 0) {
         c.control = kNoSocket;  // the layer has closed it already
@@ -228,9 +223,15 @@ int ftp_reply_wait(int tag, int& code) {
     }
 }
 
+bool ftp_text_breaks_line(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
 int ftp_send_command(const std::string& text) {
     FtpConnection& c = ftp_connection();
     if (!c.connected) return -1;
+    const bool ends_line = text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0;
+    if (ftp_text_breaks_line(ends_line ? text.substr(0, text.size() - 2) : text)) return -1;
     FtpState& st = state();
     size_t length = std::min(text.size(), sizeof st.command - 1);
     std::memcpy(st.command, text.data(), length);

@@ -119,12 +119,73 @@ Reply copy_request(int code) {
     return {strformat("FTP %s SUCCESSFUL", word), 0};
 }
 
+// The reply word of a request's failure reply, as the terminal knows it.
+const char* failure_word(int code) {
+    switch (code) {
+        case 1:
+            return "OPEN";
+        case 4:
+        case 44:
+            return "SEND";
+        case 5:
+            return "RECV";
+        case 6:
+            return "CHG DIR";
+        case 9:
+        case 11:
+            return "COPY";
+        default:
+            return "APPEND";
+    }
+}
+
+// A text from the terminal that goes into an FTP command line must not
+// carry CR, LF or NUL: the server would take what follows for a command of
+// its own. Such a request is refused before anything is sent (not even the
+// implicit open or the QUIT of an open connection). True when refused.
+bool refuse_line_breaks(int code, Reply& r) {
+    const BridgeState& b = bridge_state();
+    const std::string& remote = p(2).empty() ? p(1) : p(2);
+    const std::string user = p(2).empty() ? b.user : p(2);
+    const std::string password = p(3).empty() ? b.password : p(3);
+    const std::string* bad = nullptr;
+    switch (code) {
+        case 1:
+            bad = bridge_detail::first_line_breaker({&user, &password});
+            break;
+        case 4:
+        case 44:
+        case 5:
+            bad = bridge_detail::first_line_breaker({&remote});
+            break;
+        case 6:
+            bad = bridge_detail::first_line_breaker({&p(1)});
+            break;
+        case 9:
+        case 10:
+        case 11:
+        case 12:
+            bad = bridge_detail::first_line_breaker({&p(1), &p(2)});
+            break;
+        default:
+            return false;
+    }
+    if (bad == nullptr) return false;
+    // The text itself is not logged: it is the very thing that must not
+    // reach a line of its own.
+    log_event(strformat("FTP:Refused: CR, LF or NUL in a name or login (%s)", failure_word(code)),
+              99, ftp_result::kFieldRefused);
+    r = failed(failure_word(code), ftp_result::kFieldRefused);
+    return true;
+}
+
 bool opens_implicitly(int code) {
     return (code >= 3 && code <= 6) || (code >= 8 && code <= 12) || code == 44;
 }
 
 Reply run(int code, int passive) {
     Reply r{"", 0};
+    if (refuse_line_breaks(code, r)) return r;
     if (opens_implicitly(code) && implicit_open(passive, r) != 0) return r;
     switch (code) {
         case 1:

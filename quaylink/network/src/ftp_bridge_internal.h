@@ -1,6 +1,7 @@
 // State of the FTP command bridge that the relay bridge shares.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 namespace ql::bridge_detail {
@@ -20,6 +21,10 @@ int request_code();
 
 // Cuts a reply to the dispatcher's 256-byte buffer.
 std::string fit_reply(const std::string& text);
+
+// The first of the given texts that holds CR, LF or NUL (which would end
+// or cut a command line or a request text), or nullptr when none does.
+const std::string* first_line_breaker(std::initializer_list<const std::string*> texts);
 
 // Writes the network status field of the main window.
 void show_network_status(const std::string& text);

@@ -34,6 +34,13 @@ std::string fit_reply(const std::string& text) {
     return text.substr(0, 255);
 }
 
+const std::string* first_line_breaker(std::initializer_list<const std::string*> texts) {
+    for (const std::string* t : texts) {
+        if (t->find_first_of(std::string("\r\n\0", 3)) != std::string::npos) return t;
+    }
+    return nullptr;
+}
+
 void show_network_status(const std::string& text) {
     operator_view().set_text(item::kNetworkStatus, text);
 }

@@ -27,8 +27,7 @@ constexpr int kTagStoreDone = 108;
 // into place only when complete.
 platform::TempFile g_download;
 
-// The network moves 2048-byte blocks; the disk is written and read in
-// larger pieces, which halves the system calls of a transfer.
+// The disk is written and read in pieces as large as the network's.
 constexpr size_t kFileBufferSize = 64 * 1024;
 char g_file_buffer[kFileBufferSize];  // one transfer file is open at a time
 
@@ -152,6 +151,8 @@ bool receive_loop(ProgressScope& progress) {
     for (;;) {
         int n = 0;
         int rc = tcp_receive(c.data, c.data_buffer, c.data_capacity, st.reply_timeout_ms, n);
+        // A stop request ends the transfer as a broken connection would.
+        if (rc == 0 && n > 0 && socket_stop_requested()) rc = socket_result::kReceive;
         if (rc != 0) {
             info(strformat("srv_read error = bytes:%d", n), rc);
             abort_download(false);
@@ -217,9 +218,9 @@ bool send_loop(ProgressScope& progress) {
     FtpState& st = state();
     int64_t total = 0;
     for (;;) {
-        size_t n = std::fread(st.command, 1, sizeof st.command, st.transfer_file);
+        size_t n = std::fread(c.data_buffer, 1, c.data_capacity, st.transfer_file);
         if (n == 0) break;
-        if (send_all(c.data, st.command, n) != 0) return false;
+        if (socket_stop_requested() || send_all(c.data, c.data_buffer, n) != 0) return false;
         total += static_cast<int64_t>(n);
         progress.update(total);
     }

@@ -20,6 +20,72 @@ struct Reply {
     int result;
 };
 
+// The reply word of an operation's failure reply.
+const char* failure_word(int op) {
+    switch (op) {
+        case 1:
+            return "OPEN";
+        case 3:
+            return "DIR";
+        case 5:
+            return "RECV";
+        case 6:
+            return "CHG DIR";
+        case 9:
+            return "COPY";
+        case 10:
+            return "APPEND";
+        case 13:
+            return "DELETE";
+        case 14:
+            return "LOAD";
+        default:
+            return "SEND";
+    }
+}
+
+// A field that goes into a request as text must not carry CR, LF or NUL: a
+// relay server that reads names as lines or C strings would take a
+// different name (or a second request) from it. Such a request is refused
+// before anything is sent. True when refused.
+bool refuse_line_breaks(int op, Reply& r) {
+    const std::string& f1 = request_field(1);
+    const std::string& f2 = request_field(2);
+    const std::string& remote = f2.empty() ? f1 : f2;
+    const std::string* bad = nullptr;
+    switch (op) {
+        case 1:
+            bad = bridge_detail::first_line_breaker({&f2});
+            break;
+        case 3:
+        case 6:
+        case 13:
+            bad = bridge_detail::first_line_breaker({&f1});
+            break;
+        case 4:
+        case 40:
+        case 41:
+        case 44:
+        case 5:
+            bad = bridge_detail::first_line_breaker({&remote});
+            break;
+        case 9:
+        case 10:
+        case 14:
+            bad = bridge_detail::first_line_breaker({&f1, &f2});
+            break;
+        default:
+            return false;
+    }
+    if (bad == nullptr) return false;
+    log_event(strformat("IP:Refused: CR, LF or NUL in a name or login (%s)", failure_word(op)), 99,
+              relay_result::kFieldRefused);
+    r = {op == 14 ? strformat("LOAD ERR:BAD CHARACTER:%d", relay_result::kFieldRefused)
+                  : strformat("IP %s FAILED:%d", failure_word(op), relay_result::kFieldRefused),
+         relay_result::kFieldRefused};
+    return true;
+}
+
 Reply open_relay() {
     if (g_open) {
         relay_close_all();
@@ -95,6 +161,7 @@ Reply file_op(int op) {
 // Every operation that needs an open relay connection.
 Reply run_open_operation(int op) {
     if (!g_open) return {"IP NOT OPEN", 1};
+    if (Reply r; refuse_line_breaks(op, r)) return r;
     switch (op) {
         case 3: {
             int rc = relay_list(request_field(1));
@@ -160,7 +227,7 @@ int relay_bridge(const std::string& request, std::string& reply) {
     }
     Reply r;
     if (op == 1) {
-        r = open_relay();
+        if (!refuse_line_breaks(op, r)) r = open_relay();
     } else if (op == 2) {
         r = close_relay();
     } else if (needs_open(op)) {

@@ -20,13 +20,8 @@ void log_line(const std::string& text) {
 }
 
 int send_all(SocketHandle s, const char* bytes, size_t length, size_t& sent) {
-    sent = 0;
-    while (sent < length) {
-        int count = 0;
-        if (tcp_send(s, bytes + sent, length - sent, count) != 0 || count <= 0) {
-            return relay_result::kSendFailed;
-        }
-        sent += static_cast<size_t>(count);
+    if (tcp_send_all(s, bytes, length, sent, state().reply_timeout_ms) != socket_result::kOk) {
+        return relay_result::kSendFailed;
     }
     return relay_result::kOk;
 }

@@ -24,8 +24,10 @@ struct RelayState {
     std::array<char, kRelayFrameBuffer> frame{};
     // Reply payloads of the operations.
     std::array<char, kRelayMaxPayload + 1> reply{};
-    // File bytes of uploads ("231" + block) and stream downloads.
+    // File bytes of packet uploads ("231" + block).
     std::array<char, 1024> block{};
+    // File bytes of stream uploads and downloads.
+    std::array<char, kRelayStreamPiece> piece{};
 };
 
 RelayState& state();
@@ -42,8 +44,9 @@ const char* reply_text(size_t length);
 // result is not judged (the exchange that matters has already happened).
 void notify(const char* event, const std::string& name);
 
-// Sends all bytes, continuing a short send. Returns 0 or -8 and the count
-// of bytes that went out.
+// Sends all bytes, continuing a short send; a send that makes no progress
+// for the reply time-out fails. Returns 0 or -8 and the count of bytes that
+// went out.
 int send_all(SocketHandle s, const char* bytes, size_t length, size_t& sent);
 
 // Closes a connection slot if open and marks it "none".

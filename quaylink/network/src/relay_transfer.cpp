@@ -1,5 +1,6 @@
 // Relay file transfers: uploads and downloads in stream and packet mode,
 // and the upload with a copy call.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -50,10 +51,12 @@ int upload_stream(std::FILE* f, const std::string& local, const std::string& rem
     if (rc == relay_result::kOk && code == 0) {
         notify("101230", remote);
         for (;;) {
-            size_t n = std::fread(st.block.data(), 1, kRelayUploadBlock, f);
+            // A stop request ends the upload as a broken connection would.
+            if (socket_stop_requested()) break;
+            size_t n = std::fread(st.piece.data(), 1, st.piece.size(), f);
             if (n == 0) break;
             size_t sent = 0;
-            int send_rc = relay_detail::send_all(st.data, st.block.data(), n, sent);
+            int send_rc = relay_detail::send_all(st.data, st.piece.data(), n, sent);
             count += static_cast<int64_t>(sent);
             if (send_rc != relay_result::kOk) break;
             show_progress(local, progress_kind::kRelaySend, size, count);
@@ -87,6 +90,10 @@ int upload_packet(std::FILE* f, const std::string& local, const std::string& rem
         int64_t count = 0;
         std::memcpy(st.block.data(), "231", 3);
         for (;;) {
+            if (socket_stop_requested()) {
+                result = relay_result::kFailed;
+                break;
+            }
             size_t n = std::fread(st.block.data() + 3, 1, kRelayUploadBlock, f);
             if (n == 0) break;
             rc = exchange(st.data, st.block.data(), n + 3, length, code);
@@ -126,14 +133,23 @@ int download_stream(std::FILE* f, const std::string& local, const std::string& r
         // An empty file needs no read: waiting for bytes that never come
         // would only cost the time-out.
         while (count < size) {
+            // Never more than the announced size: whatever follows the file
+            // on the connection is not part of it.
+            const size_t want = static_cast<size_t>(
+                std::min<int64_t>(size - count, static_cast<int64_t>(st.piece.size())));
             int n = 0;
-            rc = tcp_receive(st.data, st.block.data(), kRelayStreamRead, st.reply_timeout_ms, n);
+            rc = tcp_receive(st.data, st.piece.data(), want, st.reply_timeout_ms, n);
+            // A stop request ends the download as a broken connection would.
+            if (rc == socket_result::kOk && n > 0 && socket_stop_requested()) {
+                rc = socket_result::kReceive;
+                n = 0;
+            }
             if (rc != socket_result::kOk) {
                 log_line(strformat("IP:Socket Read Err RC=%d bytes=%d", rc, n));
                 break;
             }
             if (n == 0) break;
-            if (std::fwrite(st.block.data(), 1, static_cast<size_t>(n), f) !=
+            if (std::fwrite(st.piece.data(), 1, static_cast<size_t>(n), f) !=
                 static_cast<size_t>(n)) {
                 log_line(strformat("IP:FileRecv File Write Err[%s] RC=%d", local.c_str(), errno));
                 result = relay_result::kLocalWrite;
@@ -165,7 +181,8 @@ int download_packet(std::FILE* f, const std::string& local, const std::string& r
     size_t length = 0;
     int code = 0;
     for (;;) {
-        if (exchange(st.data, "221", length, code) != relay_result::kOk) {
+        if (socket_stop_requested() ||
+            exchange(st.data, "221", length, code) != relay_result::kOk) {
             result = relay_result::kFailed;
             break;
         }

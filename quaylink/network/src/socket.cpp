@@ -1,9 +1,13 @@
 // The socket layer: connect, listen, accept, timed receive, send, addresses.
 #include "network/socket.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+
+#include "foundation/server_state.h"
+#include "platform/clock.h"
 
 namespace ql {
 
@@ -51,6 +55,33 @@ std::string cut_to_peer_size(const std::string& text) {
     return text.substr(0, 15);
 }
 
+int g_connect_timeout_ms = kSocketConnectTimeoutMs;
+
+// A wait is cut into slices of this length so that a stop request is seen
+// while it blocks.
+constexpr int kStopSliceMs = 200;
+
+// Waits until s is ready for event, at most timeout_ms, and at most
+// kSocketStopGraceMs after a stop request. True when ready (an error waiting
+// counts as ready: the call that follows reports it).
+bool wait_ready(SocketHandle s, platform::SocketEvent event, int timeout_ms) {
+    uint64_t deadline = platform::monotonic_ms64() + static_cast<uint64_t>(std::max(timeout_ms, 0));
+    bool stop_seen = false;
+    for (;;) {
+        uint64_t now = platform::monotonic_ms64();
+        if (!stop_seen && socket_stop_requested()) {
+            stop_seen = true;
+            deadline = std::min(deadline, now + kSocketStopGraceMs);
+        }
+        int left = now >= deadline
+                       ? 0
+                       : static_cast<int>(std::min<uint64_t>(deadline - now, kStopSliceMs));
+        int r = platform::socket_wait(s, event, left);
+        if (r != 0) return r > 0;
+        if (left == 0) return false;
+    }
+}
+
 }  // namespace
 
 int tcp_connect(SocketHandle& slot, const std::string& host, const std::string& port) {
@@ -67,7 +98,7 @@ int tcp_connect(SocketHandle& slot, const std::string& host, const std::string& 
     if (p == 0) return socket_result::kResolve;
     slot = platform::socket_create_tcp();
     if (slot == kNoSocket) return socket_result::kSocket;
-    if (platform::socket_connect(slot, address, p) != 0) {
+    if (platform::socket_connect(slot, address, p, g_connect_timeout_ms) != 0) {
         platform::socket_close(slot);
         return socket_result::kSocket;
     }
@@ -105,19 +136,56 @@ int tcp_accept(SocketHandle listener, SocketHandle& out) {
 
 int tcp_receive(SocketHandle s, void* buffer, size_t capacity, int timeout_ms, int& count) {
     count = 0;
-    if (platform::socket_set_receive_timeout(s, timeout_ms) != 0) return socket_result::kReceive;
+    // Take what has arrived first: a busy transfer then costs one call per
+    // piece, and only an empty socket costs a wait.
     long n = platform::socket_receive(s, buffer, capacity);
-    if (n < 0) return socket_result::kReceive;
+    if (n < 0) {
+        if (!platform::socket_would_block()) return socket_result::kReceive;
+        if (!wait_ready(s, platform::SocketEvent::kReadable, timeout_ms)) {
+            return socket_result::kReceive;
+        }
+        n = platform::socket_receive(s, buffer, capacity);
+        if (n < 0) return socket_result::kReceive;
+    }
     count = static_cast<int>(n);
     return socket_result::kOk;
 }
 
-int tcp_send(SocketHandle s, const void* bytes, size_t length, int& count) {
+int tcp_send(SocketHandle s, const void* bytes, size_t length, int& count, int timeout_ms) {
     count = 0;
+    if (length == 0) return socket_result::kSend;
     long n = platform::socket_send(s, bytes, length);
+    if (n < 0) {
+        if (!platform::socket_would_block()) return socket_result::kSend;
+        if (!wait_ready(s, platform::SocketEvent::kWritable, timeout_ms)) {
+            return socket_result::kSend;
+        }
+        n = platform::socket_send(s, bytes, length);
+    }
     if (n <= 0) return socket_result::kSend;
     count = static_cast<int>(n);
     return socket_result::kOk;
+}
+
+int tcp_send_all(SocketHandle s, const void* bytes, size_t length, size_t& sent, int timeout_ms) {
+    sent = 0;
+    const char* p = static_cast<const char*>(bytes);
+    while (sent < length) {
+        int count = 0;
+        if (tcp_send(s, p + sent, length - sent, count, timeout_ms) != socket_result::kOk) {
+            return socket_result::kSend;
+        }
+        sent += static_cast<size_t>(count);
+    }
+    return socket_result::kOk;
+}
+
+bool socket_stop_requested() {
+    return server_state().stop_request.load();
+}
+
+void tcp_set_connect_timeout(int ms) {
+    g_connect_timeout_ms = ms > 0 ? ms : kSocketConnectTimeoutMs;
 }
 
 int tcp_close(SocketHandle s) {
@@ -168,6 +236,7 @@ std::string peer_address() {
 
 void socket_layer_reset() {
     g_peer_address.clear();
+    g_connect_timeout_ms = kSocketConnectTimeoutMs;
     watch_reset();
 }
 

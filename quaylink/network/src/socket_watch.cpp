@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "network/socket.h"
+#include "platform/clock.h"
 
 namespace ql {
 
@@ -17,6 +18,25 @@ struct WatchSet {
 };
 
 WatchSet g_watch;
+
+// The wait in slices, so that a stop request is seen while it blocks; after
+// one the wait goes on for at most kSocketStopGraceMs.
+int wait_sliced(const SocketHandle* sockets, int count, int ms, bool* flags) {
+    constexpr int kSliceMs = 200;
+    uint64_t deadline = platform::monotonic_ms64() + static_cast<uint64_t>(std::max(ms, 0));
+    bool stop_seen = false;
+    for (;;) {
+        uint64_t now = platform::monotonic_ms64();
+        if (!stop_seen && socket_stop_requested()) {
+            stop_seen = true;
+            deadline = std::min(deadline, now + kSocketStopGraceMs);
+        }
+        int left =
+            now >= deadline ? 0 : static_cast<int>(std::min<uint64_t>(deadline - now, kSliceMs));
+        int r = platform::sockets_wait_readable(sockets, count, left, flags);
+        if (r != 0 || left == 0) return r;
+    }
+}
 
 }  // namespace
 
@@ -48,7 +68,7 @@ int watch_wait(int ms) {
     int count = g_watch.initialised ? g_watch.count : 0;
     bool flags[kWatchSetMax] = {};
     g_watch.ready_count = 0;
-    int r = platform::sockets_wait_readable(g_watch.sockets, count, ms, flags);
+    int r = wait_sliced(g_watch.sockets, count, ms, flags);
     if (r <= 0) return r;
     for (int i = 0; i < count; ++i) {
         if (flags[i]) g_watch.ready[g_watch.ready_count++] = g_watch.sockets[i];

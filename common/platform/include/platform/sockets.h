@@ -39,8 +39,11 @@ int local_host_name(std::string& out, size_t max_length);
 // Creates an IPv4 stream socket. Returns the handle or kNoSocket.
 SocketHandle socket_create_tcp();
 
-// Connects a socket (blocking). Returns 0 or -1.
-int socket_connect(SocketHandle s, const uint8_t address[4], int port);
+// Connects a socket, waiting at most timeout_ms (at least 1) for the
+// outcome; a signal does not end the wait early. Returns 0, or -1 when the
+// connect is refused, fails or does not complete in time (the socket is
+// then unusable and must be closed). The socket stays blocking.
+int socket_connect(SocketHandle s, const uint8_t address[4], int port, int timeout_ms);
 
 // Binds a socket to an address and port; a port whose last connection is
 // still winding down may be bound again. Returns 0 or -1.
@@ -55,17 +58,33 @@ SocketHandle socket_accept(SocketHandle listener);
 // Makes the socket blocking again. Returns 0 or -1.
 int socket_set_blocking(SocketHandle s);
 
-// Sets the receive time-out of the socket in milliseconds (0 = wait
-// forever). Returns 0 or -1.
-int socket_set_receive_timeout(SocketHandle s, int timeout_ms);
+// What socket_wait waits for.
+enum class SocketEvent {
+    kReadable,  // data, an orderly close or an error is waiting
+    kWritable,  // the send buffer has room, or an error is waiting
+};
 
-// One receive of at most capacity bytes. Returns the count (0 = the peer
-// closed the connection) or -1 (error or expired receive time-out).
+// Waits up to timeout_ms (0 = only look) for s to become readable or
+// writable; a signal does not end the wait early, and nothing else does.
+// Returns 1 when ready, 0 on time-out, -1 on error (also for a closed
+// handle).
+int socket_wait(SocketHandle s, SocketEvent event, int timeout_ms);
+
+// One receive of at most capacity bytes that never waits, whatever the
+// socket's blocking mode. Returns the count (0 = the peer closed the
+// connection) or -1; socket_would_block() then tells whether nothing was
+// waiting (as opposed to a broken connection).
 long socket_receive(SocketHandle s, void* buffer, size_t capacity);
 
-// One send. Never raises a signal when the peer has gone. Returns the count
-// sent or -1.
+// One send that never waits: it takes what fits into the send buffer now
+// (possibly less than length). Never raises a signal when the peer has
+// gone. Returns the count sent or -1; socket_would_block() then tells
+// whether the buffer was merely full.
 long socket_send(SocketHandle s, const void* bytes, size_t length);
+
+// True when the last failed socket_receive or socket_send of this thread
+// failed only because it would have had to wait.
+bool socket_would_block();
 
 // Closes the socket. Returns 0 or -1.
 int socket_close(SocketHandle s);

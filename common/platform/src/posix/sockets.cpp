@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -92,16 +93,26 @@ SocketHandle socket_create_tcp() {
     return s < 0 ? kNoSocket : s;
 }
 
-int socket_connect(SocketHandle s, const uint8_t address[4], int port) {
+int socket_connect(SocketHandle s, const uint8_t address[4], int port, int timeout_ms) {
+    // Non-blocking for the connect only, so that an unanswered connect ends
+    // at the deadline instead of after the system's minutes of retries.
+    int flags = ::fcntl(s, F_GETFL);
+    if (flags < 0 || ::fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) return -1;
     sockaddr_in sa = make_address(address, port);
-    if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return 0;
-    if (errno != EINTR) return -1;
-    // An interrupted connect goes on in the background; wait for its outcome.
-    pollfd p{s, POLLOUT, 0};
-    if (retry_eintr([&] { return ::poll(&p, 1, -1); }) < 0) return -1;
-    int err = 0;
-    socklen_t len = sizeof err;
-    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return -1;
+    int rc = ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    int err = rc == 0 ? 0 : errno;
+    if (err == EINPROGRESS || err == EINTR) {
+        int ready = socket_wait(s, SocketEvent::kWritable, timeout_ms < 1 ? 1 : timeout_ms);
+        socklen_t len = sizeof err;
+        if (ready < 0) {
+            err = errno;
+        } else if (ready == 0) {
+            err = ETIMEDOUT;
+        } else if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
+            err = errno;
+        }
+    }
+    ::fcntl(s, F_SETFL, flags);
     if (err != 0) {
         errno = err;
         return -1;
@@ -133,24 +144,47 @@ int socket_set_blocking(SocketHandle s) {
     return ::fcntl(s, F_SETFL, flags & ~O_NONBLOCK) == 0 ? 0 : -1;
 }
 
-int socket_set_receive_timeout(SocketHandle s, int timeout_ms) {
+int socket_wait(SocketHandle s, SocketEvent event, int timeout_ms) {
+    const short wanted = event == SocketEvent::kReadable ? POLLIN : POLLOUT;
     if (timeout_ms < 0) timeout_ms = 0;
-    timeval tv{};
-    tv.tv_sec = timeout_ms / 1000;
-    tv.tv_usec = (timeout_ms % 1000) * 1000;
-    return ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 ? 0 : -1;
+    // poll's own time-out restarts after a signal; count down instead, so
+    // that signals cannot stretch the wait.
+    timespec start{};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    int left = timeout_ms;
+    for (;;) {
+        pollfd p{s, wanted, 0};
+        int r = ::poll(&p, 1, left);
+        if (r > 0) {
+            if (p.revents & POLLNVAL) {
+                errno = EBADF;
+                return -1;
+            }
+            return 1;  // an error or hang-up counts as ready: the next call reports it
+        }
+        if (r == 0) return 0;
+        if (errno != EINTR) return -1;
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        long long spent =
+            (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+        if (spent >= timeout_ms) return 0;
+        left = static_cast<int>(timeout_ms - spent);
+    }
 }
 
 long socket_receive(SocketHandle s, void* buffer, size_t capacity) {
-    // A signal does not end the wait early; the time-out still bounds it
-    // for each attempt.
-    ssize_t n = retry_eintr([&] { return ::recv(s, buffer, capacity, 0); });
+    ssize_t n = retry_eintr([&] { return ::recv(s, buffer, capacity, MSG_DONTWAIT); });
     return n < 0 ? -1 : static_cast<long>(n);
 }
 
 long socket_send(SocketHandle s, const void* bytes, size_t length) {
-    ssize_t n = retry_eintr([&] { return ::send(s, bytes, length, MSG_NOSIGNAL); });
+    ssize_t n = retry_eintr([&] { return ::send(s, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT); });
     return n < 0 ? -1 : static_cast<long>(n);
+}
+
+bool socket_would_block() {
+    return errno == EAGAIN || errno == EWOULDBLOCK;
 }
 
 int socket_close(SocketHandle s) {

@@ -6,7 +6,9 @@
 // buffers and the counters below are process-wide and unsynchronised. Every
 // operation returns an integer result; nothing throws. Replies are read one
 // byte per receive, so no byte of a following reply or of the data exchange
-// is consumed early.
+// is consumed early; file data moves in pieces of up to kFtpDataPiece bytes.
+// Every wait (reply byte, accept, data piece, command or data send) ends
+// after the reply time-out without progress.
 #pragma once
 
 #include <cstddef>
@@ -20,8 +22,11 @@ namespace ql {
 inline constexpr size_t kFtpBufferSize = 2048;
 // Longest reply line; longer lines are cut and the rest read as a new line.
 inline constexpr size_t kFtpMaxLine = kFtpBufferSize - 1;
-// Wait for each reply byte, for the data connection's accept and for each
-// data receive.
+// The data connection moves file data in pieces of up to this size; TCP is a
+// byte stream, so the piece size is not visible to the server.
+inline constexpr size_t kFtpDataPiece = 64 * 1024;
+// Wait for each reply byte, for the data connection's accept, for each data
+// receive and for room to send a command or a data piece.
 inline constexpr int kFtpReplyTimeoutMs = 30000;
 // Active-mode data ports rotate through this range when no fixed port is set.
 inline constexpr int kFtpFirstDataPort = 8000;
@@ -40,6 +45,8 @@ inline constexpr int kCwdFailed = -132;
 inline constexpr int kGetFailed = -133;     // listing or download failed
 inline constexpr int kLocalFileBad = -134;  // upload source empty, missing or unreadable
 inline constexpr int kPutFailed = -135;     // upload or copy failed
+// A text for a command line holds CR, LF or NUL; nothing was sent.
+inline constexpr int kFieldRefused = -136;
 }  // namespace ftp_result
 
 // Result of a reply wait that timed out or failed to read.
@@ -55,8 +62,8 @@ struct FtpConnection {
     uint8_t server_address[5] = {};   // as reached by the control connection
     char reply[kFtpBufferSize] = {};  // the current reply line, NUL-terminated
     size_t reply_capacity = kFtpBufferSize;
-    char data_buffer[kFtpBufferSize] = {};  // download receive buffer
-    size_t data_capacity = kFtpBufferSize;
+    char data_buffer[kFtpDataPiece] = {};  // download and upload pieces
+    size_t data_capacity = kFtpDataPiece;
     int listing_mode = 0;  // 1: the next retrieve sends LIST instead of RETR
     bool connected = false;
 };
@@ -134,7 +141,10 @@ int ftp_reply_wait(int tag, int& code);
 int ftp_reply_code(const char* line);
 
 // Sends a command text whole on the control connection. Returns 0, or -1
-// when not connected or when the send fails.
+// when not connected, when the send fails or makes no progress for the
+// reply time-out, or when the text holds CR, LF or NUL anywhere but in its
+// final CR LF (nothing is sent then: a second command must never ride
+// along).
 int ftp_send_command(const std::string& text);
 
 // The byte count announced in a preliminary reply line ("(5120 bytes)"),
@@ -155,7 +165,12 @@ int ftp_last_file_error();
 
 // ---- Test seams and reset ----------------------------------------------
 
-// Shortens the reply, accept and data waits (default kFtpReplyTimeoutMs).
+// True when text holds CR, LF or NUL, which would end or cut a command
+// line.
+bool ftp_text_breaks_line(const std::string& text);
+
+// Shortens the reply, accept, data and send waits (default
+// kFtpReplyTimeoutMs).
 void ftp_set_reply_timeout(int ms);
 // Sets the data port counter (the next rotating port).
 void ftp_set_data_port_counter(int port);

@@ -37,6 +37,7 @@ inline constexpr int kFrameTooLong = -12;   // the frame does not fit the buffer
 inline constexpr int kRemoteRead = -100;    // the relay server refused a download block
 inline constexpr int kLocalWrite = -101;    // the local file cannot be written
 inline constexpr int kSizeMismatch = -102;  // a stream download's byte count differs
+inline constexpr int kFieldRefused = -103;  // a request field holds CR, LF or NUL; nothing sent
 inline constexpr int kCannotStart = 1;      // upload or download cannot start, load transport
 inline constexpr int kLoadTimeout = 2;      // a load still ran after 20 polls
 }  // namespace relay_result
@@ -46,7 +47,9 @@ inline constexpr size_t kRelayFrameBuffer = 2056;  // length field + sequence by
 inline constexpr size_t kRelayMaxBody = 2052;      // sequence byte + payload
 inline constexpr size_t kRelayMaxPayload = 2051;
 inline constexpr size_t kRelayUploadBlock = 1000;
-inline constexpr size_t kRelayStreamRead = 1023;
+// Stream mode moves raw file bytes in pieces of up to this size each way;
+// the pieces are not visible to the relay server (TCP is a byte stream).
+inline constexpr size_t kRelayStreamPiece = 64 * 1024;
 inline constexpr size_t kRelayFieldMax = 63;  // characters kept of each reply field
 inline constexpr int kRelayLoadPolls = 20;
 inline constexpr size_t kRelayReplyText = 256;  // reply and result texts, terminator included

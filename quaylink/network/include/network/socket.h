@@ -1,7 +1,12 @@
-// The socket layer shared by every network client of the server: blocking
-// IPv4 TCP with host and port resolution, a receive time-out on every read,
-// the peer address (the dotted address of the host most recently reached)
-// and a watch set of listening sockets to wait on.
+// The socket layer shared by every network client of the server: IPv4 TCP
+// with host and port resolution, a deadline on every connect, receive and
+// send, the peer address (the dotted address of the host most recently
+// reached) and a watch set of listening sockets to wait on.
+//
+// No call waits longer than its deadline. Once the server is asked to stop
+// (the stop request of foundation/server_state.h), a wait that would still
+// have to block ends within kSocketStopGraceMs as if its deadline had
+// passed, so a stalled peer cannot keep the program from ending.
 //
 // Every operation returns 0 on success and a small negative code on
 // failure; nothing here logs or shows a message. All calls come from the
@@ -35,12 +40,21 @@ inline constexpr int kSend = -8;            // a send failed (also: the peer has
 // Most sockets a watch set holds; further watch_add calls are ignored.
 inline constexpr int kWatchSetMax = 64;
 
+// Deadlines: a connect that does not complete, and a send that finds no
+// room in the send buffer (the peer does not read), fail after these.
+inline constexpr int kSocketConnectTimeoutMs = 30000;
+inline constexpr int kSocketSendTimeoutMs = 30000;
+// How long a blocked wait goes on after a stop request.
+inline constexpr int kSocketStopGraceMs = 1000;
+
 // Opens a TCP connection to host (dotted IPv4 text or host name) and port
 // (service name or decimal number) and stores the socket in slot. The peer
 // address becomes the dotted host text (unchanged) or the first address the
 // name resolves to, as soon as the host is known, even when the connect
-// then fails. Returns 0, -2, -3, -4 (host or port unknown, port 0 or above
-// 65535) or -6 (the socket is closed again when the connect fails).
+// then fails. The connect waits at most the connect time-out
+// (kSocketConnectTimeoutMs unless tcp_set_connect_timeout changed it).
+// Returns 0, -2, -3, -4 (host or port unknown, port 0 or above 65535) or -6
+// (refused, failed or timed out; the socket is closed again).
 int tcp_connect(SocketHandle& slot, const std::string& host, const std::string& port);
 
 // Creates a socket listening (backlog 20) on host and port and stores it in
@@ -53,15 +67,32 @@ int tcp_listen(SocketHandle& slot, const std::string& host, const std::string& p
 // in out. Returns 0, or -6 after closing the listener.
 int tcp_accept(SocketHandle listener, SocketHandle& out);
 
-// One receive of at most capacity bytes, waiting at most timeout_ms.
-// Returns 0 with count > 0 (bytes read), 0 with count 0 (the peer closed
-// the connection), or -7 with count 0 (error, time-out, or the time-out
-// cannot be applied).
+// One receive of at most capacity bytes, waiting at most timeout_ms for the
+// first of them (0 = only take what is already there). Returns 0 with
+// count > 0 (bytes read, at most what had arrived), 0 with count 0 (the peer
+// closed the connection), or -7 with count 0 (error or time-out).
 int tcp_receive(SocketHandle s, void* buffer, size_t capacity, int timeout_ms, int& count);
 
-// One send of length bytes. Returns 0 with the count actually sent, or -8
-// (also when the peer has gone; the process never gets a signal for it).
-int tcp_send(SocketHandle s, const void* bytes, size_t length, int& count);
+// One send of up to length bytes, waiting at most timeout_ms for room in
+// the send buffer. Returns 0 with the count actually sent (at least 1, it
+// may be less than length), or -8 with count 0 (error, the peer has gone,
+// or no room in time; the process never gets a signal for it).
+int tcp_send(SocketHandle s, const void* bytes, size_t length, int& count,
+             int timeout_ms = kSocketSendTimeoutMs);
+
+// Sends all length bytes, continuing short sends; fails when one send
+// makes no progress for timeout_ms. Returns 0 or -8; sent holds the bytes
+// that went out either way.
+int tcp_send_all(SocketHandle s, const void* bytes, size_t length, size_t& sent,
+                 int timeout_ms = kSocketSendTimeoutMs);
+
+// True once the server has been asked to stop; transfers look at it between
+// pieces and end as failed.
+bool socket_stop_requested();
+
+// Test seam: the deadline of every later connect (<= 0 restores the
+// default).
+void tcp_set_connect_timeout(int ms);
 
 // Closes a socket. Returns 0, or -1 on error.
 int tcp_close(SocketHandle s);
@@ -105,7 +136,8 @@ SocketHandle watch_at(int i);
 // tcp_connect resolved (empty before the first one).
 std::string peer_address();
 
-// Starts clean: empty peer address, empty and uninitialised watch set.
+// Starts clean: empty peer address, empty and uninitialised watch set,
+// default connect time-out.
 void socket_layer_reset();
 
 }  // namespace ql

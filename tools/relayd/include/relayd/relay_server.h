@@ -11,7 +11,12 @@
 //
 // It can be told to misbehave: refuse a request code, stay silent, drop the
 // connection, answer with wrong sequence bytes, answer a load with 888 for
-// ever, or stop a stream download early.
+// ever, stop a stream download early, or accept a stream upload and never
+// read it.
+//
+// Every remote name stays inside the root: a name that is absolute, climbs
+// out with "..", or leads out through a symbolic link is refused like a
+// missing file ("550...").
 //
 // All members are safe to call from the test thread while the server's
 // threads run.
@@ -90,8 +95,13 @@ class RelayServer {
     // A stream download ("521") sends at most `bytes` bytes, then closes the
     // data connection (close = true) or goes silent.
     void stream_stop_after(long bytes, bool close);
-    // Drops every fault set by refuse, close_on, silent_on, bad_sequence_on
-    // and stream_stop_after.
+    // A stream upload ("530") is accepted with "000", and then not one byte
+    // of the file is read (the receive buffer is kept small, so the client's
+    // sends soon find no room). The connection stays open until the client
+    // closes it or the server stops.
+    void stream_never_read(bool on);
+    // Drops every fault set by refuse, close_on, silent_on, bad_sequence_on,
+    // stream_stop_after and stream_never_read.
     void clear_faults();
 
     // ---- Observations -------------------------------------------------
@@ -122,6 +132,11 @@ class RelayServer {
     // Full path of a remote file in the root folder.
     std::string path(const std::string& name) const;
 
+    // The path a remote name stands for (relative to the current remote
+    // directory, '\\' read as '/'), or "" when it would lead outside the
+    // root.
+    std::string resolve(const std::string& name) const;
+
   private:
     struct Conn;
     void accept_loop(int listener, bool data);
@@ -132,7 +147,8 @@ class RelayServer {
     void record(Conn& c, uint8_t sequence, const std::string& payload);
     uint8_t check_sequence(uint8_t got);
     void check_notification_sequence(Conn& c, uint8_t got);
-    std::string resolve(const std::string& name) const;
+    std::string confined(const std::string& relative) const;
+    void hold_unread(Conn& c);
 
     bool handle_command(Conn& c, int code, const std::string& arg);
     bool handle_data(Conn& c, int code, const std::string& arg);
@@ -168,6 +184,7 @@ class RelayServer {
     std::map<int, int> bad_sequence_;
     long stream_limit_ = -1;
     bool stream_limit_close_ = true;
+    bool never_read_ = false;
 
     // State.
     int expected_ = -1;    // next sequence byte, -1 until the first frame

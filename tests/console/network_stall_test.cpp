@@ -1,0 +1,92 @@
+// The console server stuck in a network send: a relay server that takes a
+// stream upload and never reads it. SIGTERM must end the program promptly,
+// well before the send's own 30 s deadline.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "pty_pair.h"
+#include "relayd/relay_server.h"
+#include "server_process.h"
+#include "temp_dir.h"
+#include "termsim.h"
+
+namespace {
+
+using testing_support::PtyPair;
+using testing_support::ServerProcess;
+using testing_support::settings_text;
+using testing_support::TempDir;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kStartMs = 30000;
+
+// Sends one command frame and returns the decoded reply.
+termsim::Reply exchange(PtyPair& line, const std::string& command) {
+    line.discard();
+    line.write(termsim::command_frame(command));
+    std::string bytes = line.read(256, 20000);
+    for (std::string more; !(more = line.read(256, 300)).empty();) bytes += more;
+    return termsim::decode_reply(bytes);
+}
+
+bool upload_started(const relayd::RelayServer& server) {
+    for (const auto& r : server.requests()) {
+        if (r.payload.rfind("530", 0) == 0) return true;
+    }
+    return false;
+}
+
+TEST(ConsoleNetworkStall, SigtermEndsAServerStuckInAStreamUploadPromptly) {
+    ASSERT_EQ(access(testing_support::quaylink_program().c_str(), X_OK), 0);
+    TempDir dir, remote;
+    const std::string work = dir.path() + "/work";
+    ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    dir.write("work/BIG.BIN", std::string(16 << 20, 'b'));
+    relayd::RelayServer relay(remote.path());
+    relay.stream_never_read(true);
+    ASSERT_EQ(relay.start(), 0);
+
+    PtyPair line;
+    ASSERT_TRUE(line.ok());
+    std::string ini =
+        dir.write("quaylink.ini",
+                  settings_text({"commport=" + line.slave_path(), "connect=direct",
+                                 "workdir=" + work, "logfile=CREATE", "logdir=" + dir.path()}));
+    // Real time: the send deadline stays 30 s.
+    ServerProcess server(ini, 1);
+    ASSERT_TRUE(server.started());
+    ASSERT_GE(server.wait_for_line("STATUS: READY", kStartMs), 0) << server.transcript();
+
+    termsim::Reply open = exchange(line, "IPCOMM,OPEN,127.0.0.1,user," + relay.port_text());
+    ASSERT_EQ(open.status, '0') << termsim::describe(open) << server.transcript();
+
+    line.discard();
+    line.write(termsim::command_frame("IPCOMM,SEND,BIG.BIN"));
+    const auto sent = Clock::now();
+    while (!upload_started(relay) && Clock::now() - sent < std::chrono::seconds(20)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(upload_started(relay)) << server.transcript();
+    // Time for the buffers to fill: the server now waits for room to send.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(server.running());
+
+    const auto asked = Clock::now();
+    server.signal(SIGTERM);
+    EXPECT_EQ(server.wait_exit(kStartMs), 0) << server.transcript();
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count();
+    // Well inside the 30 s a stalled send may take by itself (generous for a
+    // loaded machine and the sanitizers).
+    EXPECT_LT(took, 20000) << server.transcript();
+    EXPECT_GE(server.find_line("Communication thread Ending"), 0) << server.transcript();
+}
+
+}  // namespace
