@@ -1,7 +1,7 @@
 // The test relay server keeps every remote name inside its root folder:
-// names that climb out, absolute names and symbolic links that lead out are
-// refused like missing files, and nothing outside is read, written or
-// deleted.
+// names that climb out and symbolic links that lead out are refused like
+// missing files, absolute names count from the root, and nothing outside is
+// read, written or deleted.
 #include <unistd.h>
 
 #include <filesystem>
@@ -58,8 +58,12 @@ TEST_F(RelaydRoot, NamesThatClimbOutAreRefusedAndTouchNothing) {
     EXPECT_FALSE(fs::exists(base.file("up.txt")));
 }
 
-TEST_F(RelaydRoot, AbsoluteNamesAndLinksOutAreRefused) {
-    EXPECT_EQ(ql::relay_file_op(victim, "", 2), 550);
+TEST_F(RelaydRoot, AbsoluteNamesCountFromTheRootAndLinksOutAreRefused) {
+    EXPECT_EQ(ql::relay_file_op(victim, "", 2), 550);  // no such file below the root
+    EXPECT_EQ(ql::relay_file_op("/../victim.txt", "", 2), 550);
+    base.write("root/top.txt", "top");
+    EXPECT_EQ(ql::relay_receive_file(local.file("t"), "/top.txt"), 0);
+    EXPECT_EQ(local.read("t"), "top");
     ASSERT_EQ(::symlink(base.path().c_str(), (root + "/out").c_str()), 0);
     ASSERT_EQ(::symlink(victim.c_str(), (root + "/link.txt").c_str()), 0);
     EXPECT_EQ(ql::relay_file_op("out/victim.txt", "", 2), 550);

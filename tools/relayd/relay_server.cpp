@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -313,12 +314,12 @@ bool RelayServer::reply(Conn& c, int code_of_request, const std::string& payload
     return send_frame(c, seq, payload);
 }
 
-// The full path of a path relative to the root, or "" when it is absolute
-// or leads outside the root (through "..", or through a symbolic link to
-// somewhere else: links are followed as far as the path exists).
+// The full path of a path relative to the root (an absolute path counts
+// from the root too), or "" when it leads outside the root: through "..",
+// or through a symbolic link to somewhere else (links are followed as far
+// as the path exists).
 std::string RelayServer::confined(const std::string& relative) const {
-    const fs::path rel(relative);
-    if (rel.has_root_name() || rel.has_root_directory()) return "";
+    const fs::path rel(relative.substr(std::min(relative.find_first_not_of('/'), relative.size())));
     std::error_code ec;
     const fs::path root = fs::weakly_canonical(fs::absolute(root_, ec), ec);
     if (ec) return "";
