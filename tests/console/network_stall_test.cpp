@@ -28,7 +28,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kStartMs = 30000;
 
 // Sends one command frame and returns the decoded reply.
-termsim::Reply exchange(PtyPair& line, const std::string& command) {
+termsim::Reply send_command(PtyPair& line, const std::string& command) {
     line.discard();
     line.write(termsim::command_frame(command));
     std::string bytes = line.read(256, 20000);
@@ -64,7 +64,7 @@ TEST(ConsoleNetworkStall, SigtermEndsAServerStuckInAStreamUploadPromptly) {
     ASSERT_TRUE(server.started());
     ASSERT_GE(server.wait_for_line("STATUS: READY", kStartMs), 0) << server.transcript();
 
-    termsim::Reply open = exchange(line, "IPCOMM,OPEN,127.0.0.1,user," + relay.port_text());
+    termsim::Reply open = send_command(line, "IPCOMM,OPEN,127.0.0.1,user," + relay.port_text());
     ASSERT_EQ(open.status, '0') << termsim::describe(open) << server.transcript();
 
     line.discard();
