@@ -1,5 +1,8 @@
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QGroupBox>
+#include <QTest>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -21,6 +24,27 @@ class QuaylinkDialogTest : public DialogTest {
             type(child<QLineEdit>(*host, QString("part%1").arg(i).toLatin1().constData()),
                  parts.value(i));
         }
+    }
+    // Types like an operator: each key goes to whichever box has the focus
+    // at that moment, so the control's own moves between boxes count.
+    void type_keys(const QString& keys) {
+        for (QChar c : keys) {
+            QWidget* focus = dialog->focusWidget();
+            ASSERT_NE(focus, nullptr);
+            QTest::keyClicks(focus, QString(c));
+        }
+    }
+    // GPRS with user and password filled in: OK then saves the host.
+    void open_gprs() {
+        fw::settings().ftphost.clear();
+        open();
+        click(radio("connectRadio5"));
+        type(box("userEdit"), "scanner");
+        type(box("passwordEdit"), "secret");
+    }
+    QLineEdit* host_part(int i) {
+        QWidget* host = child<QWidget>(*dialog, "hostEdit");
+        return child<QLineEdit>(*host, QString("part%1").arg(i).toLatin1().constData());
     }
     void open() {
         dialog = std::make_unique<fw::QuaylinkDialog>();
@@ -180,6 +204,62 @@ TEST_F(QuaylinkDialogTest, StoredValuesSurviveShowingAndCollecting) {
     ok();
     EXPECT_EQ(s.ftphost, "10.1.2.4");
     EXPECT_EQ(fw::change_count(), 1);
+}
+
+// Three digits move on by themselves; the "." typed next must not skip a
+// part (192.168.1.10 used to be saved as 192.0.168.110).
+TEST_F(QuaylinkDialogTest, HostTypedKeyByKeyIsSavedAsTyped) {
+    for (const QString address : {"192.168.1.10", "172.16.254.1", "10.0.0.5", "255.255.255.255"}) {
+        open_gprs();
+        host_part(0)->setFocus();
+        type_keys(address);
+        ok();
+        EXPECT_TRUE(messages.empty()) << address.toStdString();
+        EXPECT_EQ(dialog->result(), QDialog::Accepted) << address.toStdString();
+        EXPECT_EQ(fw::settings().ftphost, address.toStdString());
+        messages.clear();
+    }
+}
+
+TEST_F(QuaylinkDialogTest, DotInAnEmptyPartStaysAndBackspaceGoesBack) {
+    open_gprs();
+    host_part(0)->setFocus();
+    type_keys(".");  // nothing typed yet: stays in the first part
+    EXPECT_EQ(dialog->focusWidget(), host_part(0));
+    type_keys("10.");
+    EXPECT_EQ(dialog->focusWidget(), host_part(1));
+    QTest::keyClick(host_part(1), Qt::Key_Backspace);
+    EXPECT_EQ(dialog->focusWidget(), host_part(0));
+    type_keys("0.20.30.40");
+    ok();
+    EXPECT_EQ(fw::settings().ftphost, "100.20.30.40");
+}
+
+TEST_F(QuaylinkDialogTest, PastedAddressFillsAllParts) {
+    open_gprs();
+    QApplication::clipboard()->setText(" 172.16.254.1 ");
+    host_part(1)->setFocus();
+    QTest::keySequence(host_part(1), QKeySequence::Paste);
+    QApplication::processEvents();
+    EXPECT_EQ(host_part(0)->text(), "172");
+    EXPECT_EQ(host_part(3)->text(), "1");
+    ok();
+    EXPECT_EQ(fw::settings().ftphost, "172.16.254.1");
+
+    open_gprs();  // not an address: nothing changes
+    QApplication::clipboard()->setText("ftp.example.org");
+    host_part(0)->setFocus();
+    QTest::keySequence(host_part(0), QKeySequence::Paste);
+    QApplication::processEvents();
+    EXPECT_EQ(host_part(0)->text(), "");
+}
+
+TEST_F(QuaylinkDialogTest, PasswordIsNotShown) {
+    fw::settings().ftppass = "secret";
+    open();
+    EXPECT_EQ(box("passwordEdit")->echoMode(), QLineEdit::Password);
+    ok();
+    EXPECT_EQ(fw::settings().ftppass, "secret");
 }
 
 }  // namespace

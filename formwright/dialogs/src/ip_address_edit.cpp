@@ -5,8 +5,52 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QRegularExpressionValidator>
+#include <QRegularExpression>
 #include <QStringList>
+#include <QValidator>
+
+namespace {
+
+// Four numbers of 0 to 255, dotted, blanks around allowed.
+bool parse_dotted(const QString& text, std::array<int, 4>& values) {
+    const QStringList pieces = text.trimmed().split('.');
+    if (pieces.size() != 4) return false;
+    for (int i = 0; i < 4; ++i) {
+        const QString piece = pieces[i].trimmed();
+        if (piece.isEmpty() || piece.size() > 3) return false;
+        bool ok = false;
+        values[i] = piece.toInt(&ok);
+        if (!ok || values[i] < 0 || values[i] > 255) return false;
+    }
+    return true;
+}
+
+// One box: 0 to 255 without leading zeros, so "300" cannot be typed. A
+// whole dotted address arriving at once (paste, drop, middle click) is
+// handed to the control, which spreads it over the four boxes.
+class PartValidator : public QValidator {
+    Q_OBJECT
+  public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int& pos) const override {
+        (void)pos;
+        static const QRegularExpression part(
+            "^(25[0-5]|2[0-4][0-9]|1[0-9]{2}|[1-9]?[0-9])?$");
+        if (part.match(input).hasMatch()) return Acceptable;
+        std::array<int, 4> values{};
+        if (input.contains('.') && parse_dotted(input, values)) {
+            // The box is being changed inside QLineEdit: fill it afterwards.
+            emit const_cast<PartValidator*>(this)->addressArrived(input.trimmed());
+        }
+        return Invalid;
+    }
+
+  signals:
+    void addressArrived(const QString& dotted);
+};
+
+}  // namespace
 
 IpAddressEdit::IpAddressEdit(QWidget* parent) : QWidget(parent) {
     auto* layout = new QHBoxLayout(this);
@@ -16,19 +60,22 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QWidget(parent) {
         if (i > 0) layout->addWidget(new QLabel(".", this));
         auto* part = new QLineEdit(this);
         part->setObjectName(QString("part%1").arg(i));
-        part->setMaxLength(3);
-        // 0 to 255 without leading zeros; "300" cannot be typed at all.
-        part->setValidator(new QRegularExpressionValidator(
-            QRegularExpression("(25[0-5]|2[0-4][0-9]|1[0-9]{2}|[1-9]?[0-9])?"), part));
+        // No length limit on the box itself: a pasted address must reach
+        // the validator whole; it allows three digits.
+        auto* validator = new PartValidator(part);
+        part->setValidator(validator);
+        connect(validator, &PartValidator::addressArrived, this, &IpAddressEdit::paste_address,
+                Qt::QueuedConnection);
         part->setAlignment(Qt::AlignCenter);
-        part->setMaximumWidth(part->fontMetrics().horizontalAdvance("0000") + 10);
         part->installEventFilter(this);
         layout->addWidget(part);
         parts_[i] = part;
-        // Three digits complete a part: move on like the address controls
-        // people know.
         connect(part, &QLineEdit::textEdited, this, [this, i](const QString& text) {
-            if (text.size() == 3 && i < 3) parts_[i + 1]->setFocus();
+            moved_by_itself_ = false;
+            if (text.size() == 3 && i < 3 && parts_[i]->cursorPosition() == 3) {
+                move_to(i + 1);
+                moved_by_itself_ = true;
+            }
         });
     }
     layout->addStretch();
@@ -37,15 +84,21 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QWidget(parent) {
 
 void IpAddressEdit::setText(const QString& dotted) {
     clear();
-    const QStringList pieces = dotted.trimmed().split('.');
-    if (pieces.size() != 4) return;
     std::array<int, 4> values{};
-    for (int i = 0; i < 4; ++i) {
-        bool ok = false;
-        values[i] = pieces[i].toInt(&ok);
-        if (!ok || values[i] < 0 || values[i] > 255) return;
-    }
+    if (!parse_dotted(dotted, values)) return;
     for (int i = 0; i < 4; ++i) parts_[i]->setText(QString::number(values[i]));
+}
+
+void IpAddressEdit::paste_address(const QString& text) {
+    setText(text);
+    moved_by_itself_ = false;
+    parts_[3]->setFocus();
+    parts_[3]->end(false);
+}
+
+void IpAddressEdit::move_to(int part) {
+    parts_[part]->setFocus();
+    parts_[part]->selectAll();
 }
 
 int IpAddressEdit::value(int part) const {
@@ -71,21 +124,28 @@ void IpAddressEdit::clear() {
     for (QLineEdit* part : parts_) part->clear();
 }
 
-// A dot moves to the next box; backspace in an empty box goes back.
+// A "." moves to the next box when the box holds digits and the move has
+// not just happened by itself; backspace in an empty box goes back.
 bool IpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusOut) moved_by_itself_ = false;
     if (event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
     for (int i = 0; i < 4; ++i) {
         if (watched != parts_[i]) continue;
-        if (key->key() == Qt::Key_Period && i < 3) {
-            parts_[i + 1]->setFocus();
-            parts_[i + 1]->selectAll();
+        if (key->key() == Qt::Key_Period || key->text() == ".") {
+            const bool confirm_only = moved_by_itself_;
+            moved_by_itself_ = false;
+            if (!confirm_only && i < 3 && !parts_[i]->text().isEmpty()) move_to(i + 1);
             return true;
         }
         if (key->key() == Qt::Key_Backspace && i > 0 && parts_[i]->text().isEmpty()) {
+            moved_by_itself_ = false;
             parts_[i - 1]->setFocus();
+            parts_[i - 1]->end(false);
             return true;
         }
     }
     return QWidget::eventFilter(watched, event);
 }
+
+#include "ip_address_edit.moc"

@@ -1,4 +1,7 @@
-// An IPv4 address entry: four boxes of 0 to 255 separated by dots.
+// An IPv4 address entry: four boxes of 0 to 255 separated by dots, with the
+// keyboard manners of the address controls people know: three digits move
+// on to the next box, a "." moves on unless the move just happened by
+// itself, and a pasted dotted address fills all four boxes.
 #pragma once
 
 #include <QString>
@@ -28,5 +31,10 @@ class IpAddressEdit : public QWidget {
 
   private:
     int value(int part) const;
+    void move_to(int part);
+    void paste_address(const QString& text);
     std::array<QLineEdit*, 4> parts_{};
+    // The focus moved on after a third digit and nothing was typed since:
+    // a "." typed now only confirms that move.
+    bool moved_by_itself_ = false;
 };
