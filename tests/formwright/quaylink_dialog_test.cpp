@@ -2,10 +2,10 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGroupBox>
-#include <QTest>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 
 #include "dialog_fixture.h"
 #include "formwright/settings.h"

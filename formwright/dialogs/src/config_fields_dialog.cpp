@@ -38,6 +38,7 @@ QString number_text(int n) {
 ConfigFieldsDialog::ConfigFieldsDialog(const std::array<bool, 3>& present, QWidget* parent)
     : RecordDialog(parent), ui_(new Ui::AcceptFields) {
     ui_->setupUi(this);
+    fit_boxes(this);
     wire_buttons(ui_->okButton, ui_->cancelButton);
     bind(0, "field1", 5);
     bind(1, "field2", 5);

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QValidator>
 
+#include "widgets.h"
+
 namespace {
 
 // Four numbers of 0 to 255, dotted, blanks around allowed.
@@ -35,8 +37,7 @@ class PartValidator : public QValidator {
 
     State validate(QString& input, int& pos) const override {
         (void)pos;
-        static const QRegularExpression part(
-            "^(25[0-5]|2[0-4][0-9]|1[0-9]{2}|[1-9]?[0-9])?$");
+        static const QRegularExpression part("^(25[0-5]|2[0-4][0-9]|1[0-9]{2}|[1-9]?[0-9])?$");
         if (part.match(input).hasMatch()) return Acceptable;
         std::array<int, 4> values{};
         if (input.contains('.') && parse_dotted(input, values)) {
@@ -67,6 +68,8 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QWidget(parent) {
         connect(validator, &PartValidator::addressArrived, this, &IpAddressEdit::paste_address,
                 Qt::QueuedConnection);
         part->setAlignment(Qt::AlignCenter);
+        fw::fit_box(part, 3, '0');
+        part->setMaximumWidth(part->minimumWidth() + part->fontMetrics().horizontalAdvance('0'));
         part->installEventFilter(this);
         layout->addWidget(part);
         parts_[i] = part;

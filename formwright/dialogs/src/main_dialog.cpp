@@ -27,6 +27,7 @@ int checked(const QCheckBox* box) {
 MainDialog::MainDialog(const std::string& working_directory, QWidget* parent)
     : QDialog(parent), ui_(new Ui::Main) {
     ui_->setupUi(this);
+    fit_boxes(this);
     link_ = radio_group(this, "linkRadio", 3);
     lookup_ = radio_group(this, "lookupRadio", 4);
     backlight_ = radio_group(this, "backlightRadio", 3);

@@ -22,6 +22,7 @@ constexpr int kBaudChoices = kBaudCodeLast - kBaudCodeFirst + 1;
 
 ScanConfigDialog::ScanConfigDialog(QWidget* parent) : RecordDialog(parent), ui_(new Ui::Labels) {
     ui_->setupUi(this);
+    fit_boxes(this);
     wire_buttons(ui_->okButton, ui_->cancelButton);
     for (int i = 0; i < kScanLabelFlags; ++i) {
         boxes_[i] = findChild<QCheckBox*>(QString("labelCheck%1").arg(i));
@@ -48,6 +49,7 @@ bool ScanConfigDialog::collect() {
 
 AcousticDialog::AcousticDialog(QWidget* parent) : RecordDialog(parent), ui_(new Ui::Acoustic) {
     ui_->setupUi(this);
+    fit_boxes(this);
     wire_buttons(ui_->okButton, ui_->cancelButton);
     volume_ = radio_group(this, "volumeRadio", 3);
     parity_ = radio_group(this, "parityRadio", 3);
@@ -73,6 +75,7 @@ bool AcousticDialog::collect() {
 
 BurstDialog::BurstDialog(QWidget* parent) : RecordDialog(parent), ui_(new Ui::Burst) {
     ui_->setupUi(this);
+    fit_boxes(this);
     wire_buttons(ui_->okButton, ui_->cancelButton);
     baud_ = radio_group(this, "baudRadio", kBaudChoices);
 
@@ -95,6 +98,7 @@ bool BurstDialog::collect() {
 QuickBooksDialog::QuickBooksDialog(QWidget* parent)
     : RecordDialog(parent), ui_(new Ui::QuickBooks) {
     ui_->setupUi(this);
+    fit_boxes(this);
     wire_buttons(ui_->okButton, ui_->cancelButton);
     baud_ = radio_group(this, "baudRadio", kBaudChoices);
 
@@ -116,6 +120,7 @@ bool QuickBooksDialog::collect() {
 
 PtapDialog::PtapDialog(QWidget* parent) : RecordDialog(parent), ui_(new Ui::PTAP) {
     ui_->setupUi(this);
+    fit_boxes(this);
     wire_buttons(ui_->okButton, ui_->cancelButton);
     file_text_box(ui_->phoneEdit);
 

@@ -27,6 +27,7 @@ bool is_wireless_net(int link) {
 
 QuaylinkDialog::QuaylinkDialog(QWidget* parent) : RecordDialog(parent), ui_(new Ui::Quaylink) {
     ui_->setupUi(this);
+    fit_boxes(this);
     wire_buttons(ui_->okButton, ui_->cancelButton);
     link_ = radio_group(this, "connectRadio", 6);
     baud_ = radio_group(this, "baudRadio", kBaudCodeLast - kBaudCodeFirst + 1);

@@ -4,6 +4,8 @@
 #include <QButtonGroup>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
+#include <QStyle>
+#include <QStyleOptionFrame>
 
 namespace fw {
 
@@ -41,6 +43,37 @@ void file_text_box(QLineEdit* box) {
 
 void number_box(QLineEdit* box) {
     box->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), box));
+    fit_box(box, box->maxLength(), '0');
+}
+
+// The width QLineEdit itself asks for around a text of this width: its
+// inner margins, the text and content margins, the cursor and the frame.
+void fit_box(QLineEdit* box, int chars, QChar sample) {
+    constexpr int kInnerMargin = 2;  // QLineEdit's own horizontal margin
+    const QFontMetrics metrics(box->font());
+    const QMargins text = box->textMargins();
+    const QMargins content = box->contentsMargins();
+    const int inner = metrics.horizontalAdvance(QString(chars, sample)) + 2 * kInnerMargin +
+                      text.left() + text.right() + content.left() + content.right() + 2;
+    QStyleOptionFrame option;
+    option.initFrom(box);
+    option.lineWidth = box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, box);
+    const QSize size = box->style()->sizeFromContents(QStyle::CT_LineEdit, &option,
+                                                      QSize(inner, metrics.height()), box);
+    box->setMinimumWidth(size.width());
+}
+
+void fit_boxes(QWidget* root) {
+    constexpr int kNoLimit = 1000;  // QLineEdit's default limit is 32767
+    for (QLineEdit* box : root->findChildren<QLineEdit*>()) {
+        if (box->maxLength() >= kNoLimit) continue;
+        QChar sample = 'N';
+        if (box->echoMode() == QLineEdit::Password) {
+            sample =
+                QChar(box->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, box));
+        }
+        fit_box(box, box->maxLength(), sample);
+    }
 }
 
 int box_number(const QLineEdit* box) {

@@ -1,6 +1,7 @@
 // Small helpers shared by the dialogs.
 #pragma once
 
+#include <QChar>
 #include <QString>
 #include <string>
 
@@ -33,8 +34,17 @@ void set_box(QLineEdit* box, const std::string& value);
 // there, so it cannot be typed.
 void file_text_box(QLineEdit* box);
 
-// A box for a small number: digits only.
+// A box for a small number: digits only (and only as wide as its digits).
 void number_box(QLineEdit* box);
+
+// Makes a box at least wide enough to show chars characters like sample
+// without scrolling, at the box's current font.
+void fit_box(QLineEdit* box, int chars, QChar sample);
+
+// fit_box for every text box under root that has a length limit, with a
+// wide capital as the sample (masks and codes are capitals). Call before
+// the boxes are filled: a stored value may widen a limit.
+void fit_boxes(QWidget* root);
 
 // A box's number, 0 when empty.
 int box_number(const QLineEdit* box);
