@@ -20,7 +20,7 @@ class Progress : public ::testing::Test {
     void SetUp() override {
         ql::progress_reset();
         ql::progress_set_clock(&clock);
-        view.bar_width = 25;  // bar of 40 characters
+        view.bar_width = 40;  // bar of 40 characters
     }
     void TearDown() override { ql::progress_reset(); }
     RecordingView view;

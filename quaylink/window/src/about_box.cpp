@@ -10,6 +10,7 @@ void show_about_box(QWidget* parent) {
     QDialog dialog(parent);
     Ui::AboutBox ui;
     ui.setupUi(&dialog);
+    keyboard_conventions(&dialog);
     // The box holds its own copy of the picture, released with the box.
     ui.bitmap_101->setPixmap(quaylink_bitmap());
     run_modal(dialog);

@@ -175,6 +175,7 @@ int apply_connect_choice(const ConnectChoice& c) {
 ConnectDialog::ConnectDialog(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::ConnectDialog>()) {
     ui_->setupUi(this);
+    keyboard_conventions(this);
     fill_from_settings();
 }
 

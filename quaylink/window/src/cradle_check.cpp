@@ -12,6 +12,7 @@ int ask_cradle_question(QWidget* parent) {
     QDialog dialog(parent);
     Ui::CradleCheckDialog ui;
     ui.setupUi(&dialog);
+    keyboard_conventions(&dialog);
     ui.searchForCradle_450->setChecked(cradle_search_request());
     if (run_modal(dialog) != QDialog::Accepted) return 0;
     set_cradle_search_request(ui.searchForCradle_450->isChecked());

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFont>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QScreen>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <mutex>
 #include <system_error>
 
@@ -79,6 +81,13 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent)
     set_text_colour(ui_->networkStatus_212, Qt::blue);
     update_bar_colour();
     connect_buttons();
+    ui_->progressBar_207->installEventFilter(this);
+    ui_->progressTitle_200->installEventFilter(this);
+    keyboard_conventions(this);
+    // Placed before the native window exists, the position is the frame's:
+    // the title bar lands 10 pixels below the top of the desktop.
+    adjustSize();
+    place_on_screen();
     set_operator_view(this);
 }
 
@@ -115,7 +124,6 @@ void MainWindow::place_on_screen() {
 }
 
 void MainWindow::initialize() {
-    place_on_screen();
     log_state().line_count = 0;
     status_list_add("Running Quaylink");
     status_list_add("V2.28");
@@ -183,6 +191,7 @@ void MainWindow::start_worker() {
 // had been pressed), the window ends here all the same.
 void MainWindow::worker_ended() {
     join_worker();
+    if (!exiting_) ui_->startStop_309->setEnabled(true);
     if (exiting_ && !ending_) handle_command(ui::kCmdEnd);
 }
 
@@ -244,6 +253,12 @@ void MainWindow::handle_command(int id) {
 // EXIT and the window's close button: the program ends when the worker
 // thread has ended, or at once when none runs.
 void MainWindow::request_end(const char* line) {
+    // The end may take a few seconds while the line winds down: no button
+    // may look as if it still did something meanwhile.
+    for (QPushButton* button : {ui_->settings_301, ui_->clear_302, ui_->load_305, ui_->about_304,
+                                ui_->startStop_309, ui_->exit_2}) {
+        button->setEnabled(false);
+    }
     status_list_add(line);
     setWindowTitle(line);
     server_state().no_exit = false;
@@ -290,6 +305,8 @@ void MainWindow::cmd_load() {
 
 void MainWindow::cmd_start_stop() {
     if (worker_running()) {
+        // Enabled again as START once the thread has ended.
+        ui_->startStop_309->setEnabled(false);
         status_list_add("Stopping Communication..");
         server_state().no_exit = true;
         server_state().stop_request = true;
@@ -332,6 +349,11 @@ void MainWindow::update_load_button() {
 // ---- Operator view ----------------------------------------------------------
 
 void MainWindow::apply_text(int id, const QString& text) {
+    if (id == item::kProgressTitle) {
+        progress_title_ = text;
+        show_progress_title();
+        return;
+    }
     QWidget* w = item(id);
     if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->setText(text);
     if (auto* label = qobject_cast<QLabel*>(w)) label->setText(text);
@@ -438,19 +460,58 @@ void MainWindow::update_bar_colour() {
     set_text_colour(ui_->progressBar_207, network_ ? Qt::red : Qt::blue);
 }
 
+// As many "=" as fit the bar item exactly, so that a full bar means 100 %.
 void MainWindow::update_bar_width() {
-    const int average = ui_->progressBar_207->fontMetrics().averageCharWidth();
-    if (average > 0) bar_chars_ = ui_->progressBar_207->width() / average;
+    bar_chars_ = bar_chars_for(*ui_->progressBar_207);
 }
 
-void MainWindow::resizeEvent(QResizeEvent* event) {
-    QDialog::resizeEvent(event);
-    update_bar_width();
+void MainWindow::show_progress_title() {
+    QLabel* title = ui_->progressTitle_200;
+    title->setText(
+        elide_progress_title(progress_title_, title->fontMetrics(), title->contentsRect().width()));
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    const bool size_or_font =
+        event->type() == QEvent::Resize || event->type() == QEvent::FontChange;
+    if (size_or_font && watched == ui_->progressBar_207) update_bar_width();
+    if (size_or_font && watched == ui_->progressTitle_200) show_progress_title();
+    return QDialog::eventFilter(watched, event);
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     update_bar_width();
+}
+
+int bar_chars_for(const QLabel& bar) {
+    const QFontMetrics metrics = bar.fontMetrics();
+    const int room = bar.contentsRect().width() - 2 * std::max(bar.margin(), 0);
+    const int one = metrics.horizontalAdvance('=');
+    if (room <= 0 || one <= 0) return 0;
+    int count = room / one;
+    // Advances may carry fractions: check the run itself.
+    while (count > 0 && metrics.horizontalAdvance(QString(count, '=')) > room) --count;
+    return count;
+}
+
+// "SENDING: /a/long/folder/NAME.TXT : 1234": only the folder part gives
+// way; the kind, the file name and the byte count always show.
+QString elide_progress_title(const QString& title, const QFontMetrics& metrics, int width) {
+    if (width <= 0 || metrics.horizontalAdvance(title) <= width) return title;
+    const qsizetype count_at = title.lastIndexOf(" : ");
+    if (count_at < 0) return title;
+    qsizetype name_at =
+        std::max(title.lastIndexOf('/', count_at), title.lastIndexOf('\\', count_at));
+    if (name_at < 0) return title;
+    ++name_at;
+    const qsizetype kind_end = title.indexOf(": ");
+    const qsizetype folder_at = (kind_end >= 0 && kind_end < name_at) ? kind_end + 2 : 0;
+    const QString kind = title.left(folder_at);
+    const QString folder = title.mid(folder_at, name_at - folder_at);
+    const QString rest = title.mid(name_at);
+    const int room = width - metrics.horizontalAdvance(kind) - metrics.horizontalAdvance(rest);
+    return kind + metrics.elidedText(folder, Qt::ElideMiddle, std::max(room, 0)) + rest;
 }
 
 }  // namespace ql

@@ -11,6 +11,7 @@ namespace ql {
 PollingDialog::PollingDialog(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::PollingDialog>()) {
     ui_->setupUi(this);
+    keyboard_conventions(this);
 }
 
 PollingDialog::~PollingDialog() {

@@ -70,8 +70,9 @@ public:
     // Posts a command (command::k...) to the window; returns at once.
     virtual void post_command(int command) = 0;
 
-    // Width of the progress bar item in average characters (the bar gets
-    // this many plus 15 characters).
+    // How many "=" fill the progress bar item exactly: the bar is full at
+    // 100 % and not before. Asked at the start of a transfer and at each
+    // count, so it may change while a transfer runs.
     virtual int bar_width_chars() = 0;
 
     // Network transfer in progress: the bar item turns red while it is set.

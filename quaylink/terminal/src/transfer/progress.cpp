@@ -56,8 +56,7 @@ void show_start(const std::string& name, int kind, int64_t total) {
     view.set_network_flag(network);
     view.set_text(item::kProgressTitle,
                   strformat(title_format(kind), name.c_str(), static_cast<long>(total)));
-    int width = std::clamp(view.bar_width_chars() + 15, 0, kBarBufferSize - 1);
-    g_progress.bar_width = width;
+    g_progress.bar_width = std::clamp(view.bar_width_chars(), 0, kBarBufferSize - 1);
     g_progress.shown_since_start = false;
 }
 
@@ -84,7 +83,10 @@ bool due(int64_t total, int64_t done) {
 }
 
 void show_count(int64_t total, int64_t done) {
-    int width = g_progress.bar_width.load();
+    // The view says how many "=" fill its bar exactly; it may have been
+    // resized since the start.
+    int width = std::clamp(operator_view().bar_width_chars(), 0, kBarBufferSize - 1);
+    g_progress.bar_width = width;
     std::string percent_line;
     int64_t filled = 0;
     if (total > 0) {

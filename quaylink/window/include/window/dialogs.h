@@ -103,4 +103,10 @@ class ConnectDialog final : public QDialog {
 // Runs the settings dialog; returns its result (1 or 0).
 int run_connect_dialog(QWidget* parent);
 
+// The platform's keyboard manners in a dialog: Return and Enter press the
+// focused push button, a radio group is one tab stop at its checked radio
+// (the arrows move inside it), and the focused button shows a clear focus
+// frame.
+void keyboard_conventions(QWidget* dialog);
+
 }  // namespace ql

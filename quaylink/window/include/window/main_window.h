@@ -19,6 +19,8 @@
 
 #include "foundation/operator_view.h"
 
+class QFontMetrics;
+class QLabel;
 class QTimer;
 
 namespace Ui {
@@ -82,8 +84,8 @@ class MainWindow final : public QDialog, public OperatorView {
   protected:
     void reject() override;  // Esc: EXIT
     void closeEvent(QCloseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void connect_buttons();
@@ -98,6 +100,7 @@ class MainWindow final : public QDialog, public OperatorView {
     void flush_list();
     void update_bar_colour();
     void update_bar_width();
+    void show_progress_title();
     void update_load_button();
     void request_end(const char* line);
 
@@ -116,6 +119,7 @@ class MainWindow final : public QDialog, public OperatorView {
     std::atomic<bool> network_{false};
     std::mutex list_mutex_;  // held only to hand lines over, never across a wait
     QStringList pending_lines_;
+    QString progress_title_;  // the whole title; the item shows it elided
     bool pending_clear_ = false;
     bool list_flush_queued_ = false;
     std::atomic<bool> closing_{false};  // being destroyed: no more boxes
@@ -123,6 +127,14 @@ class MainWindow final : public QDialog, public OperatorView {
     bool ending_ = false;               // the end command is running
     bool ended_ = false;
 };
+
+// The number of "=" that fill the bar item exactly at its width and font.
+int bar_chars_for(const QLabel& bar);
+
+// The progress title shortened to width pixels by cutting the middle of the
+// folder part of the file name only: the kind, the name and the byte count
+// stay whole (the text may stay wider than width when they alone are).
+QString elide_progress_title(const QString& title, const QFontMetrics& metrics, int width);
 
 // The window's picture (resource 101 of the original layout): a terminal in
 // its cradle, drawn here.
