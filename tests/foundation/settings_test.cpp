@@ -13,7 +13,7 @@ using testing_support::TempDir;
 namespace {
 
 class Settings : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ql::log_reset();
         ql::settings_reset_defaults();
@@ -129,7 +129,8 @@ TEST_F(Settings, RemovedLineKeysKeepThePreviousValue) {
 }
 
 TEST_F(Settings, FieldOf64CharactersIsMissing) {
-    ini("host=" + std::string(63, 'h') + "\r\nuser=" + std::string(64, 'u') + "\r\nconnect=modem\r\n",
+    ini("host=" + std::string(63, 'h') + "\r\nuser=" + std::string(64, 'u') +
+            "\r\nconnect=modem\r\n",
         "[modem init]\r\ninit1=" + std::string(64, 'A') + "\r\n");
     ql::settings_load();
     EXPECT_EQ(ql::settings().host, std::string(63, 'h'));
@@ -145,6 +146,21 @@ TEST_F(Settings, CommportMayNameADevice) {
     ql::settings_load();
     EXPECT_EQ(ql::settings().commport_device, "");
     EXPECT_EQ(ql::settings().commport, 2);
+}
+
+// 99999999999 used to wrap to 1215752191 and reach the port as a speed.
+TEST_F(Settings, NumbersBeyondTheIntegerRangeReadAsInvalid) {
+    ini("baudrate=99999999999\r\ncommport=4294967297\r\ninterchardelay=-99999999999\r\n"
+        "ftpdataport=2147483648\r\n");
+    ql::settings_load();
+    EXPECT_EQ(ql::settings().baudrate, 0);
+    EXPECT_EQ(ql::settings().commport, 0);
+    EXPECT_EQ(ql::settings().interchardelay, 0);
+    EXPECT_EQ(ql::settings().ftpdataport, 0);
+    ini("baudrate=2147483647\r\ncommport= 7x\r\n");
+    ql::settings_load();
+    EXPECT_EQ(ql::settings().baudrate, 2147483647);
+    EXPECT_EQ(ql::settings().commport, 7);
 }
 
 TEST_F(Settings, DashINameIsInTheProgramDirectoryUnlessAbsolute) {

@@ -142,7 +142,11 @@ TEST_F(ConnectDialogTest, ChangedKeysAreWrittenAndTheRestKept) {
 
 TEST_F(ConnectDialogTest, BridgeEntryTextSetsItsPortNumber) {
     load(kFullFile);
-    run([](QDialog& d) { set_combo(d, "comPort_351", "COM7 (Silicon Labs CP2102 USB t"); });
+    run([](QDialog& d) {
+        // The entry as the port search lists it for a bridge on COM7.
+        d.findChild<QComboBox*>("comPort_351")->setItemText(6, "COM7 (Silicon Labs CP2102 USB t");
+        set_combo(d, "comPort_351", "COM7 (Silicon Labs CP2102 USB t");
+    });
     EXPECT_EQ(ql::settings().commport, 7);
     EXPECT_NE(settings_text().find("commport=7\r\n"), std::string::npos);
 }
@@ -196,6 +200,68 @@ TEST_F(ConnectDialogTest, UsbPortNumberedByTheSearchIsStoredAsItsDevice) {
     ql::find_ports(nullptr);
     run([](QDialog& d) { EXPECT_EQ(combo(d, "comPort_351"), "COM1"); });
     EXPECT_EQ(ql::settings().commport_device, device);
+}
+
+// Bad values are refused with a message naming the box; the dialog stays
+// open with the focus back in the box, and nothing is applied or written.
+TEST_F(ConnectDialogTest, BadPortOrDelayIsRefusedAndTheDialogStaysOpen) {
+    load(kFullFile);
+    const std::string before = settings_text();
+    struct Case {
+        const char* port;
+        const char* delay;
+        const char* box;  // the box named and focused
+    };
+    const Case cases[] = {
+        {"COM3", "abc", "InterCharDelay"},
+        {"COM3", "0", "InterCharDelay"},
+        {"COM3", "-5", "InterCharDelay"},
+        {"COM3", "", "InterCharDelay"},
+        {"COM7 (Cradle)", "125", "ComPort"},
+        {"Cradle", "125", "ComPort"},
+        {"", "125", "ComPort"},
+        {"COM0", "125", "ComPort"},
+    };
+    for (const Case& c : cases) {
+        driver.seen.clear();
+        bool stayed_open = false;
+        std::string focused;
+        int result = run(
+            [&](QDialog& d) {
+                set_combo(d, "comPort_351", c.port);
+                set_combo(d, "interCharDelay_352", c.delay);
+                click(d, "ok_1");
+                stayed_open = d.isVisible() && d.result() == 0;
+                QWidget* focus = d.focusWidget();
+                for (QWidget* w = focus; w != nullptr; w = w->parentWidget()) {
+                    if (w->objectName() == "comPort_351") focused = "ComPort";
+                    if (w->objectName() == "interCharDelay_352") focused = "InterCharDelay";
+                }
+            },
+            "cancel_2");
+        EXPECT_EQ(result, 0) << c.port << " / " << c.delay;
+        EXPECT_TRUE(stayed_open) << c.port << " / " << c.delay;
+        EXPECT_EQ(focused, c.box) << c.port << " / " << c.delay;
+        EXPECT_NE(driver.last_box_text().find(c.box), std::string::npos) << driver.last_box_text();
+        EXPECT_EQ(ql::settings().commport, 3);
+        EXPECT_EQ(ql::settings().interchardelay, 250);
+        EXPECT_EQ(settings_text(), before);
+    }
+}
+
+TEST_F(ConnectDialogTest, PortNamesNumbersAndPathsAreTaken) {
+    load(kFullFile);
+    const std::pair<const char*, int> ports[] = {{"COM7", 7}, {"com12", 12}, {"9", 9}};
+    for (const auto& [text, number] : ports) {
+        run([&](QDialog& d) {
+            set_combo(d, "comPort_351", text);
+            set_combo(d, "interCharDelay_352", " 200 ");
+        });
+        EXPECT_EQ(ql::settings().commport, number) << text;
+        EXPECT_EQ(ql::settings().interchardelay, 200);
+    }
+    run([](QDialog& d) { set_combo(d, "comPort_351", "/dev/ttyUSB1"); });
+    EXPECT_EQ(ql::settings().commport_device, "/dev/ttyUSB1");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // pseudo-terminal: START/STOP cycles keep the program open, a LINESTOP from
 // the terminal ends it.
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 
 #include "foundation/server_state.h"
@@ -78,6 +79,36 @@ TEST_F(RealThreadTest, StartStopCyclesAndLinestop) {
     ASSERT_TRUE(wait_until([&] { return serving(); }));
     pty.write(termsim::command_frame("LINESTOP"));
     EXPECT_TRUE(wait_until([&] { return window->has_ended(); }, 30000));
+}
+
+// A port named by its device path: the log, the failure message and the
+// status line during the IR cradle handshake all name the path.
+TEST_F(RealThreadTest, DevicePathPortIsNamedEverywhere) {
+    const std::string device = dir.path() + "/no-such-tty";
+    write_settings("[setup]\r\ncommport=" + device + "\r\nconnect=irda\r\n");
+    std::string status_during_failure;
+    driver.on("messageBox", [&](QDialog& box) {
+        status_during_failure = text(208);
+        box.reject();
+    });
+    ql::WindowOptions options;
+    options.thread_body = [] { ql::communication_thread(); };
+    options.end_delay_ms = 0;
+    window = std::make_unique<ql::MainWindow>(options);
+    window->show();
+    window->initialize();
+    ASSERT_TRUE(wait_until([&] { return driver.saw("messageBox"); }, 60000));
+    EXPECT_EQ(driver.last_box_text(), "COMM OPEN FAILED\nPORT=" + device);
+    EXPECT_EQ(status_during_failure, "Looking for the IR cradle on " + device + " ...");
+    ASSERT_TRUE(wait_until([&] { return text(208) == "OFFLINE"; }));
+    auto* list = window->findChild<QListWidget*>("statusList_501");
+    bool logged = false;
+    for (int i = 0; i < list->count(); ++i) {
+        logged = logged ||
+                 list->item(i)->text().endsWith(QString::fromStdString("COMMPORT = " + device));
+    }
+    EXPECT_TRUE(logged);
+    EXPECT_FALSE(window->has_ended());
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 
 #include <strings.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <limits>
 
 #include "foundation/log.h"
 #include "platform/files.h"
@@ -39,7 +41,18 @@ bool word_is(const std::string& value, const char* word, size_t chars) {
     return ::strncasecmp(value.c_str(), word, chars) == 0;
 }
 
-int to_int(const std::string& value) { return std::atoi(value.c_str()); }
+// The decimal number at the start of a value (after blanks and a sign), 0
+// when there is none. A number beyond the integer range is no more valid
+// than a word: it reads as 0 instead of wrapping to some other number.
+int to_int(const std::string& value) {
+    errno = 0;
+    const long long n = std::strtoll(value.c_str(), nullptr, 10);
+    if (errno == ERANGE || n > std::numeric_limits<int>::max() ||
+        n < std::numeric_limits<int>::min()) {
+        return 0;
+    }
+    return static_cast<int>(n);
+}
 
 void load_log_settings() {
     std::string logfile = read_value("logfile");
@@ -115,8 +128,12 @@ std::string directory_of(const std::string& path) {
 
 }  // namespace
 
-ServerSettings& settings() { return g_settings; }
-ServerPaths& server_paths() { return g_paths; }
+ServerSettings& settings() {
+    return g_settings;
+}
+ServerPaths& server_paths() {
+    return g_paths;
+}
 
 std::string with_trailing_separator(const std::string& dir) {
     if (dir.empty() || dir.back() == platform::dir_separator()) return dir;
@@ -127,7 +144,9 @@ std::string effective_workdir() {
     return g_settings.workdir.empty() ? g_paths.program_dir : g_settings.workdir;
 }
 
-void settings_reset_defaults() { g_settings = ServerSettings{}; }
+void settings_reset_defaults() {
+    g_settings = ServerSettings{};
+}
 
 void settings_load() {
     log_state().debug = 1;

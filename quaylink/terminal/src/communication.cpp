@@ -41,6 +41,18 @@ std::string connection_line(const ServerSettings& s) {
     return "CONNECT:  Direct";
 }
 
+std::string port_number_or_path(const ServerSettings& s) {
+    return s.commport_device.empty() ? strformat("%d", s.commport) : s.commport_device;
+}
+
+// The IR cradle handshake can take many seconds when no cradle answers:
+// the operator sees what is being tried meanwhile.
+void show_cradle_probe(const ServerSettings& s) {
+    if (s.connect_kind != kConnectIrda || s.modem) return;
+    operator_view().set_text(item::kStatusLine, "Looking for the IR cradle on " +
+                                                    port_display_name(s.commport) + " ...");
+}
+
 void show_line_parameters(const ServerSettings& s) {
     OperatorView& view = operator_view();
     view.set_text(item::kPortLine, "PORT:  " + port_display_name(s.commport));
@@ -81,7 +93,8 @@ void info(const std::string& text) {
 }
 
 void log_startup_lines(const ServerSettings& s) {
-    info(strformat("COMMPORT = %d", s.commport));
+    // A port named by its device path shows that path, as the port line does.
+    info("COMMPORT = " + port_number_or_path(s));
     info(strformat("BAUD = %d", s.baudrate));
     info(strformat("INTER CHAR DELAY = %d", s.interchardelay));
     if (s.modem) {
@@ -110,7 +123,7 @@ void log_startup_lines(const ServerSettings& s) {
 
 int port_failure(const ServerSettings& s) {
     server_state().minimize_pending = false;
-    operator_view().message_box(strformat("COMM OPEN FAILED\r\nPORT=%d", s.commport), "COMM OPEN",
+    operator_view().message_box("COMM OPEN FAILED\r\nPORT=" + port_number_or_path(s), "COMM OPEN",
                                 Buttons::kOk, Icon::kError);
     return -1;
 }
@@ -184,6 +197,7 @@ int run_communication() {
 
     if (s.connect_kind == kConnectUsb) return run_usb(s);
 
+    show_cradle_probe(s);
     Port* port = port_open(s.commport, s.baudrate, s.connect_kind);
     if (port == nullptr) return port_failure(s);
     if (s.modem) {

@@ -1,5 +1,8 @@
 // The settings dialog "Connect": the serial connection of the server.
+#include <QComboBox>
+#include <QLineEdit>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <atomic>
 #include <cstdlib>
 
@@ -240,8 +243,45 @@ ConnectChoice ConnectDialog::choice() const {
     return c;
 }
 
+// The port box takes what its list offers, a port name (COM7), a port
+// number (7) or a device path; the delay box a positive number of
+// milliseconds. Anything else would be read as some other port or as a
+// delay of 0 that breaks every frame: it is refused, naming the box.
 void ConnectDialog::accept() {
+    const QString port = ui_->comPort_351->currentText().trimmed();
+    if (!port_text_valid(port, *ui_->comPort_351)) {
+        refuse(ui_->comPort_351,
+               "ComPort: \"" + port.toStdString() +
+                   "\" is not a port.\r\nEnter a port name (COM1), a port number or a device "
+                   "path (/dev/ttyUSB0).");
+        return;
+    }
+    if (!delay_text_valid(ui_->interCharDelay_352->currentText().trimmed())) {
+        refuse(ui_->interCharDelay_352,
+               "InterCharDelay: enter a positive number of milliseconds (for example 125).");
+        return;
+    }
     done(apply_connect_choice(choice()));
+}
+
+void ConnectDialog::refuse(QComboBox* box, const std::string& text) {
+    show_message_box(this, text, "Connect", Buttons::kOk, Icon::kWarning);
+    box->setFocus();
+    if (box->lineEdit() != nullptr) box->lineEdit()->selectAll();
+}
+
+bool port_text_valid(const QString& text, const QComboBox& list) {
+    if (text.isEmpty()) return false;
+    if (list.findText(text) >= 0) return true;
+    if (text.startsWith('/')) return text.size() > 1 && !text.contains(QRegularExpression("\\s"));
+    static const QRegularExpression port("^(COM)?([1-9][0-9]{0,2})$",
+                                         QRegularExpression::CaseInsensitiveOption);
+    return port.match(text).hasMatch();
+}
+
+bool delay_text_valid(const QString& text) {
+    static const QRegularExpression number("^[0-9]{1,9}$");
+    return number.match(text).hasMatch() && text.toInt() > 0;
 }
 
 int run_connect_dialog(QWidget* parent) {

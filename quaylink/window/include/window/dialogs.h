@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "serial/discovery.h"
 
+class QComboBox;
 class QLabel;
 class QPushButton;
 
@@ -96,9 +98,16 @@ class ConnectDialog final : public QDialog {
 
   private:
     void fill_from_settings();
+    // Shows why the box's text was refused and puts the focus back there.
+    void refuse(QComboBox* box, const std::string& text);
 
     std::unique_ptr<Ui::ConnectDialog> ui_;
 };
+
+// What the settings dialog's boxes take: a port entry of the list, COM<n>,
+// a number or a device path; a delay of 1 ms or more.
+bool port_text_valid(const QString& text, const QComboBox& list);
+bool delay_text_valid(const QString& text);
 
 // Runs the settings dialog; returns its result (1 or 0).
 int run_connect_dialog(QWidget* parent);
