@@ -53,6 +53,22 @@ TEST_F(Progress, HalfwayShowsFiftyPercentAndHalfABar) {
     EXPECT_EQ(view.text(ql::item::kProgressBar), std::string(20, '=') + std::string(20, ' '));
 }
 
+// The view says how many "=" fill its bar; a window resized during the
+// transfer gets a bar of its new width at the next count.
+TEST_F(Progress, BarHasTheViewsWidthEvenAfterAResize) {
+    ql::show_progress("A.TXT", 0, 1000, 0);
+    ql::show_progress("", 0, 1000, 1000);
+    EXPECT_EQ(view.text(ql::item::kProgressBar), std::string(40, '='));
+    view.bar_width = 64;
+    ql::show_progress("A.TXT", 0, 1000, 0);
+    ql::show_progress("", 0, 1000, 999);
+    EXPECT_EQ(view.text(ql::item::kProgressBar), std::string(63, '=') + " ");
+    view.bar_width = 10;
+    ql::show_progress("", 0, 1000, 1000);
+    EXPECT_EQ(view.text(ql::item::kProgressBar), std::string(10, '='));
+    EXPECT_EQ(ql::progress_bar_width(), 10);
+}
+
 TEST_F(Progress, EndBlanksEverythingAndClearsTheNetworkFlag) {
     ql::show_progress("A.TXT", 20, 1000, 0);
     ql::show_progress("", 20, 1000, 300);

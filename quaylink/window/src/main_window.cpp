@@ -489,8 +489,9 @@ int bar_chars_for(const QLabel& bar) {
     const int room = bar.contentsRect().width() - 2 * std::max(bar.margin(), 0);
     const int one = metrics.horizontalAdvance('=');
     if (room <= 0 || one <= 0) return 0;
+    // Advances may carry fractions: the run itself decides.
     int count = room / one;
-    // Advances may carry fractions: check the run itself.
+    while (metrics.horizontalAdvance(QString(count + 1, '=')) <= room) ++count;
     while (count > 0 && metrics.horizontalAdvance(QString(count, '=')) > room) --count;
     return count;
 }

@@ -3,6 +3,7 @@
 #include <QPushButton>
 
 #include "foundation/server_state.h"
+#include "serial/discovery.h"
 #include "ui_polling_dialog.h"
 #include "window/dialogs.h"
 
@@ -12,6 +13,7 @@ PollingDialog::PollingDialog(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::PollingDialog>()) {
     ui_->setupUi(this);
     keyboard_conventions(this);
+    ui_->cradle_502->setWordWrap(true);
 }
 
 PollingDialog::~PollingDialog() {
@@ -52,6 +54,28 @@ void PollingDialog::search_ended() {
     join_search();
     ui_->ok_1->setEnabled(true);
     ui_->done_503->setText("Search Complete");
+    // The search names every bridge it finds: an empty line means none was,
+    // and the operator wants to know which ports there are instead.
+    if (ui_->device_501->text().isEmpty()) {
+        ui_->device_501->setText("No cradle bridge (CP210x) found");
+        ui_->cradle_502->setText(QString::fromStdString(ports_seen_line()));
+    }
+}
+
+std::string ports_seen_line() {
+    std::string names;
+    const std::vector<std::string> table = port_table();
+    for (size_t n = 1; n < table.size(); ++n) {
+        if (table[n].empty()) continue;
+        if (!names.empty()) names += ", ";
+        // A name is shown with the device it stands for when the two differ.
+        const std::string device = port_table_device(static_cast<int>(n));
+        names += table[n];
+        if (!device.empty() && device.find(table[n]) == std::string::npos) {
+            names += " (" + device + ")";
+        }
+    }
+    return names.empty() ? "Serial ports seen: none" : "Serial ports seen: " + names;
 }
 
 void PollingDialog::done(int result) {

@@ -104,6 +104,11 @@ class ConnectDialog final : public QDialog {
     std::unique_ptr<Ui::ConnectDialog> ui_;
 };
 
+// "Serial ports seen: COM1, COM5 (/dev/ttyUSB0)" from the port table, or
+// "Serial ports seen: none": the port search's report when it found no
+// cradle bridge.
+std::string ports_seen_line();
+
 // What the settings dialog's boxes take: a port entry of the list, COM<n>,
 // a number or a device path; a delay of 1 ms or more.
 bool port_text_valid(const QString& text, const QComboBox& list);
