@@ -290,6 +290,7 @@ TEST_F(Confined, NamesThatLeaveTheWorkingFolderAreRefused) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere/copy.txt")));
     EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere/new.txt")));
     EXPECT_FALSE(std::filesystem::exists("/tmp/ql-confine-test.txt"));
+    EXPECT_TRUE(logged("NAMES CONFINED TO " + workdir));
     EXPECT_TRUE(logged("Outside the working folder, refused: " + outside));
     EXPECT_TRUE(logged("Outside the working folder, refused: " + workdir + "leak.txt"));
 }
@@ -338,6 +339,7 @@ TEST_F(Guarded, ProgramsOffRefusesEveryWayOfStartingOne) {
     EXPECT_EQ(ask("STAT"), "1PROG STAT ERROR");
     platform::sleep_ms(200);
     EXPECT_FALSE(std::filesystem::exists(marker));
+    EXPECT_TRUE(logged("PROGRAMS OFF"));
     EXPECT_TRUE(logged("Programs are switched off, refused: EXECD"));
     EXPECT_TRUE(logged("Programs are switched off, refused: SYSTEM"));
 }

@@ -391,6 +391,10 @@ int serve_terminal(Port* port) {
     c.session.workdir = session_workdir();
     c.session.confine = settings().confine;
     c.session.programs = settings().programs;
+    // The operator sees at once what this line may not do.
+    if (c.session.confine)
+        log_event(strformat("NAMES CONFINED TO %s", c.session.workdir.c_str()), 0, 0);
+    if (!c.session.programs) log_event("PROGRAMS OFF", 0, 0);
     log_event("READY..", 0, 0);
     operator_view().set_text(item::kStatusLine, "READY");
     int idle = 0;
