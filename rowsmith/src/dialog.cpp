@@ -5,12 +5,14 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpacerItem>
 #include <QVBoxLayout>
 
 #include "rowsmith/dialog_window.h"
@@ -113,7 +115,26 @@ void RowsmithDialog::show_source_state() {
 void RowsmithDialog::show_message(const Message& message) {
     QString text = to_q(message.text);
     text.replace("\r\n", "\n");
-    QMessageBox::critical(this, to_q(message.caption), text);
+    QMessageBox box(QMessageBox::Critical, to_q(message.caption), text, QMessageBox::Ok, this);
+    size_to_caption(box);
+    box.exec();
+}
+
+int caption_width(const QWidget& box) {
+    QFont title_font = box.font();
+    title_font.setBold(true);  // window managers draw titles bold or larger
+    const QFontMetrics metrics(title_font);
+    // The title bar also holds the window icon and up to three buttons.
+    return metrics.horizontalAdvance(box.windowTitle()) + 6 * metrics.height();
+}
+
+// A message box sizes itself to its text; a short text under a long caption
+// ("OPEN ERROR = OPEN ERROR") would leave the title cut off.
+void size_to_caption(QMessageBox& box) {
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (grid == nullptr) return;
+    grid->addItem(new QSpacerItem(caption_width(box), 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 int run_dialog(int argc, char** argv, const Paths& paths) {

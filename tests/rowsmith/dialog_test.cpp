@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -118,6 +120,19 @@ TEST_F(Dialog, FileChoiceBecomesTheSourceAsAFullPath) {
     answer.clear();  // cancelled: nothing changes
     QTest::mouseClick(dialog.file_button(), Qt::LeftButton);
     EXPECT_EQ(dialog.paths().source, site.path("empty.txt"));
+}
+
+// The open error's caption used to be cut ("OPEN ERR... N ERROR").
+TEST_F(Dialog, ErrorBoxIsWideEnoughForItsCaption) {
+    QMessageBox box(QMessageBox::Critical, "OPEN ERROR = OPEN ERROR", "RC = 2", QMessageBox::Ok);
+    rowsmith::size_to_caption(box);
+    box.show();
+    QApplication::processEvents();
+    QFont bold = box.font();
+    bold.setBold(true);
+    EXPECT_GE(box.width(), QFontMetrics(bold).horizontalAdvance("OPEN ERROR = OPEN ERROR") +
+                               3 * QFontMetrics(bold).height());
+    EXPECT_GE(box.width(), rowsmith::caption_width(box));
 }
 
 }  // namespace

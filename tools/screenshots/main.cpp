@@ -89,7 +89,7 @@ void sample_session() {
     v.set_text(212, "FTP 192.168.10.5");
     v.set_text(200, "RECEIVING: DATA.TXT : 48213");
     v.set_text(201, "50%    24106");
-    v.set_text(207, std::string(static_cast<size_t>(v.bar_width_chars() + 15) / 2, '='));
+    v.set_text(207, std::string(static_cast<size_t>(v.bar_width_chars()) / 2, '='));
     g_shown = true;
     while (!ql::server_state().stop_request) platform::sleep_ms(5);
     v.set_text(309, "START");

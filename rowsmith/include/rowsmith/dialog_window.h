@@ -11,6 +11,8 @@
 class QLabel;
 class QPushButton;
 
+class QMessageBox;
+
 namespace rowsmith {
 
 class RowsmithDialog : public QDialog {
@@ -57,5 +59,11 @@ class RowsmithDialog : public QDialog {
     QPushButton* exit_ = nullptr;
     QPushButton* file_ = nullptr;
 };
+
+// The width a window needs for its caption to show whole in its title bar.
+int caption_width(const QWidget& box);
+
+// Widens a message box to caption_width when its text alone is narrower.
+void size_to_caption(QMessageBox& box);
 
 }  // namespace rowsmith
