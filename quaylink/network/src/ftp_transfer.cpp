@@ -265,7 +265,9 @@ bool begin_download(const std::string& target) {
     close_transfer_file();
     g_download.file = nullptr;  // closed just above, if it was still open
     platform::discard_temp_file(g_download);
-    int rc = platform::create_temp_file(target, g_download);
+    // Only a file is replaced: a folder, a pipe or a device keeps its name.
+    int rc = platform::replaceable_target(target);
+    if (rc == 0) rc = platform::create_temp_file(target, g_download);
     if (rc != 0) {
         st.last_file_error = rc;
         return false;

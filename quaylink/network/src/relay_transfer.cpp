@@ -271,8 +271,10 @@ int relay_send_and_call(const std::string& local, const std::string& remote, std
 int relay_receive_file(const std::string& local, const std::string& remote) {
     RelayState& st = state();
     // Created exclusively beside the target: nothing already there is written.
+    // Only a file is replaced: a folder, a pipe or a device keeps its name.
     platform::TempFile temp;
-    int create_error = platform::create_temp_file(local, temp);
+    int create_error = platform::replaceable_target(local);
+    if (create_error == 0) create_error = platform::create_temp_file(local, temp);
     if (create_error != 0) {
         log_line(strformat("IP:FileRecv File Create Err[%s] RC=%d", local.c_str(), create_error));
         return relay_result::kFailed;

@@ -7,6 +7,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -34,8 +35,14 @@ std::atomic<int32_t> g_call_number{0};
 // Returns the descriptor or -1.
 int open_locked(const std::string& path) {
     for (int attempt = 0; attempt < kLockTries; ++attempt) {
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        // Opened without waiting, and only a regular file is used.
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
         if (fd < 0) return -1;
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return -1;
+        }
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
         int error = errno;
         ::close(fd);

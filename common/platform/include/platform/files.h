@@ -91,6 +91,11 @@ struct TempFile {
 // the error number (out.file null).
 int create_temp_file(const std::string& target, TempFile& out);
 
+// 0 when target is missing or a regular file (links followed), that is a
+// name a temporary file may be committed over; EISDIR for a folder,
+// not_regular_error() for a pipe, a device or a socket. Does not block.
+int replaceable_target(const std::string& target);
+
 // Makes the temporary file the target: flushes the stream (when still
 // open) and the data to disk, sets the permission bits (those of an existing regular target, else
 // mode less the umask), closes it and renames it over target. The rename

@@ -73,6 +73,13 @@ int not_regular_error() {
     return EINVAL;
 }
 
+int replaceable_target(const std::string& target) {
+    struct stat st;
+    if (::stat(target.c_str(), &st) != 0) return 0;
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    return S_ISREG(st.st_mode) ? 0 : not_regular_error();
+}
+
 namespace {
 
 // Opens without waiting and keeps the descriptor only for a regular file;
