@@ -14,12 +14,14 @@ using Handle = std::intptr_t;
 inline constexpr Handle kNoHandle = -1;
 
 // Opens an existing file for reading while others may read it too. Fails
-// (without waiting) when another program holds the file for writing.
+// (without waiting) when another program holds the file for writing, and
+// when it is not a regular file (a pipe is never waited on).
 int open_shared_read(const std::string& path, Handle& out);
 
 // Opens a file for writing, creating it when missing, and holds it so that
 // no other program can hold it at the same time. When someone else holds it,
-// fails with busy set, so that the caller may try again later.
+// fails with busy set, so that the caller may try again later. Only a
+// regular file or a character device is taken; the open never waits.
 int open_exclusive(const std::string& path, Handle& out, bool& busy);
 
 // Reads up to size bytes; got is 0 at the end of the file.

@@ -152,8 +152,10 @@ TEST_F(Failure, UndeletableSourceTakesTheRecordsBackOut) {
     EXPECT_EQ(messages[0].text.rfind("File delete failed\r\n/proc/self/status\r\nRC = ", 0), 0u);
 }
 
-TEST_F(Failure, ReplacedSourceIsLeftAlone) {
-    // A new upload that took DATA.TXT's name during the run is not deleted.
+TEST_F(Failure, SourceReplacedWhileWaitingForTheLockIsTheOneConverted) {
+    // The data file is read only once the inventory file is held: an upload
+    // that took DATA.TXT's name while the run waited is what gets converted
+    // (and removed), never the file that was there when the run started.
     LockHolder other(csv);
     on_wait = [&](int n) {
         if (n != 1) return;
@@ -163,8 +165,28 @@ TEST_F(Failure, ReplacedSourceIsLeftAlone) {
     };
     ConvertOutcome outcome = run(data, csv);
     EXPECT_EQ(outcome.result, 0);
-    EXPECT_EQ(outcome.lines, 50);
-    EXPECT_EQ(dir.read("DATA.TXT"), "fresh,upload\n");
+    EXPECT_EQ(outcome.lines, 1);
+    EXPECT_FALSE(dir.exists("DATA.TXT"));
+    EXPECT_EQ(dir.read("DEVSCAN.CSV"),
+              std::string(kExisting) + "upload,,NEXT,,,fresh,,,,,,O,N,,,,,,,,\r\n");
+}
+
+TEST_F(Failure, SourceGoneWhileWaitingForTheLockConvertsNothing) {
+    // Another run converted and removed it first.
+    LockHolder other(csv);
+    on_wait = [&](int n) {
+        if (n != 1) return;
+        ::unlink(data.c_str());
+        other.release();
+    };
+    ConvertOutcome outcome = run(data, csv);
+    EXPECT_EQ(outcome.result, rowsmith::kSourceOpenFailed);
+    EXPECT_EQ(outcome.system_error, ENOENT);
+    EXPECT_EQ(outcome.lines, 0);
+    EXPECT_EQ(dir.read("DEVSCAN.CSV"), kExisting);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text,
+              "File open failed\r\n" + data + "\r\nRC = " + std::to_string(ENOENT));
 }
 
 }  // namespace

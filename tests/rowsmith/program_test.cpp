@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -108,6 +109,73 @@ TEST(Program, WaitsForALockedTargetThenConverts) {
     EXPECT_EQ(site.read("DEVSCAN.CSV").size(),
               rowsmith::header_line().size() +
                   3 * std::string("TAG0,,NEXT,,,LOC0,,,,,,O,N,,,,,,,,\r\n").size());
+}
+
+// Two runs at once, as two schedulers or a scheduler and a user might
+// start them: every line ends up in the inventory exactly once, one run
+// converts and the other finds nothing left and says so.
+void expect_converted_once(const Scratch& site, int lines, int status_a, int status_b,
+                           const std::string& errors) {
+    std::string csv = site.read("DEVSCAN.CSV");
+    size_t records = static_cast<size_t>(std::count(csv.begin(), csv.end(), '\n'));
+    EXPECT_EQ(records, static_cast<size_t>(lines) + 1) << errors;  // with the header
+    EXPECT_EQ(csv.rfind(rowsmith::header_line(), 0), 0u);
+    EXPECT_EQ(csv.find(rowsmith::header_line(), 1), std::string::npos);
+    EXPECT_FALSE(site.exists("DATA.TXT"));
+    EXPECT_EQ(std::min(status_a, status_b), 0) << errors;
+    EXPECT_EQ(std::max(status_a, status_b), 1) << errors;
+    EXPECT_NE(errors.find("File open failed: " + site.path("DATA.TXT") + ": RC = 2"),
+              std::string::npos)
+        << errors;
+}
+
+TEST(Program, TwoRunsStartedTogetherConvertEachLineOnce) {
+    Scratch site;
+    const int lines = 100000;
+    std::string data = site.write("DATA.TXT", rowsmith_test::numbered_lines(lines));
+    std::string csv = site.path("DEVSCAN.CSV");
+    std::vector<std::string> args{"-S" + data, "-T" + csv};
+    pid_t a = rowsmith_test::start_program(rowsmith_test::program_path(), args, site.path("err.a"));
+    pid_t b = rowsmith_test::start_program(rowsmith_test::program_path(), args, site.path("err.b"));
+    ASSERT_GT(a, 0);
+    ASSERT_GT(b, 0);
+    int status_a = rowsmith_test::wait_program(a);
+    int status_b = rowsmith_test::wait_program(b);
+    expect_converted_once(site, lines, status_a, status_b, site.read("err.a") + site.read("err.b"));
+}
+
+TEST(Program, TwoRunsWaitingForTheSameLockConvertEachLineOnce) {
+    Scratch site;
+    std::string data = site.write("DATA.TXT", rowsmith_test::numbered_lines(5));
+    std::string csv = site.write("DEVSCAN.CSV", "");
+    LockHolder other(csv);
+    ASSERT_TRUE(other.holding());
+    std::vector<std::string> args{"-S" + data, "-T" + csv};
+    pid_t a = rowsmith_test::start_program(rowsmith_test::program_path(), args, site.path("err.a"));
+    pid_t b = rowsmith_test::start_program(rowsmith_test::program_path(), args, site.path("err.b"));
+    ASSERT_GT(a, 0);
+    ASSERT_GT(b, 0);
+    ::usleep(400 * 1000);  // both are waiting for the lock by now
+    other.release();
+    int status_a = rowsmith_test::wait_program(a);
+    int status_b = rowsmith_test::wait_program(b);
+    expect_converted_once(site, 5, status_a, status_b, site.read("err.a") + site.read("err.b"));
+}
+
+TEST(Program, PipesAsDataOrInventoryFileFailAtOnce) {
+    Scratch site;
+    ASSERT_EQ(::mkfifo(site.path("DATA.TXT").c_str(), 0600), 0);
+    std::string csv = site.path("DEVSCAN.CSV");
+    auto run =
+        run_program(rowsmith_test::program_path(), {"-S" + site.path("DATA.TXT"), "-T" + csv});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_FALSE(site.exists("DEVSCAN.CSV"));
+
+    std::string data = site.write("IN.TXT", "a,b\n");
+    ASSERT_EQ(::mkfifo(csv.c_str(), 0600), 0);
+    run = run_program(rowsmith_test::program_path(), {"-S" + data, "-T" + csv});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_EQ(site.read("IN.TXT"), "a,b\n");
 }
 
 }  // namespace

@@ -90,12 +90,15 @@ int replace_with_tail(const std::string& path, int fd, int64_t from, int64_t end
     return platform::commit_temp_file(temp, path);
 }
 
-// Only regular files are taken; a pipe or a device would hold the program.
-int check_regular(int fd) {
+// Files are opened without waiting and then judged: a pipe or a socket
+// would hold the program for good, and a folder is no file. The data file
+// must be a regular file (it is removed afterwards); the inventory file may
+// also be a character device chosen by the operator (/dev/null, say).
+int check_kind(int fd, bool device_allowed) {
     struct stat st;
     if (::fstat(fd, &st) != 0) return errno;
     if (S_ISDIR(st.st_mode)) return EISDIR;
-    if (!S_ISREG(st.st_mode)) return EINVAL;
+    if (!S_ISREG(st.st_mode) && !(device_allowed && S_ISCHR(st.st_mode))) return EINVAL;
     if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return errno;
     return 0;
 }
@@ -106,7 +109,7 @@ int open_shared_read(const std::string& path, Handle& out) {
     out = kNoHandle;
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return errno;
-    int error = check_regular(fd);
+    int error = check_kind(fd, false);
     if (error == 0 && ::flock(fd, LOCK_SH | LOCK_NB) != 0) error = errno;
     if (error != 0) {
         ::close(fd);
@@ -121,7 +124,7 @@ int open_exclusive(const std::string& path, Handle& out, bool& busy) {
     busy = false;
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0) return errno;
-    int error = check_regular(fd);
+    int error = check_kind(fd, true);
     if (error != 0) {
         ::close(fd);
         return error;
