@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 #include <QTimer>
 
 #include "dialog_fixture.h"
@@ -179,6 +180,32 @@ TEST_F(MainWindow, RealMessageBoxHasTheWarningIconAndCaption) {
     EXPECT_EQ(icon, QMessageBox::Warning);
     EXPECT_EQ(title, "FIELD 3");
     EXPECT_EQ(text, "Field 3 Must Have Data \nTo Use Link Item");
+}
+
+// Tab reaches each radio group once, at its checked radio; Return presses
+// the focused button.
+TEST_F(MainWindow, TabEntersRadioGroupsAtTheCheckedRadioAndReturnPresses) {
+    dir.write("orderini", "[setup]\r\nLOOKUP=2\r\nCONNECT=3\r\nBACKLIGHT=1\r\n");
+    fw::MainDialog w(dir.path());
+    w.show();
+    child<QLineEdit>(w, "bannerEdit")->setFocus();
+    QStringList reached;
+    for (int i = 0; i < 40; ++i) {
+        QTest::keyClick(w.focusWidget(), Qt::Key_Tab);
+        if (auto* r = qobject_cast<QRadioButton*>(w.focusWidget())) reached << r->objectName();
+    }
+    ASSERT_FALSE(reached.isEmpty());
+    for (const QString& name : reached) {
+        EXPECT_TRUE(child<QRadioButton>(w, name.toLatin1().constData())->isChecked())
+            << name.toStdString();
+    }
+    EXPECT_TRUE(reached.contains("commRadio3"));
+    EXPECT_TRUE(reached.contains("lookupRadio2"));
+
+    QPushButton* exit = child<QPushButton>(w, "exitButton");
+    exit->setFocus();
+    QTest::keyClick(exit, Qt::Key_Return);
+    EXPECT_EQ(w.result(), QDialog::Accepted);  // no changes: closes at once
 }
 
 }  // namespace

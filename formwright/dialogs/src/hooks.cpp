@@ -48,6 +48,7 @@ void set_dialog_runner(DialogRunner runner) {
 }
 
 int run_dialog(QDialog& dialog) {
+    keyboard_conventions(&dialog);
     if (dialog_runner()) return dialog_runner()(dialog);
     return dialog.exec();
 }

@@ -52,6 +52,7 @@ MainDialog::MainDialog(const std::string& working_directory, QWidget* parent)
     });
     connect(ui_->advancedFieldButton, &QPushButton::clicked, this, &MainDialog::open_fields);
     connect(ui_->exitButton, &QPushButton::clicked, this, &MainDialog::exit_clicked);
+    keyboard_conventions(this);
 }
 
 MainDialog::~MainDialog() = default;

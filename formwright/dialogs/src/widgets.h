@@ -49,4 +49,10 @@ void fit_boxes(QWidget* root);
 // A box's number, 0 when empty.
 int box_number(const QLineEdit* box);
 
+// The platform's keyboard manners in a dialog: Return and Enter press the
+// focused push button, a radio group is one tab stop at its checked radio
+// (the arrows move inside it), and the focused button shows a clear focus
+// frame. Call once the dialog's radio groups exist.
+void keyboard_conventions(QWidget* dialog);
+
 }  // namespace fw
