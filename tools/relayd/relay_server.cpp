@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 namespace relayd {
 
@@ -25,8 +26,11 @@ struct RelayServer::Conn {
     int fd = -1;
     bool data = false;
     // The remote file opened by "220", served by "221" and "521".
+    // It is read as it goes out, so that a large file streams instead of
+    // being loaded whole first.
     std::string read_name;
-    std::string read_content;
+    std::FILE* read_file = nullptr;
+    size_t read_size = 0;
     size_t read_offset = 0;
     bool read_open = false;
     // The remote file being written by "230" ... "232".
@@ -233,6 +237,7 @@ void RelayServer::serve(std::shared_ptr<Conn> conn) {
         record(c, seq, payload);
         if (!handle(c, code_of(payload), payload)) break;
     }
+    close_read_file(c);
     std::lock_guard<std::mutex> lock(mutex_);
     ::shutdown(c.fd, SHUT_RDWR);
     if (c.data) open_data_--;
@@ -460,11 +465,18 @@ bool RelayServer::handle_data(Conn& c, int code, const std::string& arg) {
             return reply(c, code, stream ? "000V" : "000P");
         }
         case 220: {
-            c.read_open = read_whole(resolve(arg), c.read_content);
+            close_read_file(c);
+            const std::string path = resolve(arg);
+            std::error_code ec;
+            if (!path.empty() && fs::is_regular_file(path, ec)) {
+                c.read_file = std::fopen(path.c_str(), "rb");
+                c.read_size = c.read_file != nullptr ? fs::file_size(path, ec) : 0;
+            }
+            c.read_open = c.read_file != nullptr && !ec;
             c.read_offset = 0;
             c.read_name = arg;
             if (!c.read_open) return reply(c, code, "550NOT FOUND");
-            return reply(c, code, "000" + std::to_string(c.read_content.size()));
+            return reply(c, code, "000" + std::to_string(c.read_size));
         }
         case 221: {
             if (!c.read_open) return reply(c, code, "551NOT OPEN");
@@ -473,13 +485,15 @@ bool RelayServer::handle_data(Conn& c, int code, const std::string& arg) {
                 std::lock_guard<std::mutex> lock(mutex_);
                 block = static_cast<size_t>(block_size_);
             }
-            if (c.read_offset >= c.read_content.size()) return reply(c, code, "999");
-            std::string chunk = c.read_content.substr(c.read_offset, block);
+            if (c.read_offset >= c.read_size) return reply(c, code, "999");
+            std::string chunk(std::min(block, c.read_size - c.read_offset), '\0');
+            chunk.resize(std::fread(chunk.data(), 1, chunk.size(), c.read_file));
+            if (chunk.empty()) return reply(c, code, "999");
             c.read_offset += chunk.size();
             return reply(c, code, "000" + chunk);
         }
         case 222:
-            c.read_open = false;
+            close_read_file(c);
             return reply(c, code, "000");
         case 230:
             c.write_open = true;
@@ -547,9 +561,27 @@ bool RelayServer::stream_upload(Conn& c, const std::string& arg) {
         hold_unread(c);
         return false;
     }
-    std::string content(size, '\0');
-    if (size > 0 && !read_exact(c.fd, content.data(), size)) return false;
-    bool ok = write_whole(resolve(name), content, false);
+    // Written as it arrives, as a plain copy would; a name outside the root
+    // still has its bytes read, so the connection stays in step.
+    const std::string path = resolve(name);
+    std::FILE* out = nullptr;
+    if (!path.empty()) {
+        std::error_code ec;
+        fs::create_directories(fs::path(path).parent_path(), ec);
+        out = std::fopen(path.c_str(), "wb");
+    }
+    bool ok = out != nullptr;
+    std::vector<char> piece(64 * 1024);
+    for (size_t left = size; left > 0;) {
+        const size_t n = std::min(left, piece.size());
+        if (!read_exact(c.fd, piece.data(), n)) {
+            if (out != nullptr) std::fclose(out);
+            return false;
+        }
+        if (out != nullptr && std::fwrite(piece.data(), 1, n, out) != n) ok = false;
+        left -= n;
+    }
+    if (out != nullptr && std::fclose(out) != 0) ok = false;
     if (ok) {
         std::lock_guard<std::mutex> lock(mutex_);
         uploads_++;
@@ -566,13 +598,24 @@ bool RelayServer::stream_download(Conn& c) {
         limit = stream_limit_;
         close = stream_limit_close_;
     }
-    const std::string& content = c.read_content;
-    size_t n = content.size() - std::min(c.read_offset, content.size());
+    if (!c.read_open) return false;
+    size_t n = c.read_size - std::min(c.read_offset, c.read_size);
     bool cut = limit >= 0 && static_cast<size_t>(limit) < n;
     if (cut) n = static_cast<size_t>(limit);
-    if (!write_all(c.fd, content.data() + c.read_offset, n)) return false;
-    c.read_offset += n;
+    std::vector<char> piece(64 * 1024);
+    while (n > 0) {
+        const size_t got = std::fread(piece.data(), 1, std::min(n, piece.size()), c.read_file);
+        if (got == 0 || !write_all(c.fd, piece.data(), got)) return false;
+        c.read_offset += got;
+        n -= got;
+    }
     return !(cut && close);
+}
+
+void RelayServer::close_read_file(Conn& c) {
+    if (c.read_file != nullptr) std::fclose(c.read_file);
+    c.read_file = nullptr;
+    c.read_open = false;
 }
 
 // Keeps a connection open without reading from it until the client closes

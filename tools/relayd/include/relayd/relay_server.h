@@ -149,6 +149,7 @@ class RelayServer {
     void check_notification_sequence(Conn& c, uint8_t got);
     std::string confined(const std::string& relative) const;
     void hold_unread(Conn& c);
+    void close_read_file(Conn& c);
 
     bool handle_command(Conn& c, int code, const std::string& arg);
     bool handle_data(Conn& c, int code, const std::string& arg);
