@@ -4,13 +4,14 @@
 #   make fuzz   - builds the fuzz targets with clang and runs each FUZZ_SECONDS
 BUILD      ?= build
 RELEASE    ?= build-release
+PACKAGE    ?= build-package
 JOBS       ?= 2
 CMAKE_GEN  := -G Ninja
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= frame xmodem profile settings ftp_reply relay_frame field_options rowsmith
 
-.PHONY: all deps build release test demo bench fuzz clean format
+.PHONY: all deps package-deps build release test demo bench fuzz package clean format
 
 all: release
 
@@ -28,6 +29,14 @@ release: deps
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# The Debian packages quaylink and quaylink-gui, in $(PACKAGE)/packages:
+# a release build with Debian's hardening flags, then CPack, then lintian.
+package-deps:
+	@bash tools/setup-deps.sh package
+
+package: package-deps
+	@bash packaging/build-packages.sh $(PACKAGE) $(JOBS)
 
 demo: release
 	@bash tools/demo.sh $(RELEASE)/bin
@@ -48,4 +57,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(RELEASE) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(RELEASE) $(FUZZ_BUILD) $(PACKAGE)

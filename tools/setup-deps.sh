@@ -10,9 +10,14 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   lrzsz socat python3-pyftpdlib curl gawk
+  man-db groff-base
 )
 if [ "${1:-}" = "fuzz" ]; then
   PACKAGES+=(clang-14 libclang-rt-14-dev)
+fi
+# make package: dpkg-shlibdeps (dpkg-dev), fakeroot and lintian as well.
+if [ "${1:-}" = "package" ]; then
+  PACKAGES+=(dpkg-dev fakeroot lintian)
 fi
 
 missing=()

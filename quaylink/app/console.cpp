@@ -123,15 +123,22 @@ int run_console(const ProgramOptions& options) {
     // After SIGINT or SIGTERM: end once no thread runs, and raise the stop
     // request again while one does (a thread that is just starting clears
     // it, and the request must not be lost).
-    view.wait_for_exit([] {
+    auto may_end = [] {
         if (!server_state().worker_running.load()) return true;
         server_state().stop_request = true;
         return false;
-    });
+    };
+    // --exit-on-failure: a thread that ended without the exit command (the
+    // port could not be opened, the modem not initialised) ends the program
+    // with status 1, so that a service manager can start it again.
+    std::function<bool()> gave_up;
+    if (options.exit_on_failure) gave_up = [] { return !server_state().worker_running.load(); };
+    bool failed = view.wait_for_exit(may_end, gave_up);
+    if (failed) status_list_add("Communication ended without serving: exit status 1");
     platform::sleep_ms(250);
     worker.join();
     set_operator_view(nullptr);
-    return 0;
+    return failed ? 1 : 0;
 }
 
 }  // namespace ql

@@ -6,7 +6,9 @@
 namespace ql {
 
 // Runs the start-up and the communication thread with status lines on
-// standard output until the exit command is posted. Returns the exit code.
+// standard output until the exit command is posted. Returns the exit code:
+// 0, or 1 with --exit-on-failure when the thread ended without the exit
+// command.
 int run_console(const ProgramOptions& options);
 
 // True when the settings file is missing, empty, or has no commport value:

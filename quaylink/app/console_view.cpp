@@ -12,12 +12,18 @@ namespace {
 // says what it is (the port, baud and connection lines).
 const char* item_label(int id) {
     switch (id) {
-        case item::kProgressTitle: return "XMIT: ";
-        case item::kProgressPercent: return "PROGRESS: ";
-        case item::kStatusLine: return "STATUS: ";
-        case item::kNetworkStatus: return "NETWORK: ";
-        case item::kStartStopButton: return "BUTTON: ";
-        default: return "";
+        case item::kProgressTitle:
+            return "XMIT: ";
+        case item::kProgressPercent:
+            return "PROGRESS: ";
+        case item::kStatusLine:
+            return "STATUS: ";
+        case item::kNetworkStatus:
+            return "NETWORK: ";
+        case item::kStartStopButton:
+            return "BUTTON: ";
+        default:
+            return "";
     }
 }
 
@@ -60,7 +66,9 @@ void ConsoleView::set_text(int id, const std::string& text) {
 
 void ConsoleView::set_enabled(int, bool) {}
 
-void ConsoleView::status_list_append(const std::string& line, bool) { print(line); }
+void ConsoleView::status_list_append(const std::string& line, bool) {
+    print(line);
+}
 
 void ConsoleView::status_list_clear() {}
 
@@ -85,17 +93,20 @@ void ConsoleView::note_termination_request() {
     exit_posted_.notify_all();
 }
 
-void ConsoleView::wait_for_exit(const std::function<bool()>& may_end) {
+bool ConsoleView::wait_for_exit(const std::function<bool()>& may_end,
+                                const std::function<bool()>& gave_up) {
     std::unique_lock<std::mutex> lock(mutex_);
     // The worker's end is not signalled: look again every 100 ms while a
-    // termination request is pending.
+    // termination request is pending or the caller watches for giving up.
     while (!exit_ && !(terminating_ && may_end())) {
-        if (terminating_) {
+        if (gave_up && gave_up()) return true;
+        if (terminating_ || gave_up) {
             exit_posted_.wait_for(lock, std::chrono::milliseconds(100));
         } else {
             exit_posted_.wait(lock);
         }
     }
+    return false;
 }
 
 }  // namespace ql

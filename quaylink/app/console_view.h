@@ -12,7 +12,7 @@
 namespace ql {
 
 class ConsoleView final : public OperatorView {
-public:
+  public:
     explicit ConsoleView(std::FILE* out = stdout) : out_(out) {}
 
     void set_text(int item, const std::string& text) override;
@@ -29,10 +29,13 @@ public:
 
     // Blocks until the exit command has been posted, or until a termination
     // request was noted and may_end() says the program may end; may_end is
-    // called every 100 ms while the request is pending.
-    void wait_for_exit(const std::function<bool()>& may_end);
+    // called every 100 ms while the request is pending. When gave_up is
+    // given it is called every 100 ms as well, and the wait also ends once it
+    // returns true without the exit command; the result is then true.
+    bool wait_for_exit(const std::function<bool()>& may_end,
+                       const std::function<bool()>& gave_up = {});
 
-private:
+  private:
     void print(const std::string& line);
 
     std::FILE* out_;

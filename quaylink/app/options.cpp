@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include <cstring>
+#include <string>
 
 namespace ql {
 
@@ -11,6 +12,10 @@ ProgramOptions parse_program_options(int argc, char** argv) {
         if (std::strlen(word) > 127) continue;
         if (std::strcmp(word, "--console") == 0) {
             options.console = true;
+        } else if (std::strcmp(word, "--exit-on-failure") == 0) {
+            options.exit_on_failure = true;
+        } else if (std::strcmp(word, "--version") == 0) {
+            options.version = true;
         } else if (std::strcmp(word, "--help") == 0 || std::strcmp(word, "-h") == 0) {
             options.help = true;
         } else if ((word[0] == '-' || word[0] == '/') && (word[1] == 'I' || word[1] == 'i')) {
@@ -23,7 +28,8 @@ ProgramOptions parse_program_options(int argc, char** argv) {
 }
 
 const char* program_usage() {
-    return "Usage: quaylink [-I<settings file>] [-Z] [--console] [--help]\n"
+    return "Usage: quaylink [-I<settings file>] [-Z] [--console [--exit-on-failure]]\n"
+           "                [--help] [--version]\n"
            "\n"
            "The communications server for handheld barcode terminals. It serves one\n"
            "terminal over a serial cradle, an IR cradle, a USB virtual COM port or a\n"
@@ -34,9 +40,18 @@ const char* program_usage() {
            "  -Z          minimise the window 5 seconds after the start\n"
            "  --console   run without a window: status lines and line state are printed\n"
            "              on standard output; Ctrl+C or SIGTERM stops like EXIT\n"
+           "  --exit-on-failure\n"
+           "              with --console: end with status 1 when communication ends\n"
+           "              without serving (port not opened, modem not ready) instead\n"
+           "              of waiting for a signal; for service managers\n"
            "  --help      show this text\n"
+           "  --version   show the versions of the suite and of the program\n"
            "\n"
            "\"/\" may stand for \"-\" in -I and -Z, in either case.\n";
+}
+
+std::string program_version() {
+    return std::string("quaylink (quaylink suite) ") + QL_SUITE_VERSION + "\nQuaylink V2.28\n";
 }
 
 }  // namespace ql

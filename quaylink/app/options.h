@@ -6,10 +6,12 @@
 namespace ql {
 
 struct ProgramOptions {
-    std::string settings_name;  // -I<name> or /I<name>; empty: "quaylink.ini"
-    bool minimise = false;      // -Z or /Z: minimise the window 5 s after start
-    bool console = false;       // --console: no window, lines on standard output
-    bool help = false;          // --help or -h
+    std::string settings_name;     // -I<name> or /I<name>; empty: "quaylink.ini"
+    bool minimise = false;         // -Z or /Z: minimise the window 5 s after start
+    bool console = false;          // --console: no window, lines on standard output
+    bool exit_on_failure = false;  // --exit-on-failure: see run_console
+    bool help = false;             // --help or -h
+    bool version = false;          // --version
 };
 
 // Reads the options; words that are no option are ignored, as are words
@@ -18,5 +20,8 @@ ProgramOptions parse_program_options(int argc, char** argv);
 
 // The --help text.
 const char* program_usage();
+
+// The --version text: the suite's version and the program's own.
+std::string program_version();
 
 }  // namespace ql

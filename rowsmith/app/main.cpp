@@ -15,7 +15,11 @@ int main(int argc, char** argv) {
         std::fputs(usage_text().c_str(), stdout);
         return 0;
     }
-    Paths paths = resolve_paths(options, program_directory());
+    if (options.version) {
+        std::fputs(version_text().c_str(), stdout);
+        return 0;
+    }
+    Paths paths = resolve_paths(options, working_folder());
     if (options.dialog) {
         std::string error;
         int status = run_window(argc, argv, paths, error);

@@ -31,6 +31,10 @@ Options parse_options(int argc, const char* const* argv) {
             options.help = true;
             continue;
         }
+        if (arg == "--version") {
+            options.version = true;
+            continue;
+        }
         if (arg.size() < 2 || arg[0] != '-') {
             options.error = "unexpected argument '" + arg + "'";
             continue;
@@ -67,27 +71,48 @@ std::string program_directory() {
     return os::program_directory();
 }
 
+std::string working_folder() {
+    std::string own = program_directory();
+    return os::folder_writable(own) ? own : os::current_directory();
+}
+
 int run_window(int argc, char** argv, const Paths& paths, std::string& error) {
     using Entry = int (*)(int, char**, const char*, const char*, const char*);
+    // Beside the program in the build tree; in the private module folder
+    // when installed.
+    const char* name = "rowsmith_window_main";
+    std::string beside_error;
     auto entry = reinterpret_cast<Entry>(
-        os::module_function(program_directory(), "rowsmith_window", "rowsmith_window_main", error));
+        os::module_function(program_directory(), "rowsmith_window", name, beside_error));
+    if (!entry) {
+        std::string installed = program_directory() + QL_MODULE_RELDIR + "/";
+        entry =
+            reinterpret_cast<Entry>(os::module_function(installed, "rowsmith_window", name, error));
+        if (!entry) error = beside_error + "; " + error;
+    }
     if (!entry) return kUsageExit;
     return entry(argc, argv, paths.workdir.c_str(), paths.source.c_str(), paths.target.c_str());
 }
 
 std::string usage_text() {
-    return "Usage: rowsmith [-S<file>] [-T<file>] [-D] [-h]\n"
+    return "Usage: rowsmith [-S<file>] [-T<file>] [-D] [-h] [--version]\n"
            "Appends one inventory record per line of DATA.TXT to DEVSCAN.CSV, then\n"
            "removes the converted lines from DATA.TXT. Both files are in the program's\n"
-           "folder unless given otherwise.\n"
+           "folder (the current folder when the program's folder is not writable, as\n"
+           "for an installed copy) unless given otherwise.\n"
            "  -S<file>   data file to convert (default DATA.TXT)\n"
            "  -T<file>   inventory file to append to (default DEVSCAN.CSV)\n"
            "  -D         open the Rowsmith window instead of converting at once\n"
            "  -h, --help show this text\n"
-           "Relative names are taken in the program's folder. Exit status: 0 converted,\n"
+           "  --version  show the versions of the suite and of the program\n"
+           "Relative names are taken in that folder. Exit status: 0 converted,\n"
            "1 data file not opened, 2 inventory file not opened, 3 inventory file locked,\n"
            "4/5 inventory file not written, 6 data file not read, 7 data file not\n"
            "removed, 64 command line not understood.\n";
+}
+
+std::string version_text() {
+    return std::string("rowsmith (quaylink suite) ") + QL_SUITE_VERSION + "\nRowsmith V1.01\n";
 }
 
 int exit_status(int result) {

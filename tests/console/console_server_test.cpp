@@ -389,6 +389,32 @@ TEST_F(ConsoleServer, WrongPortShowsCommOpenFailedWithThePortNumberAndStaysUp) {
     terminate_and_expect_clean_end(server);
 }
 
+// Under a service manager the program must end instead of sitting there
+// without a line, so that it is started again.
+TEST_F(ConsoleServer, WrongPortWithExitOnFailureEndsWithStatusOne) {
+    std::string ini =
+        write_settings({"commport=7", "connect=direct"}, {"com7=" + dir.file("no-such-device")});
+    ServerProcess server(ini, 1, {"--exit-on-failure"});
+    ASSERT_TRUE(server.started());
+    EXPECT_EQ(server.wait_exit(kStartMs), 1) << server.transcript();
+    expect_in_order(server,
+                    {"MESSAGE [COMM OPEN]", "STATUS: OFFLINE", "BUTTON: START", "exit status 1"});
+}
+
+// A served session still ends with status 0 under the same option.
+TEST_F(ConsoleServer, ExitOnFailureKeepsStatusZeroAfterASession) {
+    PtyPair line;
+    ASSERT_TRUE(line.ok());
+    std::string ini = write_settings({"commport=" + line.slave_path(), "connect=direct"});
+    ServerProcess server(ini, 10, {"--exit-on-failure"});
+    ASSERT_TRUE(server.started());
+    ASSERT_GE(server.wait_for_line("STATUS: READY", kStartMs), 0) << server.transcript();
+    EXPECT_EQ(exchange(line, "LINEBID").status, '0');
+    exchange(line, "LINESTOP");
+    EXPECT_EQ(server.wait_exit(kStartMs), 0) << server.transcript();
+    EXPECT_LT(server.find_line("exit status 1"), 0) << server.transcript();
+}
+
 // ---------------------------------------------------------------------------
 // Start-up without a settings file, and the options.
 
@@ -413,9 +439,21 @@ TEST_F(ConsoleServer, HelpListsTheOptionsAndStartsNothing) {
     EXPECT_EQ(server.wait_exit(kStartMs), 0);
     server.wait_for_line("\x01", 2000);  // until the output is complete
     std::string all = server.transcript();
-    for (const char* option : {"-I", "-Z", "--console"})
+    for (const char* option : {"-I", "-Z", "--console", "--exit-on-failure", "--version"})
         EXPECT_NE(all.find(option), std::string::npos) << option << "\n" << all;
     EXPECT_EQ(all.find("Running Quaylink"), std::string::npos) << all;
+    EXPECT_EQ(access(dir.file("unused.ini").c_str(), F_OK), -1);
+}
+
+TEST_F(ConsoleServer, VersionShowsTheSuiteAndTheProgramAndStartsNothing) {
+    ServerProcess server(dir.file("unused.ini"), 1, {"--version"});
+    ASSERT_TRUE(server.started());
+    EXPECT_EQ(server.wait_exit(kStartMs), 0);
+    server.wait_for_line("\x01", 2000);
+    std::vector<std::string> lines = server.lines();
+    ASSERT_EQ(lines.size(), 2u) << server.transcript();
+    EXPECT_EQ(lines[0], "quaylink (quaylink suite) 2.28");
+    EXPECT_EQ(lines[1], "Quaylink V2.28");
     EXPECT_EQ(access(dir.file("unused.ini").c_str(), F_OK), -1);
 }
 

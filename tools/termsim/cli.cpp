@@ -45,6 +45,7 @@ const char* const kUsage =
     "  -v          print the transfer log on standard error\n"
     "  --fd N      use the already open descriptor N instead of a device\n"
     "  -h, --help  show this text\n"
+    "  --version   show the suite's version\n"
     "\n"
     "Output: '> ' the frame sent, '< ' the reply, '= ' a transfer's result,\n"
     "'! ' a failure. Exit status: 0 when every line succeeded, 1 when one\n"
@@ -79,13 +80,16 @@ struct Args {
     std::vector<std::string> lines;
 };
 
-// 0 parsed, 1 help shown, 2 usage error.
+// 0 parsed, 1 help or version shown, 2 usage error.
 int parse(int argc, char** argv, Args& a) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         bool has_value = i + 1 < argc;
         if (arg == "-h" || arg == "--help") {
             std::cout << kUsage;
+            return 1;
+        } else if (arg == "--version") {
+            std::cout << "termsim (quaylink suite) " << QL_SUITE_VERSION << "\n";
             return 1;
         } else if (arg == "-b" && has_value) {
             a.baud = std::atoi(argv[++i]);

@@ -141,7 +141,7 @@ std::string with_trailing_separator(const std::string& dir) {
 }
 
 std::string effective_workdir() {
-    return g_settings.workdir.empty() ? g_paths.program_dir : g_settings.workdir;
+    return g_settings.workdir.empty() ? g_paths.default_workdir : g_settings.workdir;
 }
 
 void settings_reset_defaults() {
@@ -168,6 +168,7 @@ void settings_load() {
 
 void server_paths_set(const std::string& program_dir, const std::string& settings_name) {
     g_paths.program_dir = with_trailing_separator(program_dir);
+    g_paths.default_workdir = g_paths.program_dir;
     g_paths.settings_name = settings_name.empty() ? "quaylink.ini" : settings_name;
     g_paths.relocation_note.clear();
     if (!g_paths.settings_name.empty() && g_paths.settings_name[0] == platform::dir_separator()) {
@@ -181,6 +182,14 @@ void server_paths_init(const std::string& settings_name) {
     std::string dir = directory_of(platform::executable_path());
     if (dir.empty()) dir = platform::current_directory();
     server_paths_set(dir, settings_name);
+
+    // An installed copy (in /usr/bin) cannot keep terminal files beside
+    // itself: without workdir they go to the current directory, which a
+    // service sets to its state folder.
+    if (!platform::directory_writable(g_paths.program_dir)) {
+        std::string here = platform::current_directory();
+        if (!here.empty()) g_paths.default_workdir = with_trailing_separator(here);
+    }
 
     // An installed copy cannot write beside itself: keep the settings in the
     // user's configuration folder instead, unless a file is already there.

@@ -215,7 +215,7 @@ void communication_thread() {
     ServerState& state = server_state();
 
     settings_load();
-    if (settings().workdir.empty()) settings().workdir = server_paths().program_dir;
+    if (settings().workdir.empty()) settings().workdir = server_paths().default_workdir;
     const ServerSettings s = settings();
     show_line_parameters(s);
     if (s.modem) ensure_databin(s.workdir);

@@ -13,11 +13,12 @@ inline constexpr const char* kTargetName = "DEVSCAN.CSV";
 inline constexpr int kUsageExit = 64;  // exit status for a command line not understood
 
 struct Options {
-    bool dialog = false;  // -D: run the window instead of converting once
-    bool help = false;    // -h, --help
-    std::string source;   // -S<file>; empty: DATA.TXT
-    std::string target;   // -T<file>; empty: DEVSCAN.CSV
-    std::string error;    // set when the command line was not understood
+    bool dialog = false;   // -D: run the window instead of converting once
+    bool help = false;     // -h, --help
+    bool version = false;  // --version
+    std::string source;    // -S<file>; empty: DATA.TXT
+    std::string target;    // -T<file>; empty: DEVSCAN.CSV
+    std::string error;     // set when the command line was not understood
 };
 
 // Reads the arguments after the program name. Options start with '-'; the
@@ -38,10 +39,18 @@ Paths resolve_paths(const Options& options, const std::string& workdir);
 // The folder of the running program, ending with the separator.
 std::string program_directory();
 
+// The folder the data files are in: the program's folder, or, when that is
+// not writable (an installed copy in /usr/bin), the current folder. Ends
+// with the separator.
+std::string working_folder();
+
 // name in workdir unless name is absolute.
 std::string resolve_in(const std::string& workdir, const std::string& name);
 
 std::string usage_text();
+
+// The --version text: the suite's version and the program's own.
+std::string version_text();
 
 // Runs the window mode from its module beside the program. Returns the
 // window's exit status, or kUsageExit with error set when the module cannot

@@ -227,6 +227,17 @@ std::string program_directory() {
     return here;
 }
 
+bool folder_writable(const std::string& folder) {
+    return !folder.empty() && ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+std::string current_directory() {
+    std::vector<char> buffer(PATH_MAX + 1);
+    std::string here = ::getcwd(buffer.data(), buffer.size()) ? buffer.data() : ".";
+    if (here.empty() || here.back() != '/') here += '/';
+    return here;
+}
+
 bool is_absolute_path(const std::string& path) {
     return !path.empty() && path[0] == '/';
 }

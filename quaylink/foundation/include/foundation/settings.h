@@ -58,6 +58,9 @@ struct ServerPaths {
     std::string program_dir;    // ends in the separator; may be empty
     std::string settings_name;  // "quaylink.ini" or the -I name
     std::string settings_path;  // full path of the settings file
+    // The working directory when workdir is not set: the program directory,
+    // or the current directory when the program directory is not writable.
+    std::string default_workdir;
     // Set when the program directory is not writable and the settings file
     // moved to the user's configuration folder: a line for the status list.
     std::string relocation_note;
@@ -74,8 +77,8 @@ void server_paths_init(const std::string& settings_name);
 // settings path.
 void server_paths_set(const std::string& program_dir, const std::string& settings_name);
 
-// The working directory the server uses: workdir, or the program directory
-// when workdir is empty.
+// The working directory the server uses: workdir, or the default working
+// directory (see ServerPaths) when workdir is empty.
 std::string effective_workdir();
 
 // Appends the directory separator when text does not end in one.
