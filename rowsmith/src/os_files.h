@@ -60,18 +60,6 @@ std::string program_directory();
 
 bool is_absolute_path(const std::string& path);
 
-// True when this process may create files in folder.
-bool folder_writable(const std::string& folder);
-
-// The current folder with a trailing separator ("./" when unknown).
-std::string current_directory();
-
-// The function called name in the program module module (a base name such
-// as "rowsmith_window") in folder; null, with error set, when the module or
-// the function cannot be loaded. The module stays loaded.
-void* module_function(const std::string& folder, const std::string& module, const char* name,
-                      std::string& error);
-
 void sleep_ms(int ms);
 
 }  // namespace rowsmith::os

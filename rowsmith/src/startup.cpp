@@ -4,6 +4,8 @@
 #include <cctype>
 
 #include "os_files.h"
+#include "platform/files.h"
+#include "platform/module.h"
 
 namespace rowsmith {
 
@@ -73,23 +75,17 @@ std::string program_directory() {
 
 std::string working_folder() {
     std::string own = program_directory();
-    return os::folder_writable(own) ? own : os::current_directory();
+    if (platform::directory_writable(own)) return own;
+    std::string here = platform::current_directory();
+    return here.empty() ? own : here + "/";
 }
 
 int run_window(int argc, char** argv, const Paths& paths, std::string& error) {
     using Entry = int (*)(int, char**, const char*, const char*, const char*);
     // Beside the program in the build tree; in the private module folder
     // when installed.
-    const char* name = "rowsmith_window_main";
-    std::string beside_error;
     auto entry = reinterpret_cast<Entry>(
-        os::module_function(program_directory(), "rowsmith_window", name, beside_error));
-    if (!entry) {
-        std::string installed = program_directory() + QL_MODULE_RELDIR + "/";
-        entry =
-            reinterpret_cast<Entry>(os::module_function(installed, "rowsmith_window", name, error));
-        if (!entry) error = beside_error + "; " + error;
-    }
+        platform::module_function("rowsmith_window", "rowsmith_window_main", error));
     if (!entry) return kUsageExit;
     return entry(argc, argv, paths.workdir.c_str(), paths.source.c_str(), paths.target.c_str());
 }

@@ -52,7 +52,8 @@ std::string usage_text();
 // The --version text: the suite's version and the program's own.
 std::string version_text();
 
-// Runs the window mode from its module beside the program. Returns the
+// Runs the window mode from its module (beside the program, or in the
+// private module folder of an installed copy, see platform/module.h). Returns the
 // window's exit status, or kUsageExit with error set when the module cannot
 // be loaded.
 int run_window(int argc, char** argv, const Paths& paths, std::string& error);

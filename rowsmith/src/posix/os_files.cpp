@@ -5,7 +5,6 @@
 
 #include "platform/files.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/file.h>
@@ -227,31 +226,8 @@ std::string program_directory() {
     return here;
 }
 
-bool folder_writable(const std::string& folder) {
-    return !folder.empty() && ::access(folder.c_str(), W_OK | X_OK) == 0;
-}
-
-std::string current_directory() {
-    std::vector<char> buffer(PATH_MAX + 1);
-    std::string here = ::getcwd(buffer.data(), buffer.size()) ? buffer.data() : ".";
-    if (here.empty() || here.back() != '/') here += '/';
-    return here;
-}
-
 bool is_absolute_path(const std::string& path) {
     return !path.empty() && path[0] == '/';
-}
-
-void* module_function(const std::string& folder, const std::string& module, const char* name,
-                      std::string& error) {
-    std::string file = folder + module + ".so";
-    void* library = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    void* function = library ? ::dlsym(library, name) : nullptr;
-    if (!function) {
-        const char* why = ::dlerror();
-        error = why ? why : file + ": no " + name;
-    }
-    return function;
 }
 
 void sleep_ms(int ms) {
