@@ -150,14 +150,16 @@ def main():
         stage(args, core_root, "core")
         core = files_below(core_root)
         doc = args.docdir + "/quaylink"
+        overrides = os.path.dirname(args.docdir) + "/lintian/overrides"
         check_file_list("core", core, {
             args.bindir + "/quaylink", args.bindir + "/rowsmith", args.bindir + "/termsim",
             args.unitdir + "/quaylink@.service", args.etcdir + "/quaylink/example.ini",
             args.mandir + "/man1/quaylink.1.gz", args.mandir + "/man1/rowsmith.1.gz",
             args.mandir + "/man1/termsim.1.gz", args.mandir + "/man5/quaylink.ini.5.gz",
             doc + "/README.md", doc + "/service.md", doc + "/copyright", doc + "/changelog.gz",
-            doc + "/examples/70-quaylink-cradles.rules", doc + "/examples/example.ini"},
-            [args.bindir, args.unitdir, args.etcdir + "/quaylink", args.mandir, doc])
+            doc + "/examples/70-quaylink-cradles.rules", doc + "/examples/example.ini",
+            overrides + "/quaylink"},
+            [args.bindir, args.unitdir, args.etcdir + "/quaylink", args.mandir, doc, overrides])
         for path in core:
             if path.startswith(args.bindir + "/") and os.path.basename(path) not in (
                     "quaylink", "rowsmith", "termsim"):
