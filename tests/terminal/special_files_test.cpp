@@ -28,6 +28,7 @@
 #include "relayd/relay_server.h"
 #include "serial/modem.h"
 #include "serial/port.h"
+#include "server_reset.h"
 #include "temp_dir.h"
 #include "terminal/commands.h"
 #include "terminal/dispatcher.h"
@@ -37,30 +38,13 @@
 #include "termsim.h"
 
 using testing_support::PtyPair;
+using testing_support::reset_everything;
 using testing_support::read_whole_file;
 using testing_support::TempDir;
 
 namespace {
 
 constexpr char kAck = 0x06;
-
-void reset_everything() {
-    ql::log_reset();
-    ql::settings_reset_defaults();
-    ql::server_state_reset();
-    ql::modem_reset_state();
-    ql::commands_reset();
-    ql::fields_reset();
-    ql::xm_reset();
-    ql::ftp_bridge_reset();
-    ql::relay_bridge_reset();
-    ql::ftp_reset();
-    ql::relay_reset();
-    ql::socket_layer_reset();
-    ql::progress_reset();
-    ql::port_reset_state();
-    ql::serial_set_time_divisor(1);
-}
 
 bool is_fifo(const std::string& path) {
     struct stat st;

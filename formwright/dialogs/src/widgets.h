@@ -5,6 +5,8 @@
 #include <QString>
 #include <string>
 
+#include "widgets/keyboard.h"
+
 class QButtonGroup;
 class QLineEdit;
 class QWidget;
@@ -49,10 +51,7 @@ void fit_boxes(QWidget* root);
 // A box's number, 0 when empty.
 int box_number(const QLineEdit* box);
 
-// The platform's keyboard manners in a dialog: Return and Enter press the
-// focused push button, a radio group is one tab stop at its checked radio
-// (the arrows move inside it), and the focused button shows a clear focus
-// frame. Call once the dialog's radio groups exist.
-void keyboard_conventions(QWidget* dialog);
+// The platform's keyboard manners in a dialog (see widgets/keyboard.h).
+using widgets::keyboard_conventions;
 
 }  // namespace fw

@@ -11,6 +11,8 @@
 
 #include "serial/discovery.h"
 
+#include "widgets/keyboard.h"
+
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -117,10 +119,7 @@ bool delay_text_valid(const QString& text);
 // Runs the settings dialog; returns its result (1 or 0).
 int run_connect_dialog(QWidget* parent);
 
-// The platform's keyboard manners in a dialog: Return and Enter press the
-// focused push button, a radio group is one tab stop at its checked radio
-// (the arrows move inside it), and the focused button shows a clear focus
-// frame.
-void keyboard_conventions(QWidget* dialog);
+// The platform's keyboard manners in a dialog (see widgets/keyboard.h).
+using widgets::keyboard_conventions;
 
 }  // namespace ql

@@ -1,6 +1,6 @@
 // The keyboard manners operators know from their desktop, for every dialog
-// of the configurator: Return presses the focused button, a radio group is one
-// tab stop, and the focused button is plainly marked.
+// of the operator window and the configurator: Return presses the focused button, a radio group is
+// one tab stop, and the focused button is plainly marked.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QButtonGroup>
@@ -11,9 +11,9 @@
 #include <QRadioButton>
 #include <QStyleOptionButton>
 
-#include "widgets.h"
+#include "widgets/keyboard.h"
 
-namespace fw {
+namespace widgets {
 
 namespace {
 
@@ -92,4 +92,4 @@ void keyboard_conventions(QWidget* dialog) {
     }
 }
 
-}  // namespace fw
+}  // namespace widgets
