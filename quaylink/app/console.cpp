@@ -113,7 +113,7 @@ int run_console(const ProgramOptions& options) {
     status_list_add("Running Quaylink");
     status_list_add("V2.28");
     if (!server_paths().relocation_note.empty()) status_list_add(server_paths().relocation_note);
-    platform::on_termination_request([&view] { request_exit(view); });
+    platform::on_termination_request([] { request_exit(view); });
 
     if (settings_file_needs_creating()) first_run();
 

@@ -28,7 +28,7 @@ std::string native_form(const std::string& name, bool has_base) {
 std::string terminal_path(const std::string& base, const std::string& name) {
     std::string rel = native_form(name, !base.empty());
     std::string path = base;
-    if (base.empty() && !rel.empty() && rel[0] == '/') path = "/";
+    if (base.empty() && !rel.empty() && rel[0] == '/') path.assign(1, '/');
     bool searching = true;  // until a component is missing in every letter case
     size_t pos = 0;
     while (pos < rel.size()) {
