@@ -1,5 +1,6 @@
 // The socket layer: connect, listen, accept, timed receive, send, addresses.
 #include "network/socket.h"
+#include "socket_wait.h"
 
 #include <algorithm>
 #include <cctype>
@@ -57,29 +58,12 @@ std::string cut_to_peer_size(const std::string& text) {
 
 int g_connect_timeout_ms = kSocketConnectTimeoutMs;
 
-// A wait is cut into slices of this length so that a stop request is seen
-// while it blocks.
-constexpr int kStopSliceMs = 200;
-
 // Waits until s is ready for event, at most timeout_ms, and at most
 // kSocketStopGraceMs after a stop request. True when ready (an error waiting
 // counts as ready: the call that follows reports it).
 bool wait_ready(SocketHandle s, platform::SocketEvent event, int timeout_ms) {
-    uint64_t deadline = platform::monotonic_ms64() + static_cast<uint64_t>(std::max(timeout_ms, 0));
-    bool stop_seen = false;
-    for (;;) {
-        uint64_t now = platform::monotonic_ms64();
-        if (!stop_seen && socket_stop_requested()) {
-            stop_seen = true;
-            deadline = std::min(deadline, now + kSocketStopGraceMs);
-        }
-        int left = now >= deadline
-                       ? 0
-                       : static_cast<int>(std::min<uint64_t>(deadline - now, kStopSliceMs));
-        int r = platform::socket_wait(s, event, left);
-        if (r != 0) return r > 0;
-        if (left == 0) return false;
-    }
+    return wait_in_stop_slices(timeout_ms,
+                               [&](int ms) { return platform::socket_wait(s, event, ms); }) > 0;
 }
 
 }  // namespace

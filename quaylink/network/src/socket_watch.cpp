@@ -3,6 +3,7 @@
 
 #include "network/socket.h"
 #include "platform/clock.h"
+#include "socket_wait.h"
 
 namespace ql {
 
@@ -22,20 +23,8 @@ WatchSet g_watch;
 // The wait in slices, so that a stop request is seen while it blocks; after
 // one the wait goes on for at most kSocketStopGraceMs.
 int wait_sliced(const SocketHandle* sockets, int count, int ms, bool* flags) {
-    constexpr int kSliceMs = 200;
-    uint64_t deadline = platform::monotonic_ms64() + static_cast<uint64_t>(std::max(ms, 0));
-    bool stop_seen = false;
-    for (;;) {
-        uint64_t now = platform::monotonic_ms64();
-        if (!stop_seen && socket_stop_requested()) {
-            stop_seen = true;
-            deadline = std::min(deadline, now + kSocketStopGraceMs);
-        }
-        int left =
-            now >= deadline ? 0 : static_cast<int>(std::min<uint64_t>(deadline - now, kSliceMs));
-        int r = platform::sockets_wait_readable(sockets, count, left, flags);
-        if (r != 0 || left == 0) return r;
-    }
+    return wait_in_stop_slices(
+        ms, [&](int left) { return platform::sockets_wait_readable(sockets, count, left, flags); });
 }
 
 }  // namespace
