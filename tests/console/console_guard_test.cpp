@@ -12,21 +12,12 @@
 
 namespace {
 
+using testing_support::exchange;
+using testing_support::kStartMs;
 using testing_support::PtyPair;
 using testing_support::ServerProcess;
 using testing_support::settings_text;
 using testing_support::TempDir;
-
-constexpr int kStartMs = 30000;
-constexpr int kStepMs = 20000;
-
-termsim::Reply exchange(PtyPair& line, const std::string& command) {
-    line.discard();
-    line.write(termsim::command_frame(command));
-    std::string bytes = line.read(256, kStepMs);
-    for (std::string more; !(more = line.read(256, 300)).empty();) bytes += more;
-    return termsim::decode_reply(bytes);
-}
 
 TEST(ConsoleGuard, OutputAndLogKeepOneLinePerEventAndNoSecret) {
     TempDir dir;

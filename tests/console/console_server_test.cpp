@@ -20,31 +20,19 @@
 
 namespace {
 
+using testing_support::exchange;
+using testing_support::kStartMs;
+using testing_support::kStepMs;
 using testing_support::ModemSim;
 using testing_support::PtyPair;
 using testing_support::ServerProcess;
 using testing_support::settings_text;
 using testing_support::TempDir;
 
-// Generous limits: the machine is shared and the program runs under the
-// sanitizers.
-constexpr int kStartMs = 30000;
-constexpr int kStepMs = 20000;
-
 using Clock = std::chrono::steady_clock;
 
 long long ms_since(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// Sends one command frame from the terminal's side and returns the reply.
-termsim::Reply exchange(PtyPair& line, const std::string& command) {
-    line.discard();
-    line.write(termsim::command_frame(command));
-    std::string bytes = line.read(256, kStepMs);
-    // The rest of the reply, if it came in pieces.
-    for (std::string more; !(more = line.read(256, 300)).empty();) bytes += more;
-    return termsim::decode_reply(bytes);
 }
 
 // Index of each part in the output, each searched after the one before;

@@ -19,13 +19,12 @@
 
 namespace {
 
+using testing_support::kStartMs;
 using testing_support::PtyPair;
 using testing_support::ServerProcess;
 using testing_support::settings_text;
 using testing_support::TempDir;
 using Clock = std::chrono::steady_clock;
-
-constexpr int kStartMs = 30000;
 
 // Sends one command frame and returns the decoded reply.
 termsim::Reply send_command(PtyPair& line, const std::string& command) {

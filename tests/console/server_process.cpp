@@ -46,7 +46,8 @@ ServerProcess::ServerProcess(const std::string& settings_path, int time_divisor,
     for (char** e = environ; *e != nullptr; ++e) {
         if (std::strncmp(*e, "QUAYLINK_TIME_DIVISOR=", 22) != 0) env_words.emplace_back(*e);
     }
-    if (time_divisor > 1) env_words.push_back("QUAYLINK_TIME_DIVISOR=" + std::to_string(time_divisor));
+    if (time_divisor > 1)
+        env_words.push_back("QUAYLINK_TIME_DIVISOR=" + std::to_string(time_divisor));
     std::vector<char*> envp;
     for (std::string& e : env_words) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -164,6 +165,17 @@ int ServerProcess::wait_exit(int timeout_ms) {
     return status_;
 }
 
-bool ServerProcess::running() { return wait_exit(0) == -1; }
+bool ServerProcess::running() {
+    return wait_exit(0) == -1;
+}
+
+termsim::Reply exchange(PtyPair& line, const std::string& command) {
+    line.discard();
+    line.write(termsim::command_frame(command));
+    std::string bytes = line.read(256, kStepMs);
+    // The rest of the reply, if it came in pieces.
+    for (std::string more; !(more = line.read(256, 300)).empty();) bytes += more;
+    return termsim::decode_reply(bytes);
+}
 
 }  // namespace testing_support

@@ -9,6 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "pty_pair.h"
+#include "termsim.h"
+
 namespace testing_support {
 
 class ServerProcess {
@@ -55,6 +58,15 @@ class ServerProcess {
     bool eof_ = false;
     std::thread reader_;
 };
+
+// Generous limits: the machine is shared and the program runs under the
+// sanitizers. Start: until the server is ready; step: one reply.
+constexpr int kStartMs = 30000;
+constexpr int kStepMs = 20000;
+
+// Sends one command frame from the terminal's side of line and returns the
+// decoded reply (waiting up to kStepMs for it, and for pieces that follow).
+termsim::Reply exchange(PtyPair& line, const std::string& command);
 
 // The quaylink program under test: QL_BIN_DIR/quaylink.
 std::string quaylink_program();

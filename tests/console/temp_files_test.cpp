@@ -19,21 +19,13 @@
 
 namespace {
 
+using testing_support::exchange;
+using testing_support::kStartMs;
+using testing_support::kStepMs;
 using testing_support::PtyPair;
 using testing_support::ServerProcess;
 using testing_support::settings_text;
 using testing_support::TempDir;
-
-constexpr int kStartMs = 30000;
-constexpr int kStepMs = 20000;
-
-termsim::Reply exchange(PtyPair& line, const std::string& command) {
-    line.discard();
-    line.write(termsim::command_frame(command));
-    std::string bytes = line.read(256, kStepMs);
-    for (std::string more; !(more = line.read(256, 300)).empty();) bytes += more;
-    return termsim::decode_reply(bytes);
-}
 
 // Names in the folder that have the temporary-file pattern.
 std::vector<std::string> temp_files_in(const std::string& dir) {
@@ -53,10 +45,9 @@ TEST(ConsoleTempFiles, KilledUploadLeavesItsFileAndTheNextStartRemovesIt) {
     PtyPair line;
     ASSERT_TRUE(line.ok());
     std::string ini = dir.write(
-        "quaylink.ini",
-        settings_text({"commport=" + line.slave_path(), "connect=direct", "baudrate=115200",
-                       "interchardelay=50", "workdir=" + work, "logfile=CREATE",
-                       "logdir=" + dir.path()}));
+        "quaylink.ini", settings_text({"commport=" + line.slave_path(), "connect=direct",
+                                       "baudrate=115200", "interchardelay=50", "workdir=" + work,
+                                       "logfile=CREATE", "logdir=" + dir.path()}));
     dir.write("work/A.TXT", "a");
 
     // An upload that has begun: the server prompts for the first block.
