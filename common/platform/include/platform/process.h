@@ -13,8 +13,8 @@
 namespace platform {
 
 struct Process {
-    int pid = -1;  // -1: no program
-    int fd = -1;   // a descriptor that becomes readable when the program ends, or -1
+    int pid = -1;                // the program's process number; -1: no program
+    std::intptr_t handle = -1;   // an OS object that tells when the program ends (opaque), or -1
 };
 
 // Results of process_wait.

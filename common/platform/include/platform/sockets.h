@@ -12,8 +12,9 @@
 
 namespace platform {
 
-// A socket handle; kNoSocket marks a slot that holds none.
-using SocketHandle = int;
+// A socket handle (a descriptor on POSIX, a SOCKET on Windows, both fit);
+// kNoSocket marks a slot that holds none.
+using SocketHandle = std::intptr_t;
 inline constexpr SocketHandle kNoSocket = -1;
 
 // Starts the socket library and reports the version it offers (major,

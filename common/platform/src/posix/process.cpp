@@ -47,7 +47,7 @@ int open_process_fd(pid_t pid) {
 }
 
 void close_handle(Process& p) {
-    if (p.fd >= 0) ::close(p.fd);
+    if (p.handle >= 0) ::close(static_cast<int>(p.handle));
     p = Process{};
 }
 
@@ -117,16 +117,16 @@ int process_start(const std::string& path, const std::vector<std::string>& args,
     if (err != 0) return err;
 
     out.pid = pid;
-    // Kernels without pidfd leave fd at -1; process_wait then sleeps in steps.
-    out.fd = open_process_fd(pid);
+    // Kernels without pidfd leave the handle at -1; process_wait then sleeps in steps.
+    out.handle = open_process_fd(pid);
     return 0;
 }
 
 int process_wait(Process& p, uint32_t timeout_ms, int& exit_code) {
     reap_released();
     if (p.pid <= 0) return kProcessWaitFailed;
-    if (p.fd >= 0) {
-        wait_readable(p.fd, timeout_ms);
+    if (p.handle >= 0) {
+        wait_readable(static_cast<int>(p.handle), timeout_ms);
     } else {
         // No descriptor to sleep on: look every 20 ms.
         uint64_t end = monotonic_ms64() + timeout_ms;
