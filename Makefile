@@ -2,16 +2,20 @@
 #   make demo   - installs what is missing, builds, and runs the demonstration
 #   make test   - installs what is missing, builds with sanitizers, runs every test
 #   make fuzz   - builds the fuzz targets with clang and runs each FUZZ_SECONDS
+#   make windows      - cross-builds the console server, rowsmith, termsim and
+#                       the tests for 64-bit Windows (mingw-w64)
+#   make test-windows - runs those tests under wine
 BUILD      ?= build
 RELEASE    ?= build-release
 PACKAGE    ?= build-package
 JOBS       ?= 2
 CMAKE_GEN  := -G Ninja
 FUZZ_BUILD ?= build-fuzz
+WINDOWS    ?= build-windows
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= frame xmodem profile settings ftp_reply relay_frame field_options rowsmith
 
-.PHONY: all deps package-deps build release test demo bench fuzz package clean format
+.PHONY: all deps package-deps windows-deps build release test demo bench fuzz package windows test-windows clean format
 
 all: release
 
@@ -29,6 +33,19 @@ release: deps
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# The Windows programs (console mode; the windows need a Qt for Windows,
+# which Debian does not have) and the tests that need no Qt.
+windows-deps:
+	@bash tools/setup-deps.sh windows
+
+windows: windows-deps
+	@cmake -S . -B $(WINDOWS) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-x86_64.cmake >/dev/null
+	@cmake --build $(WINDOWS) -j $(JOBS)
+
+test-windows: windows
+	@bash tests/windows/run-under-wine.sh $(WINDOWS) --output-on-failure -j $(JOBS) --timeout 300
 
 # The Debian packages quaylink and quaylink-gui, in $(PACKAGE)/packages:
 # a release build with Debian's hardening flags, then CPack, then lintian.
@@ -57,4 +74,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(RELEASE) $(FUZZ_BUILD) $(PACKAGE)
+	rm -rf $(BUILD) $(RELEASE) $(FUZZ_BUILD) $(PACKAGE) $(WINDOWS)

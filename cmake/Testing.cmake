@@ -1,7 +1,14 @@
-# ql_add_gtest(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [ENV VAR=VALUE ...] [LABELS l] [TIMEOUT s])
+# ql_add_gtest(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [ENV VAR=VALUE ...] [LABELS l] [TIMEOUT s]
+#              [LOCKS resource ...])
 # Builds one GoogleTest binary and registers each of its tests with CTest.
+# LOCKS names resources (a COM link, say) that no two of its tests may use
+# at the same time.
+#
+# In a cross build (Windows programs) the tests run through
+# tests/windows/wine-exec.sh, which needs the prefix that
+# tests/windows/run-under-wine.sh prepares: `make test-windows` does both.
 function(ql_add_gtest name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV;LABELS;LOCKS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock
                                         Threads::Threads)
@@ -14,9 +21,16 @@ function(ql_add_gtest name)
           "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1" ${T_ENV})
   # The environment goes in through a launcher: a list given to the
   # discovered tests' ENVIRONMENT property would be split at its semicolons.
-  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${CMAKE_COMMAND};-E;env;${env}")
+  set(launcher "${CMAKE_COMMAND};-E;env;${env}")
+  if(CMAKE_CROSSCOMPILING)
+    list(APPEND launcher ${CMAKE_SOURCE_DIR}/tests/windows/wine-exec.sh)
+  endif()
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${launcher}")
   if(T_LABELS)
     set(label_props LABELS ${T_LABELS})
+  endif()
+  if(T_LOCKS)
+    list(APPEND label_props RESOURCE_LOCK "${T_LOCKS}")
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES TIMEOUT ${T_TIMEOUT} ${label_props})

@@ -2,7 +2,8 @@
 # Installs the Debian packages the build, the tests, the demo and the
 # benchmarks need. Idempotent and quiet when everything is already there.
 # With the argument "fuzz" it also installs clang and its libFuzzer runtime
-# for `make fuzz` (the normal build and `make test` need neither).
+# for `make fuzz` (the normal build and `make test` need neither); with
+# "windows" the cross compiler and wine; with "package" the packaging tools.
 set -euo pipefail
 
 PACKAGES=(
@@ -14,6 +15,12 @@ PACKAGES=(
 )
 if [ "${1:-}" = "fuzz" ]; then
   PACKAGES+=(clang-14 libclang-rt-14-dev)
+fi
+# make windows / test-windows: the mingw-w64 cross compiler, GoogleTest's
+# sources (built with it), wine to run the programs, and the peers of the
+# end-to-end run (socat, lrzsz, pyftpdlib: already in the list).
+if [ "${1:-}" = "windows" ]; then
+  PACKAGES+=(g++-mingw-w64-x86-64-posix googletest wine wine64)
 fi
 # make package: dpkg-shlibdeps (dpkg-dev), fakeroot and lintian as well.
 if [ "${1:-}" = "package" ]; then

@@ -1,21 +1,37 @@
 #include "temp_dir.h"
 
-#include <stdlib.h>
-
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <vector>
+#include <cstdio>
 
 namespace testing_support {
 
+// A new folder under a random name; create_directory is false when the
+// name was taken, so two tests never share a folder. Written with the
+// standard library alone so that the Windows build uses it too.
 TempDir::TempDir() {
-    std::string base = std::filesystem::temp_directory_path().string() + "/qltest.XXXXXX";
-    std::vector<char> name(base.begin(), base.end());
-    name.push_back('\0');
-    if (::mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = name.data();
+    namespace fs = std::filesystem;
+    std::string base = fs::temp_directory_path().generic_string();
+    if (!base.empty() && base.back() == '/') base.pop_back();
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[20];
+        std::snprintf(suffix, sizeof suffix, "%012llx",
+                      static_cast<unsigned long long>(random() & 0xffffffffffffULL));
+        std::string candidate = base + "/qltest." + suffix;
+        std::error_code ec;
+        if (fs::create_directory(candidate, ec)) {
+            fs::permissions(candidate, fs::perms::owner_all, fs::perm_options::replace, ec);
+            path_ = candidate;
+            return;
+        }
+        if (ec) throw std::runtime_error("cannot create a test folder: " + ec.message());
+    }
+    throw std::runtime_error("no free test folder name");
 }
 
 TempDir::~TempDir() {

@@ -6,6 +6,14 @@
 // view is waiting for another thread (the view never blocks here).
 #pragma once
 
+// The builds for Windows use the C99 printf family (see the top CMake file),
+// which the compiler checks as gnu_printf there.
+#if defined(__MINGW32__)
+#define QL_PRINTF_STYLE gnu_printf
+#else
+#define QL_PRINTF_STYLE printf
+#endif
+
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -65,7 +73,7 @@ inline constexpr int kStatusListMax = 2000;
 
 // printf-style formatting into a std::string, for callers that build texts
 // with the system's formats.
-std::string strformat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string strformat(const char* fmt, ...) __attribute__((format(QL_PRINTF_STYLE, 1, 2)));
 
 // Stamp "MM/DD/YY hh:mm:ss" of the local time now.
 std::string log_stamp();

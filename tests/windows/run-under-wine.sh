@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Runs the tests of a Windows build folder under wine:
+#   tests/windows/run-under-wine.sh BUILD_DIR [ctest arguments...]
+#
+# - a private wine prefix in BUILD_DIR/wineprefix (made on the first run,
+#   about 10 s), so nothing of the user's own ~/.wine is touched;
+# - one persistent wineserver for the whole run: without it every test
+#   start pays about 2.5 s, and the registry (which the port discovery tests
+#   write to) would not outlive a single program;
+# - COM links: Windows programs cannot make pseudo-terminals, so this script
+#   makes socat pty pairs and links $WINEPREFIX/dosdevices/comN to their
+#   ends, and hands the names over in the environment:
+#     QL_COM_PAIR="COM5 COM6"        two COM ports joined like a null-modem cable
+#     QL_COM_LINE="COM7 /path/pty"   a COM port and the Linux path of its far end
+#   Tests that need them skip when the variables are absent.
+set -euo pipefail
+
+build=$(cd "${1:?usage: run-under-wine.sh BUILD_DIR [ctest args]}" && pwd)
+shift
+
+export WINEPREFIX="$build/wineprefix"
+export WINEDEBUG=-all
+export WINEARCH=win64
+# No downloads of wine's .NET and HTML engines: the programs need neither.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+links="$build/com-links"
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wineserver -k 2>/dev/null || true
+  rm -rf "$links"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "wine: making the test prefix in $WINEPREFIX"
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+fi
+wineserver -p >/dev/null 2>&1  # its own output (an object dump when killed) is noise
+wineboot >/dev/null 2>&1 || true  # the prefix's own start-up, once
+
+# socat pairs; each end is linked as a COM port or handed over as a path.
+rm -rf "$links"
+mkdir -p "$links"
+pair() {  # pair NAME_A NAME_B
+  socat pty,raw,echo=0,link="$links/$1" pty,raw,echo=0,link="$links/$2" 2>/dev/null &
+  pids+=($!)
+}
+pair a5 b6
+pair a7 b7
+for _ in $(seq 100); do
+  [ -e "$links/a5" ] && [ -e "$links/b6" ] && [ -e "$links/a7" ] && [ -e "$links/b7" ] && break
+  sleep 0.05
+done
+dev="$WINEPREFIX/dosdevices"
+ln -sfn "$(readlink -f "$links/a5")" "$dev/com5"
+ln -sfn "$(readlink -f "$links/b6")" "$dev/com6"
+ln -sfn "$(readlink -f "$links/a7")" "$dev/com7"
+export QL_COM_PAIR="COM5 COM6"
+export QL_COM_LINE="COM7 $(readlink -f "$links/b7")"
+
+cd "$build"
+ctest "$@"
