@@ -2,7 +2,18 @@
 //
 // Error contract: functions returning int give 0 (or a byte count) on
 // success and -1 on failure with the error number in platform::last_error(),
-// except serial_open, which returns the error number itself.
+// except serial_open, which returns the error number itself. Error numbers
+// are errno values (<cerrno>) on every OS.
+//
+// On Windows the device is a COM port opened for overlapped I/O with driver
+// queues of 2048 bytes each way. Where Windows differs:
+// - read's time-out is the port's total read time-out (COMMTIMEOUTS), with
+//   a backstop of two more seconds for drivers that ignore it;
+// - a device without modem lines answers with "not supported": it reports
+//   none set, as a pseudo-terminal does on POSIX;
+// - the wine emulator does not enforce "not shared" on COM ports, accepts
+//   odd rates and silently changes them, and reports the data bits, parity
+//   and RTS of a pseudo-terminal link as the terminal has them.
 #pragma once
 
 #include <cstddef>
@@ -67,7 +78,8 @@ class SerialDevice {
     // say false.
     virtual bool lost() const { return false; }
 
-    // Writes all bytes (blocking). Returns the count written or -1.
+    // Writes all bytes (blocking). Returns the count written or -1; a line
+    // that takes nothing for 30 s fails with ETIMEDOUT.
     virtual int write(const void* data, size_t count) = 0;
 
     // Reads the modem status lines into *lines. A device without modem lines
@@ -94,7 +106,10 @@ inline int SerialDevice::read_unless(void* buffer, size_t max, int timeout_ms, c
 
 // Opens a serial device by path for reading and writing, not shared with
 // other processes (an exclusive lock; EBUSY when another holds it), in raw
-// mode. Returns 0 and sets out, or the error number.
+// mode. Returns 0 and sets out, or the error number (ENOENT for a device
+// that does not exist). On Windows the path is "\\.\COMn" or "COMn"
+// ('/' is read as '\'); sharing mode 0 keeps others out, and a port that
+// another process holds gives EBUSY. Never waits for carrier.
 int serial_open(const std::string& device_path, std::unique_ptr<SerialDevice>& out);
 
 }  // namespace platform

@@ -3,7 +3,12 @@
 // Error contract for the whole header: functions returning int give 0 (or a
 // count / a handle) on success and -1 on failure, with the error number in
 // platform::last_error(). Addresses are four bytes in network order (first
-// byte = first dotted number); ports are in host order.
+// byte = first dotted number); ports are in host order. Error numbers are
+// errno values (<cerrno>) on every OS (Winsock's codes are mapped).
+//
+// Handles are not inherited by programs the process starts. On Windows the
+// functions that never wait switch the socket to non-blocking mode for the
+// one call and back: a socket must not be used by two threads at once.
 #pragma once
 
 #include <cstddef>
@@ -47,7 +52,11 @@ SocketHandle socket_create_tcp();
 int socket_connect(SocketHandle s, const uint8_t address[4], int port, int timeout_ms);
 
 // Binds a socket to an address and port; a port whose last connection is
-// still winding down may be bound again. Returns 0 or -1.
+// still winding down may be bound again. Returns 0 or -1 (EADDRINUSE while
+// another socket listens on the port). On Windows the port is held for
+// exclusive use, so no other process can take it over with SO_REUSEADDR; a
+// connection in TIME_WAIT does not keep it, but one whose close the peer
+// has not answered yet may keep it until that connection ends.
 int socket_bind(SocketHandle s, const uint8_t address[4], int port);
 
 // Puts a bound socket into the listening state. Returns 0 or -1.

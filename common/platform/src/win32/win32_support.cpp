@@ -67,6 +67,8 @@ int errno_from_win32(unsigned long code) {
     case ERROR_OPERATION_ABORTED:
     case WSAEINTR: return EINTR;
     case WAIT_TIMEOUT:
+    case ERROR_TIMEOUT:
+    case ERROR_SEM_TIMEOUT:
     case WSAETIMEDOUT: return ETIMEDOUT;
     case WSAEWOULDBLOCK: return EWOULDBLOCK;
     case WSAEINPROGRESS: return EINPROGRESS;
@@ -81,6 +83,19 @@ int errno_from_win32(unsigned long code) {
     case WSAEINVAL: return EINVAL;
     case WSAEMSGSIZE: return EMSGSIZE;
     case WSAENOBUFS: return ENOBUFS;
+    case WSAESHUTDOWN: return EPIPE;
+    case WSAEISCONN: return EISCONN;
+    case WSAEALREADY: return EALREADY;
+    case WSAENETDOWN:
+    case WSANOTINITIALISED: return ENETDOWN;
+    case WSAENETRESET: return ENETRESET;
+    case WSAEAFNOSUPPORT: return EAFNOSUPPORT;
+    case WSAEACCES: return EACCES;
+    case WSAEMFILE: return EMFILE;
+    case WSAEBADF: return EBADF;
+    case WSAEOPNOTSUPP: return EOPNOTSUPP;
+    case WSAEHOSTDOWN:
+    case WSAHOST_NOT_FOUND: return EHOSTUNREACH;
     default: return EIO;
     }
 }
