@@ -86,7 +86,8 @@ class SerialDevice {
     // (a pseudo-terminal) reports none set and succeeds. 0 or -1.
     virtual int modem_status(unsigned* lines) = 0;
 
-    // Waits until everything written has left the driver. 0 or -1.
+    // Waits until everything written has left the driver. 0 or -1; on
+    // Windows a queue that does not go down for 30 s fails with ETIMEDOUT.
     virtual int drain() = 0;
 };
 

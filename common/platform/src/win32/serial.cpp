@@ -33,6 +33,9 @@ constexpr DWORD kQueueBytes = 2048;
 // hold the caller forever. Writes go out in pieces of at most one queue.
 constexpr DWORD kWriteStallMs = 30000;
 
+// How often drain looks at the driver's output queue.
+constexpr DWORD kDrainPollMs = 10;
+
 // How long past its own time-out a read may stay pending before it is
 // cancelled: a driver that ignores COMMTIMEOUTS cannot hold the caller.
 constexpr DWORD kReadSlackMs = 2000;
@@ -188,13 +191,37 @@ class Win32Serial final : public SerialDevice {
     }
 
     int drain() override {
-        // On a COM port FlushFileBuffers waits until the driver has sent
-        // everything written.
+        // FlushFileBuffers waits without a limit while flow control holds
+        // the line, so first watch the driver's output queue go down, with
+        // the same stall limit as a write; then let it finish the rest.
+        DWORD left = 0;
+        if (output_queued(&left) != 0) return -1;
+        DWORD stalled_since = GetTickCount();
+        while (left > 0) {
+            Sleep(kDrainPollMs);
+            DWORD now_left = 0;
+            if (output_queued(&now_left) != 0) return -1;
+            if (now_left < left) stalled_since = GetTickCount();
+            left = now_left;
+            if (left > 0 && GetTickCount() - stalled_since >= kWriteStallMs) {
+                errno = ETIMEDOUT;
+                return -1;
+            }
+        }
         if (!FlushFileBuffers(handle_)) return fail();
         return 0;
     }
 
   private:
+    // Bytes written but not yet sent by the driver.
+    int output_queued(DWORD* count) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(handle_, &errors, &status)) return fail();
+        *count = status.cbOutQue;
+        return 0;
+    }
+
     // The wait behind read and read_unless (wake may be null).
     int read_waiting(char* buffer, size_t max, int timeout_ms, HANDLE wake) {
         if (max == 0) return 0;
