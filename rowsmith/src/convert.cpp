@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "os_files.h"
+#include "platform/clock.h"
+#include "platform/file_handle.h"
+#include "platform/files.h"
+#include "source_file.h"
 
 namespace rowsmith {
 
@@ -17,6 +20,9 @@ constexpr size_t kFieldLimit = 63;  // characters kept of one field
 constexpr size_t kReadChunk = 64 * 1024;
 constexpr size_t kFlushAt = 60 * 1024;
 constexpr int kRetryDelayMs = 200;
+// The inventory file may also be a device chosen by the operator (NUL,
+// /dev/null); the data file is removed afterwards, so it must be a file.
+constexpr platform::ExclusiveOpen kTargetOpen{.read = false, .device_allowed = true};
 
 Message make_message(const char* caption, const char* what, const std::string& path, int error) {
     return {caption, std::string(what) + "\r\n" + path + "\r\nRC = " + std::to_string(error)};
@@ -28,8 +34,8 @@ class Run {
     Run(const std::string& source, const std::string& target, const ConvertSettings& settings)
         : source_(source), target_(target), settings_(settings) {}
     ~Run() {
-        os::close_file(in_);
-        os::close_file(out_);
+        platform::file_close(in_);
+        platform::file_close(out_);
     }
 
     ConvertOutcome go();
@@ -49,8 +55,8 @@ class Run {
     const std::string& source_;
     const std::string& target_;
     const ConvertSettings& settings_;
-    os::Handle in_ = os::kNoHandle;
-    os::Handle out_ = os::kNoHandle;
+    platform::FileHandle in_ = platform::kNoFile;
+    platform::FileHandle out_ = platform::kNoFile;
     int64_t target_start_ = 0;  // target length before this run
     int64_t source_read_ = 0;   // bytes read from the source
     int64_t tail_from_ = 0;     // offset just past the last line feed
@@ -64,8 +70,8 @@ class Run {
 
 ConvertOutcome Run::go() {
     // A first look, so that a missing data file creates no inventory file.
-    int error = os::open_shared_read(source_, in_);
-    os::close_file(in_);
+    int error = platform::file_open_shared_read(source_, in_);
+    platform::file_close(in_);
     if (error != 0) {
         fail(kSourceOpenFailed, error, open_failed_message(source_, error));
         return outcome_;
@@ -75,15 +81,15 @@ ConvertOutcome Run::go() {
     // that waited for the lock finds what the run before it left, which may
     // be nothing at all, and never converts the same lines again.
     if (result == kConverted) {
-        error = os::open_shared_read(source_, in_);
+        error = platform::file_open_shared_read(source_, in_);
         if (error != 0)
             result = fail(kSourceOpenFailed, error, open_failed_message(source_, error));
     }
     if (result == kConverted) result = copy_lines();
     if (result == kConverted) result = finish();
-    if (result != kConverted && target_touched_ && out_ != os::kNoHandle) {
+    if (result != kConverted && target_touched_ && out_ != platform::kNoFile) {
         // Keep the inventory file as it was, so the kept source converts once.
-        if (os::truncate_to(out_, target_start_) == 0) os::flush_to_disk(out_);
+        if (platform::file_truncate(out_, target_start_) == 0) platform::file_flush(out_);
         outcome_.lines = 0;
     }
     outcome_.result = result;
@@ -103,15 +109,15 @@ int Run::open_target() {
     int error = 0;
     bool busy = false;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
-        error = os::open_exclusive(target_, out_, busy);
+        error = platform::file_open_exclusive(target_, kTargetOpen, out_, busy);
         if (error == 0 || !busy) break;
         if (attempt == attempts) break;
         if (settings_.wait_before_retry)
             settings_.wait_before_retry();
         else
-            os::sleep_ms(kRetryDelayMs);
+            platform::sleep_ms(kRetryDelayMs);
     }
-    if (error == 0) error = os::seek_end(out_, target_start_);
+    if (error == 0) error = platform::file_seek_end(out_, target_start_);
     if (error != 0) {
         return fail(busy ? kTargetLocked : kTargetOpenFailed, error,
                     open_failed_message(target_, error));
@@ -127,7 +133,7 @@ int Run::copy_lines() {
     output_.reserve(kFlushAt + 2 * kLineLimit);
     for (;;) {
         size_t got = 0;
-        int error = os::read_some(in_, chunk, sizeof chunk, got);
+        int error = platform::file_read_some(in_, chunk, sizeof chunk, got);
         if (error != 0) return fail(kSourceReadFailed, error, read_failed_message(source_, error));
         if (got == 0) break;
         // Line by line through the chunk; a line may go on in the next one.
@@ -167,7 +173,7 @@ int Run::end_line() {
         const std::string& header = header_line();
         size_t written = 0;
         target_touched_ = true;
-        int error = os::write_all(out_, header.data(), header.size(), written);
+        int error = platform::file_write_all(out_, header.data(), header.size(), written);
         if (error != 0)
             return fail(kHeaderWriteFailed, error, write_failed_message(target_, error));
     }
@@ -181,7 +187,7 @@ int Run::flush_output() {
     if (output_.empty()) return kConverted;
     size_t written = 0;
     target_touched_ = true;
-    int error = os::write_all(out_, output_.data(), output_.size(), written);
+    int error = platform::file_write_all(out_, output_.data(), output_.size(), written);
     output_.clear();
     if (error != 0) return fail(kRecordWriteFailed, error, write_failed_message(target_, error));
     return kConverted;
@@ -190,12 +196,12 @@ int Run::flush_output() {
 // Makes the records durable, then takes the converted lines out of the source.
 int Run::finish() {
     if (outcome_.lines == 0) return kConverted;
-    int error = os::flush_to_disk(out_);
-    if (error == 0) error = os::flush_folder_of(target_);
+    int error = platform::file_flush(out_);
+    if (error == 0) error = platform::flush_folder_of(target_);
     if (error != 0) return fail(kRecordWriteFailed, error, write_failed_message(target_, error));
-    error = os::remove_source(source_, in_, tail_from_, source_read_);
+    error = remove_source(source_, in_, tail_from_, source_read_);
     if (error != 0) return fail(kSourceRemoveFailed, error, remove_failed_message(source_, error));
-    error = os::close_file(out_);
+    error = platform::file_close(out_);
     if (error != 0) {
         // The source is already gone; the records were flushed before.
         outcome_.system_error = error;
@@ -212,7 +218,7 @@ ConvertOutcome convert(const std::string& source, const std::string& target,
 }
 
 int64_t file_length(const std::string& path) {
-    return os::file_length(path);
+    return std::max<int64_t>(platform::file_size(path), 0);
 }
 
 const std::string& header_line() {

@@ -3,7 +3,7 @@
 
 #include <cctype>
 
-#include "os_files.h"
+#include "platform/file_handle.h"
 #include "platform/files.h"
 #include "platform/module.h"
 
@@ -58,7 +58,7 @@ Options parse_options(int argc, const char* const* argv) {
 }
 
 std::string resolve_in(const std::string& workdir, const std::string& name) {
-    return os::is_absolute_path(name) ? name : workdir + name;
+    return platform::path_is_absolute(name) ? name : workdir + name;
 }
 
 Paths resolve_paths(const Options& options, const std::string& workdir) {
@@ -69,15 +69,30 @@ Paths resolve_paths(const Options& options, const std::string& workdir) {
     return paths;
 }
 
+namespace {
+
+// A folder with its trailing separator ('/' is taken on every OS).
+std::string with_separator(std::string dir) {
+    if (dir.empty() || (dir.back() != '/' && dir.back() != platform::dir_separator()))
+        dir += platform::dir_separator();
+    return dir;
+}
+
+}  // namespace
+
 std::string program_directory() {
-    return os::program_directory();
+    std::string self = platform::executable_path();
+    auto cut = self.find_last_of(std::string{'/', platform::dir_separator()});
+    if (cut != std::string::npos) return self.substr(0, cut + 1);
+    std::string here = platform::current_directory();
+    return with_separator(here.empty() ? "." : here);
 }
 
 std::string working_folder() {
     std::string own = program_directory();
     if (platform::directory_writable(own)) return own;
     std::string here = platform::current_directory();
-    return here.empty() ? own : here + "/";
+    return here.empty() ? own : with_separator(here);
 }
 
 int run_window(int argc, char** argv, const Paths& paths, std::string& error) {

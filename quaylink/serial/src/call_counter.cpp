@@ -4,18 +4,13 @@
 // The file is updated in place under an exclusive lock, so that two servers
 // working in one folder take turns; a replace-by-rename would let the
 // second server lock a file the first one has already replaced.
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <climits>
 #include <cstring>
 
 #include "foundation/log.h"
 #include "foundation/settings.h"
+#include "platform/file_handle.h"
 #include "serial/modem.h"
 #include "serial_internal.h"
 
@@ -30,33 +25,25 @@ constexpr long kLastNumber = 99999;
 
 std::atomic<int32_t> g_call_number{0};
 
-// Opens the counter file for reading and writing, creating it, with the
-// exclusive lock; waits for another holder up to 100 tries of 100 ms.
-// Returns the descriptor or -1.
-int open_locked(const std::string& path) {
+// Opens the counter file for reading and writing, creating it, held
+// exclusively; waits for another holder up to 100 tries of 100 ms. Each
+// open itself never waits, and only a regular file is used.
+platform::FileHandle open_locked(const std::string& path) {
     for (int attempt = 0; attempt < kLockTries; ++attempt) {
-        // Opened without waiting, and only a regular file is used.
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-        if (fd < 0) return -1;
-        struct stat st;
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ::close(fd);
-            return -1;
-        }
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
-        int error = errno;
-        ::close(fd);
-        if (error != EWOULDBLOCK) return -1;
+        platform::FileHandle h = platform::kNoFile;
+        bool busy = false;
+        if (platform::file_open_exclusive(path, {.read = true}, h, busy) == 0) return h;
+        if (!busy) break;
         serial_detail::pause(kLockRetryMs);
     }
-    return -1;
+    return platform::kNoFile;
 }
 
 // The number a record holds: its leading decimal digits (0 without any).
-long parse_number(const char* record, ssize_t length) {
-    if (length <= 0) return 1;
+long parse_number(const char* record, size_t length) {
+    if (length == 0) return 1;
     long number = 0;
-    for (ssize_t i = 0; i < length && record[i] >= '0' && record[i] <= '9'; ++i) {
+    for (size_t i = 0; i < length && record[i] >= '0' && record[i] <= '9'; ++i) {
         number = number * 10 + (record[i] - '0');
         if (number > INT32_MAX) number = INT32_MAX;  // keep it a call number
     }
@@ -67,25 +54,25 @@ long parse_number(const char* record, ssize_t length) {
 
 void next_call_number() {
     std::string path = effective_workdir() + kCallCounterFile;
-    int fd = open_locked(path);
-    if (fd < 0) {
+    platform::FileHandle h = open_locked(path);
+    if (h == platform::kNoFile) {
         set_call_number(0);
         return;
     }
     char record[kRecordSize + 1] = {};
-    ssize_t got = ::pread(fd, record, kRecordSize, 0);
-    long number = parse_number(record, got);
+    size_t got = 0;
+    int error = platform::file_read_at(h, 0, record, kRecordSize, got);
+    long number = parse_number(record, error == 0 ? got : 0);
 
     char next[kRecordSize] = {};
     std::string text = number < kLastNumber ? std::to_string(number + 1) : "1";
     std::memcpy(next, text.data(), text.size());  // at most 5 digits
-    ssize_t written = ::pwrite(fd, next, kRecordSize, 0);
-    int error = errno;
-    ::close(fd);
-    if (written < static_cast<ssize_t>(kRecordSize)) {
-        log_event(strformat("Error Writing Call No: [%ld] RC=%d", long(call_number()),
-                            written < 0 ? error : 0),
-                  99, 0);
+    size_t written = 0;
+    error = platform::file_write_at(h, 0, next, kRecordSize, written);
+    platform::file_close(h);
+    if (written < kRecordSize) {
+        log_event(strformat("Error Writing Call No: [%ld] RC=%d", long(call_number()), error), 99,
+                  0);
         number = 0;
     }
     set_call_number(static_cast<int32_t>(number));
