@@ -1,25 +1,23 @@
-// Port and cradle discovery on Linux: the serial devices come from the
-// kernel's device tree (class/tty), numbered through the port map of the
-// serial link; USB bridges are recognised by their kernel driver or their
-// product string.
+// Port and cradle discovery: the serial ports and USB bridges come from
+// the platform layer (the kernel's device tree on Linux, the registry on
+// Windows); ports without a COM number of their own are numbered through
+// the port map of the serial link; USB bridges are recognised by their
+// driver or their name.
 #include "serial/discovery.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <filesystem>
-#include <fstream>
-#include <map>
 #include <mutex>
+#include <set>
 
 #include "foundation/log.h"
 #include "foundation/server_state.h"
 #include "foundation/settings.h"
+#include "platform/serial_ports.h"
 #include "serial/port.h"
 
 namespace ql {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -32,109 +30,37 @@ struct Entry {
 std::mutex g_mutex;  // guards the table and the settings of this module
 Entry g_table[kPortTableSize];
 int g_count = 0;
-std::string g_sysfs_root = "/sys";
-std::string g_dev_dir = "/dev";
+platform::SerialPortSearch g_tree;
 CradleProbe g_probe;
 std::atomic<bool> g_cradle_request{false};
 
-// One serial device found under class/tty.
+// One serial port of this machine, with its number in the port table.
 struct TtyDevice {
-    std::string name;        // ttyUSB0
-    std::string path;        // /dev/ttyUSB0
-    int number = 0;          // port number, 0 while unnumbered
-    bool assigned = false;   // number given here, not by the port map
-    std::string usb_device;  // the USB device's folder, empty when not USB
-    std::string driver;      // kernel driver of the tty's device
-    std::string vendor, product;
+    std::string name;          // ttyUSB0, COM5
+    std::string path;          // what the port is opened through
+    int number = 0;            // port number, 0 while unnumbered
+    bool assigned = false;     // number given here, not by the OS or the port map
+    std::string usb_device;    // the USB bridge's key, empty when not known
+    bool os_numbered = false;  // the OS gives the number: its own name is listed
 };
 
 std::string cut(const std::string& text) {
     return text.size() > kPortEntryMax ? text.substr(0, kPortEntryMax) : text;
 }
 
-// First line of a small attribute file, without trailing blanks.
-std::string read_attribute(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    if (!in || !std::getline(in, line)) return {};
-    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
-    return line;
-}
-
-// Name of the folder a link such as driver or subsystem points to.
-std::string link_target_name(const fs::path& link) {
-    std::error_code ec;
-    fs::path target = fs::canonical(link, ec);
-    return ec ? std::string() : target.filename().string();
-}
-
-// A legacy port name without hardware: the UART type reads 0 (unknown), or,
-// on older kernels, the port is bound to the 8250 platform placeholder.
-bool is_placeholder(const fs::path& tty, const fs::path& device) {
-    if (read_attribute(tty / "type") == "0") return true;
-    return link_target_name(device / "driver") == "serial8250" &&
-           link_target_name(device / "subsystem") == "platform";
-}
-
-// Fills the USB details of a tty whose device sits below a USB device.
-void find_usb_parent(const fs::path& sysfs, const fs::path& device, TtyDevice& tty) {
-    tty.driver = link_target_name(device / "driver");
-    std::error_code ec;
-    fs::path dir = fs::canonical(device, ec);
-    if (ec) return;
-    const fs::path root = fs::canonical(sysfs, ec);
-    for (; !dir.empty() && dir != dir.root_path() && dir != root; dir = dir.parent_path()) {
-        if (tty.driver.empty()) tty.driver = link_target_name(dir / "driver");
-        if (fs::exists(dir / "idVendor", ec)) {
-            tty.usb_device = dir.string();
-            tty.vendor = read_attribute(dir / "manufacturer");
-            tty.product = read_attribute(dir / "product");
-            return;
-        }
-    }
-}
-
-// Orders ttyS2 before ttyS10: the name's letters first, then its number.
-bool natural_less(const std::string& a, const std::string& b) {
-    auto split = [](const std::string& s) {
-        size_t digits = s.find_last_not_of("0123456789") + 1;
-        long number = -1;
-        for (size_t i = digits; i < s.size() && i < digits + 9; ++i) {
-            number = (number < 0 ? 0 : number * 10) + (s[i] - '0');
-        }
-        return std::make_pair(s.substr(0, digits), number);
-    };
-    return split(a) < split(b);
-}
-
-std::string sysfs_root() {
+platform::SerialPortSearch device_tree() {
     std::lock_guard<std::mutex> lock(g_mutex);
-    return g_sysfs_root;
+    return g_tree;
 }
 
-std::string dev_dir() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_dev_dir;
-}
-
-std::vector<TtyDevice> list_serial_devices() {
-    const fs::path sysfs = sysfs_root();
-    const std::string dev = dev_dir();
+std::vector<TtyDevice> list_serial_devices(std::vector<platform::UsbSerialBridge>& bridges) {
+    std::vector<platform::SerialPortInfo> ports;
+    platform::list_serial_ports(device_tree(), ports, bridges);
     std::vector<TtyDevice> found;
-    std::error_code ec;
-    fs::directory_iterator it(sysfs / "class" / "tty", ec), end;
-    for (; !ec && it != end; it.increment(ec)) {
-        const fs::path device = it->path() / "device";
-        std::error_code exists_ec;
-        if (!fs::exists(device, exists_ec) || is_placeholder(it->path(), device)) continue;
-        TtyDevice tty;
-        tty.name = it->path().filename().string();
-        tty.path = dev + "/" + tty.name;
-        find_usb_parent(sysfs, device, tty);
-        found.push_back(tty);
+    for (const auto& port : ports) {
+        found.push_back(
+            TtyDevice{port.name, port.device, port.number, false, port.bridge, port.number > 0});
     }
-    std::sort(found.begin(), found.end(),
-              [](const TtyDevice& a, const TtyDevice& b) { return natural_less(a.name, b.name); });
     return found;
 }
 
@@ -148,17 +74,18 @@ int mapped_number(const std::string& path) {
 
 // A number the port map gives to some device explicitly.
 bool explicitly_mapped(int n) {
-    return port_device_path(n) != strformat("/dev/ttyS%d", n - 1);
+    return port_device_path(n) != platform::serial_port_device(n);
 }
 
-// Numbers every device: the port map first, then the first free number for
-// USB devices that have none. A number is free when no device has it and
-// the port map does not reserve it for another device. Devices that end
-// without a number are dropped.
+// Numbers every device: the OS's own number where it gives one (COMn),
+// else the port map, then the first free number for USB devices that have
+// none. A number is free when no device has it and the port map does not
+// reserve it for another device. Devices that end without a number are
+// dropped.
 void number_devices(std::vector<TtyDevice>& devices) {
     bool used[kPortTableSize] = {};
     for (auto& tty : devices) {
-        tty.number = mapped_number(tty.path);
+        if (tty.number == 0) tty.number = mapped_number(tty.path);
         if (tty.number > 0 && tty.number < kPortTableSize) used[tty.number] = true;
     }
     for (auto& tty : devices) {
@@ -176,40 +103,43 @@ void number_devices(std::vector<TtyDevice>& devices) {
                   [](const TtyDevice& t) { return t.number <= 0 || t.number >= kPortTableSize; });
 }
 
-bool is_bridge(const TtyDevice& tty) {
-    return !tty.usb_device.empty() &&
-           (tty.driver == "cp210x" || tty.product.find("CP210x") != std::string::npos);
-}
-
-std::string friendly_name(const TtyDevice& tty) {
-    std::string name = tty.vendor;
-    if (!tty.product.empty()) name += (name.empty() ? "" : " ") + tty.product;
-    return name.empty() ? std::string("CP210x USB to UART Bridge") : name;
+bool is_bridge(const platform::UsbSerialBridge& usb) {
+    return usb.driver == "cp210x" || usb.friendly_name.find("CP210x") != std::string::npos;
 }
 
 // One recognised bridge with every port it offers.
 struct Bridge {
     std::string friendly;
-    std::string match;  // friendly name followed by its ports, "(COM5)"
+    std::string match;  // friendly name naming its ports: "... (COM5, COM6)"
     int first_port = 0;
 };
 
-std::vector<Bridge> group_bridges(const std::vector<TtyDevice>& devices) {
-    std::map<std::string, Bridge> by_device;
-    for (const auto& tty : devices) {
-        if (!is_bridge(tty)) continue;
-        Bridge& b = by_device[tty.usb_device];
-        if (b.friendly.empty()) b.friendly = friendly_name(tty);
-        b.match += (b.match.empty() ? "" : ", ") + strformat("COM%d", tty.number);
-        if (b.first_port == 0 || tty.number < b.first_port) b.first_port = tty.number;
-    }
+// The recognised bridges, in the order of their first port. Where the OS
+// links ports to their bridge, the match text is made of the numbers found
+// here; elsewhere the friendly name already names the port.
+std::vector<Bridge> group_bridges(const std::vector<TtyDevice>& devices,
+                                  const std::vector<platform::UsbSerialBridge>& usb,
+                                  const std::set<std::string>& linked) {
     std::vector<Bridge> bridges;
-    for (auto& [path, b] : by_device) {
-        b.match = b.friendly + " (" + b.match + ")";
-        bridges.push_back(b);
+    for (const auto& device : usb) {
+        if (!is_bridge(device)) continue;
+        Bridge b;
+        b.friendly =
+            device.friendly_name.empty() ? "CP210x USB to UART Bridge" : device.friendly_name;
+        std::string ports;
+        for (const auto& tty : devices) {
+            if (tty.usb_device != device.key) continue;
+            ports += (ports.empty() ? "" : ", ") + strformat("COM%d", tty.number);
+        }
+        if (linked.count(device.key) != 0 && ports.empty()) continue;  // none numbered
+        b.match = ports.empty() ? b.friendly : b.friendly + " (" + ports + ")";
+        for (int n = kPortTableSize - 1; n >= 1; --n) {
+            if (contains_word(b.match, strformat("COM%d", n))) b.first_port = n;
+        }
+        if (b.first_port != 0) bridges.push_back(b);
     }
-    std::sort(bridges.begin(), bridges.end(),
-              [](const Bridge& a, const Bridge& b) { return a.first_port < b.first_port; });
+    std::stable_sort(bridges.begin(), bridges.end(),
+                     [](const Bridge& a, const Bridge& b) { return a.first_port < b.first_port; });
     return bridges;
 }
 
@@ -305,20 +235,25 @@ bool contains_word(const std::string& text, const std::string& name) {
 }
 
 int find_ports(SearchDialog* dialog) {
-    std::vector<TtyDevice> devices = list_serial_devices();
+    std::vector<platform::UsbSerialBridge> usb;
+    std::vector<TtyDevice> devices = list_serial_devices(usb);
+    std::set<std::string> linked;
+    for (const auto& tty : devices) linked.insert(tty.usb_device);
     number_devices(devices);
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         for (auto& e : g_table) e = Entry{};
         g_count = 0;
         for (const auto& tty : devices) {
-            g_table[tty.number] =
-                Entry{cut(strformat("COM%d", tty.number)), tty.path, tty.assigned};
+            // A port the OS numbers is listed by its own name (COM5); the
+            // others by the number given them.
+            std::string name = tty.os_numbered ? tty.name : strformat("COM%d", tty.number);
+            g_table[tty.number] = Entry{cut(name), tty.path, tty.assigned};
             g_count++;
         }
     }
     Search search{dialog};
-    for (const Bridge& bridge : group_bridges(devices)) visit_bridge(search, bridge);
+    for (const Bridge& bridge : group_bridges(devices, usb, linked)) visit_bridge(search, bridge);
     return search.result != 0 ? search.result : 1;
 }
 
@@ -368,8 +303,8 @@ bool cradle_search_request() {
 
 void set_device_tree(const std::string& sysfs_root, const std::string& dev_dir) {
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_sysfs_root = sysfs_root.empty() ? "/sys" : sysfs_root;
-    g_dev_dir = dev_dir.empty() ? "/dev" : dev_dir;
+    g_tree.sysfs_root = sysfs_root.empty() ? "/sys" : sysfs_root;
+    g_tree.dev_dir = dev_dir.empty() ? "/dev" : dev_dir;
 }
 
 void set_cradle_probe(CradleProbe probe) {
@@ -381,8 +316,7 @@ void discovery_reset() {
     std::lock_guard<std::mutex> lock(g_mutex);
     for (auto& e : g_table) e = Entry{};
     g_count = 0;
-    g_sysfs_root = "/sys";
-    g_dev_dir = "/dev";
+    g_tree = platform::SerialPortSearch{};
     g_probe = nullptr;
     g_cradle_request = false;
 }

@@ -18,6 +18,7 @@
 #include "foundation/settings.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/serial_ports.h"
 #include "serial_internal.h"
 
 namespace ql {
@@ -286,6 +287,9 @@ void set_line_settings(platform::SerialConfig& config, int baud) {
 }  // namespace serial_detail
 
 std::string port_device_path(int port_number) {
+    // Where the OS names every port by its number, that name is the only one.
+    if (!platform::serial_device_paths_supported())
+        return platform::serial_port_device(port_number);
     const ServerSettings& s = settings();
     if (!s.commport_device.empty() && port_number == s.commport) return s.commport_device;
     std::string text;
@@ -293,13 +297,14 @@ std::string port_device_path(int port_number) {
         std::string mapped = ini_value(text, "ports", "com" + std::to_string(port_number));
         if (!mapped.empty()) return mapped;
     }
-    if (port_number < 1) return std::string();
-    return "/dev/ttyS" + std::to_string(port_number - 1);
+    return platform::serial_port_device(port_number);
 }
 
 std::string port_display_name(int port_number) {
     const ServerSettings& s = settings();
-    if (!s.commport_device.empty() && port_number == s.commport) return s.commport_device;
+    if (platform::serial_device_paths_supported() && !s.commport_device.empty() &&
+        port_number == s.commport)
+        return s.commport_device;
     return "COM" + std::to_string(port_number);
 }
 

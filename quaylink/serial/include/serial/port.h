@@ -22,7 +22,9 @@ inline constexpr int kNoBlockHint = -999;
 
 // Device path of port number n: the [ports] entry "com<n>" of the settings
 // file when there is one, else /dev/ttyS<n-1>. With the commport setting
-// naming a device path, that path is used for the configured port.
+// naming a device path, that path is used for the configured port. On
+// Windows neither the map nor a device path applies: port n is "\\.\COM<n>"
+// (platform::serial_port_device).
 std::string port_device_path(int port_number);
 
 // Opens and configures port number n at baud for the connect kind
@@ -80,7 +82,7 @@ int ir_cradle_set_baud(int port_number, int baud);
 void port_reset_state();
 
 // What the operator sees for port n: "COM<n>", or the device path when the
-// commport setting names one.
+// commport setting names one (where device paths are supported).
 std::string port_display_name(int port_number);
 
 // The read time-outs in force on a port, as the driver would hold them, and
