@@ -29,7 +29,7 @@ int copy_range(platform::FileHandle from, std::FILE* to, int64_t offset, int64_t
 
 // Replaces path by a new file holding bytes [from, end) of the file open on
 // h, crash-safely, unless path no longer names that file by then.
-int replace_with_tail(const std::string& path, platform::FileHandle h, int64_t from, int64_t end) {
+int replace_with_tail(const std::string& path, platform::FileHandle& h, int64_t from, int64_t end) {
     platform::TempFile temp;
     int error = platform::create_temp_file(path, temp);
     if (error != 0) return error;
@@ -42,7 +42,7 @@ int replace_with_tail(const std::string& path, platform::FileHandle h, int64_t f
         return error;
     }
     // The data file's permission bits go over with the name.
-    return platform::commit_temp_file(temp, path);
+    return platform::commit_temp_file_over_held(temp, path, h);
 }
 
 }  // namespace

@@ -23,6 +23,8 @@
 
 namespace platform {
 
+struct TempFile;  // platform/files.h
+
 // An open file (a descriptor on POSIX, a HANDLE on Windows).
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle kNoFile = -1;
@@ -90,6 +92,16 @@ int file_flush(FileHandle h);
 // it). On Windows the entries are journalled by the file system and a
 // rename with write-through is already on disk: nothing is done there.
 int flush_folder_of(const std::string& path);
+
+// Makes the temporary file temp (platform/files.h) the file path, which h
+// holds open (a reader replacing what it read with what is left of it), and
+// closes h. On POSIX the hold lasts until the new file is in place, so no
+// holder gets at the old file in between. Windows cannot replace a file
+// that is open: h is closed just before the rename there, and another
+// program may take the old file in that moment. Returns 0, or the error of
+// commit_temp_file (temp removed, path unchanged); h is closed in every
+// case and temp is empty afterwards.
+int commit_temp_file_over_held(TempFile& temp, const std::string& path, FileHandle& h);
 
 // Tells whether path names the very file open on h (same device and file
 // number on POSIX, same volume and file index on Windows): false, with 0

@@ -11,7 +11,7 @@
 namespace platform {
 
 // The device name serial_open takes for COM port n when nothing else is
-// configured: "/dev/ttyS<n-1>" on POSIX (empty for n < 1); "\\.\COM<n>" on
+// configured (empty for n < 1): "/dev/ttyS<n-1>" on POSIX; "\\.\COM<n>" on
 // Windows, the device namespace form that reaches every n (COM1 to COM9
 // included, so that a file named COM1 in the working folder is never
 // opened by mistake).

@@ -2,6 +2,8 @@
 // waiting (shared for readers, exclusive for the holder).
 #include "platform/file_handle.h"
 
+#include "platform/files.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -151,6 +153,12 @@ int flush_folder_of(const std::string& path) {
     int error = ::fsync(fd) == 0 ? 0 : errno;
     ::close(fd);
     return error == EINVAL ? 0 : error;
+}
+
+int commit_temp_file_over_held(TempFile& temp, const std::string& path, FileHandle& h) {
+    int error = commit_temp_file(temp, path);
+    file_close(h);
+    return error;
 }
 
 int file_is_named_by(FileHandle h, const std::string& path, bool& same) {

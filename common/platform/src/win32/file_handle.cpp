@@ -2,13 +2,12 @@
 // mode of the open (the holder shares nothing, readers share reading).
 #include "platform/file_handle.h"
 
-// winsock2.h has to come before windows.h.
 #include <windows.h>
-#include <winsock2.h>
 
 #include <cerrno>
 #include <climits>
 
+#include "platform/files.h"
 #include "win32_support.h"
 
 namespace platform {
@@ -179,6 +178,11 @@ int file_flush(FileHandle h) {
 int flush_folder_of(const std::string& path) {
     (void)path;  // nothing to flush: see the header
     return 0;
+}
+
+int commit_temp_file_over_held(TempFile& temp, const std::string& path, FileHandle& h) {
+    file_close(h);  // an open file cannot be replaced here
+    return commit_temp_file(temp, path);
 }
 
 int file_is_named_by(FileHandle h, const std::string& path, bool& same) {
