@@ -2,6 +2,7 @@
 // public header: only src/win32 includes it).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace platform::win32 {
@@ -19,6 +20,34 @@ int errno_from_win32(unsigned long code);
 // errno_from_win32(GetLastError()), also stored in errno so that
 // platform::last_error() reports it.
 int last_win32_errno();
+
+// Separators: both '\\' and '/' separate folders in what the layer parses.
+bool is_separator(char c);
+// Position of the last separator in path, or npos.
+std::string::size_type last_separator(const std::string& path);
+// dir and name joined with one '\\' (name alone when dir is empty).
+std::string join_path(const std::string& dir, const std::string& name);
+
+// True when the last part of path is one of the names Windows keeps for
+// devices in every folder (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$,
+// CONOUT$), with or without an extension: "C:\\data\\COM1.TXT" is a serial
+// port, not a file. Such names are refused before anything is opened.
+bool is_device_name(const std::string& path);
+
+// Seconds since 1970-01-01 UTC of a FILETIME given as one 64-bit count of
+// 100 ns intervals since 1601.
+int64_t unix_seconds(uint64_t filetime);
+
+// What a path names, links followed (or not). Returns 0 and fills out, or
+// the errno value (ENOENT when missing or when a followed link dangles).
+struct PathFacts {
+    bool directory = false;
+    bool device = false;  // a device, a pipe: anything neither file nor folder
+    bool link = false;    // a reparse point (seen only when not following)
+    int64_t size = 0;     // bytes; 0 for folders and devices
+    int64_t modified = 0; // last write, seconds since 1970-01-01 UTC
+};
+int path_facts(const std::string& path, bool follow_links, PathFacts& out);
 
 // True when the program runs under wine, which differs from Windows in a
 // few documented ways (sharing of COM ports, MAXDWORD time-outs).

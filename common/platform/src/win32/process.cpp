@@ -1,0 +1,160 @@
+// Windows implementation of platform/process.h on CreateProcessW. No handle
+// of the server is inherited by a started program.
+#include "platform/process.h"
+
+#include <windows.h>
+
+#include <cerrno>
+
+#include "win32_support.h"
+
+namespace platform {
+
+using win32::widen;
+
+namespace {
+
+// One argument as the C runtime of the started program splits it again:
+// quoted when it holds blanks or quotes or is empty; a quote inside is
+// escaped with a backslash, and the backslashes right before a quote (or
+// before the closing quote) are doubled.
+std::string quote_argument(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
+    std::string out = "\"";
+    size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == '"') {
+            out.append(backslashes * 2 + 1, '\\');
+        } else {
+            out.append(backslashes, '\\');
+        }
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, '\\');
+    return out + "\"";
+}
+
+// The program's own name is split without backslash escapes (up to the
+// next quote), so it cannot carry a quote at all: quotes are left out.
+std::string quote_program_name(const std::string& name) {
+    std::string plain;
+    for (char c : name) {
+        if (c != '"') plain += c;
+    }
+    if (!plain.empty() && plain.find_first_of(" \t") == std::string::npos) return plain;
+    return "\"" + plain + "\"";
+}
+
+void close_handle(Process& p) {
+    if (p.handle != -1) CloseHandle(reinterpret_cast<HANDLE>(p.handle));
+    p = Process{};
+}
+
+// Starts a program with the given command line, inheriting nothing.
+int start(const std::wstring& program, std::wstring line, PROCESS_INFORMATION& pi) {
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &si, &pi)) {
+        return win32::last_win32_errno();
+    }
+    CloseHandle(pi.hThread);
+    return 0;
+}
+
+std::wstring command_interpreter() {
+    wchar_t buf[MAX_PATH];
+    DWORD n = GetEnvironmentVariableW(L"COMSPEC", buf, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) return std::wstring(buf, n);
+    n = GetSystemDirectoryW(buf, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return L"cmd.exe";
+    return std::wstring(buf, n) + L"\\cmd.exe";
+}
+
+std::string windows_command_line(const std::vector<std::string>& args) {
+    std::string line;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (i > 0) line += ' ';
+        line += i == 0 ? quote_program_name(args[i]) : quote_argument(args[i]);
+    }
+    return line;
+}
+
+}  // namespace
+
+int process_start(const std::string& path, const std::vector<std::string>& args, Process& out) {
+    out = Process{};
+    if (path.empty()) return ENOENT;
+    std::vector<std::string> words = args;
+    if (words.empty()) words.push_back(path);
+    PROCESS_INFORMATION pi{};
+    int err = start(widen(path), widen(windows_command_line(words)), pi);
+    if (err != 0) return err;
+    out.pid = static_cast<int>(pi.dwProcessId);
+    out.handle = reinterpret_cast<std::intptr_t>(pi.hProcess);
+    return 0;
+}
+
+int process_wait(Process& p, uint32_t timeout_ms, int& exit_code) {
+    if (p.pid <= 0 || p.handle == -1) {
+        close_handle(p);
+        return kProcessWaitFailed;
+    }
+    HANDLE h = reinterpret_cast<HANDLE>(p.handle);
+    // INFINITE is 0xFFFFFFFF: a wait of that length is one millisecond less.
+    DWORD r = WaitForSingleObject(h, timeout_ms == INFINITE ? INFINITE - 1 : timeout_ms);
+    if (r == WAIT_TIMEOUT) return kProcessRunning;
+    DWORD code = 0;
+    bool ended = r == WAIT_OBJECT_0 && GetExitCodeProcess(h, &code);
+    close_handle(p);
+    if (!ended) return kProcessWaitFailed;
+    exit_code = static_cast<int>(code);
+    return kProcessEnded;
+}
+
+void process_release(Process& p) {
+    // Windows keeps nothing of an ended program once its handle is closed.
+    close_handle(p);
+}
+
+std::vector<std::string> split_command_line(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool in_word = false, quoted = false;
+    for (char c : line) {
+        if (c == '"') {
+            quoted = !quoted;
+            in_word = true;
+        } else if ((c == ' ' || c == '\t') && !quoted) {
+            if (in_word) words.push_back(word);
+            word.clear();
+            in_word = false;
+        } else {
+            word.push_back(c);
+            in_word = true;
+        }
+    }
+    if (in_word) words.push_back(word);
+    return words;
+}
+
+int run_command_line(const std::string& line) {
+    std::wstring shell = command_interpreter();
+    // /s: the interpreter takes everything between the first and the last
+    // quote as the command, whatever quotes the line holds itself.
+    std::wstring command = L"\"" + shell + L"\" /s /c \"" + widen(line) + L"\"";
+    PROCESS_INFORMATION pi{};
+    if (start(shell, command, pi) != 0) return -1;
+    DWORD code = 0;
+    bool ok = WaitForSingleObject(pi.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+              GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    return ok ? static_cast<int>(code) : -1;
+}
+
+}  // namespace platform
