@@ -1,11 +1,10 @@
 // Temporary files: exclusive creation beside the target, the one name
 // pattern, commit over links, and the removal of files left by a crash.
 #include <gtest/gtest.h>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,9 +25,8 @@ std::vector<std::string> names_in(const std::string& dir) {
     return names;
 }
 
-bool is_link(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+std::string leaf_of(const std::string& path) {
+    return path.substr(path.find_last_of("/\\") + 1);
 }
 
 TEST(TempFile, IsCreatedBesideTheTargetUnderThePatternAndCommitted) {
@@ -37,7 +35,7 @@ TEST(TempFile, IsCreatedBesideTheTargetUnderThePatternAndCommitted) {
     platform::TempFile t;
     ASSERT_EQ(platform::create_temp_file(target, t), 0);
     ASSERT_NE(t.file, nullptr);
-    std::string leaf = t.path.substr(t.path.find_last_of('/') + 1);
+    std::string leaf = leaf_of(t.path);
     EXPECT_EQ(t.path.substr(0, dir.path().size() + 1), dir.path() + "/");
     EXPECT_TRUE(platform::is_temp_file_name(leaf)) << leaf;
     EXPECT_EQ(leaf.substr(leaf.size() - 8), "DATA.TXT");
@@ -60,56 +58,6 @@ TEST(TempFile, NamesAreUniqueAndDiscardLeavesNothing) {
     EXPECT_TRUE(names_in(dir.path()).empty());
 }
 
-TEST(TempFile, CommitReplacesALinkAndLeavesItsTargetAlone) {
-    TempDir outside, dir;
-    std::string victim = outside.write("victim", "precious");
-    std::string target = dir.file("OUT.TXT");
-    ASSERT_EQ(::symlink(victim.c_str(), target.c_str()), 0);
-    platform::TempFile t;
-    ASSERT_EQ(platform::create_temp_file(target, t), 0);
-    std::fputs("downloaded", t.file);
-    ASSERT_EQ(platform::commit_temp_file(t, target), 0);
-    EXPECT_FALSE(is_link(target));
-    EXPECT_EQ(read_whole_file(target), "downloaded");
-    EXPECT_EQ(read_whole_file(victim), "precious");
-}
-
-TEST(TempFile, CommitKeepsTheModeOfAnExistingFile) {
-    TempDir dir;
-    std::string target = dir.write("ro.txt", "old");
-    ::chmod(target.c_str(), 0640);
-    platform::TempFile t;
-    ASSERT_EQ(platform::create_temp_file(target, t), 0);
-    ASSERT_EQ(platform::commit_temp_file(t, target), 0);
-    struct stat st;
-    ASSERT_EQ(::stat(target.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
-}
-
-TEST(TempFile, WriteFileAtomicReplacesALinkInsteadOfWritingThroughIt) {
-    TempDir outside, dir;
-    std::string victim = outside.write("victim", "precious");
-    std::string target = dir.file("quaylink.ini");
-    ASSERT_EQ(::symlink(victim.c_str(), target.c_str()), 0);
-    ASSERT_EQ(platform::write_file_atomic(target, "[setup]\r\n"), 0);
-    EXPECT_FALSE(is_link(target));
-    EXPECT_EQ(read_whole_file(victim), "precious");
-    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"quaylink.ini"});
-}
-
-TEST(TempFile, CopyReplacesALinkAtTheDestination) {
-    TempDir outside, dir;
-    std::string victim = outside.write("victim", "precious");
-    std::string source = dir.write("A.TXT", "copied");
-    std::string dest = dir.file("B.TXT");
-    ASSERT_EQ(::symlink(victim.c_str(), dest.c_str()), 0);
-    EXPECT_EQ(platform::copy_file_locked(source, dest, false, 1, 1, 1000), platform::kCopyOk);
-    EXPECT_FALSE(is_link(dest));
-    EXPECT_EQ(read_whole_file(dest), "copied");
-    EXPECT_EQ(read_whole_file(victim), "precious");
-    EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"A.TXT", "B.TXT"}));
-}
-
 TEST(TempFile, PatternIsRecognisedExactly) {
     EXPECT_TRUE(platform::is_temp_file_name(".qltmp-0123456789abcdef-A.TXT"));
     EXPECT_TRUE(platform::is_temp_file_name(".qltmp-0123456789abcdef-"));
@@ -122,30 +70,85 @@ TEST(TempFile, PatternIsRecognisedExactly) {
 }
 
 TEST(StaleTempFiles, OnlyUnheldFilesOfThePatternAreRemoved) {
-    TempDir outside, dir;
-    std::string victim = outside.write("victim", "precious");
+    TempDir dir;
     dir.write(".qltmp-00000000deadbeef-DATA.TXT", "left by a crash");
     dir.write(".qltmp-0000000000000001-", "");
     dir.write("DATA.TXT", "user data");
     dir.write(".DATA.TXT.1234abcd.part", "not ours");
-    std::string link = dir.file(".qltmp-00000000cafef00d-x");
-    ASSERT_EQ(::symlink(victim.c_str(), link.c_str()), 0);
-    ASSERT_EQ(::mkdir(dir.file(".qltmp-00000000feedface-d").c_str(), 0755), 0);
 
     platform::TempFile live;  // held by a writer that is still running
     ASSERT_EQ(platform::create_temp_file(dir.file("LIVE.TXT"), live), 0);
-    std::string live_leaf = live.path.substr(live.path.find_last_of('/') + 1);
+    platform::TempFile closed;  // its stream closed by the caller, still held
+    ASSERT_EQ(platform::create_temp_file(dir.file("CLOSED.TXT"), closed), 0);
+    std::fputs("kept", closed.file);
+    ASSERT_EQ(std::fclose(closed.file), 0);
+    closed.file = nullptr;
 
     EXPECT_EQ(platform::remove_stale_temp_files(dir.path()), 2);
-    std::vector<std::string> expected{".DATA.TXT.1234abcd.part", ".qltmp-00000000cafef00d-x",
-                                      ".qltmp-00000000feedface-d", live_leaf, "DATA.TXT"};
+    std::vector<std::string> expected{".DATA.TXT.1234abcd.part", leaf_of(live.path),
+                                      leaf_of(closed.path), "DATA.TXT"};
     std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) {
-        int c = ::strcasecmp(a.c_str(), b.c_str());
-        return c != 0 ? c < 0 : a < b;
+        auto lower = [](std::string s) {
+            for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return s;
+        };
+        return lower(a) != lower(b) ? lower(a) < lower(b) : a < b;
     });
     EXPECT_EQ(names_in(dir.path()), expected);
-    EXPECT_EQ(read_whole_file(victim), "precious");
     EXPECT_EQ(platform::commit_temp_file(live, dir.file("LIVE.TXT")), 0);
+    EXPECT_EQ(platform::commit_temp_file(closed, dir.file("CLOSED.TXT")), 0);
+    EXPECT_EQ(read_whole_file(dir.file("CLOSED.TXT")), "kept");
+}
+
+TEST(TempFile, CommitReplacesAnExistingTarget) {
+    TempDir dir;
+    std::string target = dir.write("DATA.TXT", "old content, longer than the new");
+    platform::TempFile t;
+    ASSERT_EQ(platform::create_temp_file(target, t), 0);
+    std::fputs("new", t.file);
+    ASSERT_EQ(platform::commit_temp_file(t, target), 0);
+    EXPECT_EQ(read_whole_file(target), "new");
+    ASSERT_EQ(platform::write_file_atomic(target, "newer"), 0);
+    EXPECT_EQ(read_whole_file(target), "newer");
+    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"DATA.TXT"});
+}
+
+TEST(TempFile, ManyAtOnceGetNamesOfTheirOwn) {
+    TempDir dir;
+    std::vector<platform::TempFile> files(64);
+    for (auto& t : files) ASSERT_EQ(platform::create_temp_file(dir.file("X"), t), 0);
+    EXPECT_EQ(names_in(dir.path()).size(), files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        std::fprintf(files[i].file, "%zu", i);
+        ASSERT_EQ(std::fflush(files[i].file), 0);
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(read_whole_file(files[i].path), std::to_string(i));
+    }
+    for (auto& t : files) platform::discard_temp_file(t);
+    EXPECT_TRUE(names_in(dir.path()).empty());
+}
+
+TEST(TempFile, AMissingFolderIsAnErrorAndLeavesNothing) {
+    TempDir dir;
+    platform::TempFile t;
+    EXPECT_EQ(platform::create_temp_file(dir.file("missing/X"), t), ENOENT);
+    EXPECT_EQ(t.file, nullptr);
+    EXPECT_TRUE(t.path.empty());
+    EXPECT_EQ(platform::write_file_atomic(dir.file("missing/X"), "x"), ENOENT);
+    EXPECT_TRUE(names_in(dir.path()).empty());
+}
+
+TEST(TempFile, CommitOverAFolderFailsAndRemovesTheTemporaryFile) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("SUB"));
+    EXPECT_EQ(platform::replaceable_target(dir.file("SUB")), EISDIR);
+    EXPECT_EQ(platform::replaceable_target(dir.file("NEW")), 0);
+    platform::TempFile t;
+    ASSERT_EQ(platform::create_temp_file(dir.file("SUB"), t), 0);
+    EXPECT_NE(platform::commit_temp_file(t, dir.file("SUB")), 0);
+    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"SUB"});
+    EXPECT_TRUE(platform::is_directory(dir.file("SUB")));
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ uint64_t counter_frequency() {
     static const uint64_t frequency = [] {
         LARGE_INTEGER f;
         return QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? static_cast<uint64_t>(f.QuadPart)
-                                                                 : 0;
+                                                               : 0;
     }();
     return frequency;
 }
@@ -27,7 +27,9 @@ uint64_t monotonic_ms64() {
     return ticks / frequency * 1000u + ticks % frequency * 1000u / frequency;
 }
 
-uint32_t monotonic_ms() { return static_cast<uint32_t>(monotonic_ms64()); }
+uint32_t monotonic_ms() {
+    return static_cast<uint32_t>(monotonic_ms64());
+}
 
 void sleep_ms(uint32_t ms) {
     // Sleep may end up to a timer tick early; sleep again for what is left.
@@ -48,7 +50,7 @@ LocalTime local_now() {
 
 namespace {
 class SystemClock final : public Clock {
-public:
+  public:
     uint32_t now_ms() override { return monotonic_ms(); }
     void sleep(uint32_t ms) override { sleep_ms(ms); }
 };

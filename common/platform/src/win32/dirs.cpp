@@ -44,7 +44,8 @@ DirEntry describe(const std::string& dir, const WIN32_FIND_DATAW& data) {
     DirEntry e;
     e.name = win32::narrow(data.cFileName);
     e.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    e.size = e.is_directory ? 0 : static_cast<int64_t>(join64(data.nFileSizeHigh, data.nFileSizeLow));
+    e.size =
+        e.is_directory ? 0 : static_cast<int64_t>(join64(data.nFileSizeHigh, data.nFileSizeLow));
     e.modified = win32::unix_seconds(
         join64(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime));
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
@@ -86,7 +87,8 @@ int for_each_entry(const std::string& dir, Take take) {
 
 int list_folder(const std::string& dir, std::vector<DirEntry>& out) {
     out.clear();
-    int err = for_each_entry(dir, [&](const WIN32_FIND_DATAW& d) { out.push_back(describe(dir, d)); });
+    int err =
+        for_each_entry(dir, [&](const WIN32_FIND_DATAW& d) { out.push_back(describe(dir, d)); });
     std::sort(out.begin(), out.end(), name_before);
     return err;
 }
@@ -187,9 +189,9 @@ int split_root(const std::string& path, std::string& root, std::string& rest, in
 // The real name of an existing entry (links followed, letter case and short
 // names as stored). 0, or the error: ELOOP for a link that leads nowhere.
 int real_entry(const std::string& path, std::string& real, bool& directory) {
-    HANDLE h = CreateFileW(widen(path).c_str(), 0,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE h =
+        CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         int err = last_win32_errno();
         return err == ENOENT ? ELOOP : err;
@@ -379,9 +381,9 @@ int replace_content(HANDLE in, HANDLE& out, const std::string& destination, size
 
 // True when path names the file described by info (same volume and index).
 bool same_file(const BY_HANDLE_FILE_INFORMATION& info, const std::string& path) {
-    HANDLE h = CreateFileW(widen(path).c_str(), 0,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE h =
+        CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION other;
     bool same = GetFileInformationByHandle(h, &other) &&

@@ -22,9 +22,9 @@ std::string folder_of_executable() {
 
 std::string system_message(DWORD code) {
     wchar_t* text = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string out;
     if (n > 0 && text != nullptr) {
         out = win32::narrow(std::wstring(text, n));
@@ -75,8 +75,8 @@ void* module_function(const std::string& module, const char* name, std::string& 
         }
         // The altered search path makes the module's own folder the first
         // place its dependencies are looked for, not the current directory.
-        HMODULE library = LoadLibraryExW(full_path(file).c_str(), nullptr,
-                                         LOAD_WITH_ALTERED_SEARCH_PATH);
+        HMODULE library =
+            LoadLibraryExW(full_path(file).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         if (library == nullptr) {
             error += (error.empty() ? "" : "; ") + file + ": " + system_message(GetLastError());
             continue;

@@ -59,8 +59,8 @@ void close_handle(Process& p) {
 int start(const std::wstring& program, std::wstring line, PROCESS_INFORMATION& pi) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &si, &pi)) {
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &si, &pi)) {
         return win32::last_win32_errno();
     }
     CloseHandle(pi.hThread);

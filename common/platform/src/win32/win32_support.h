@@ -42,10 +42,10 @@ int64_t unix_seconds(uint64_t filetime);
 // the errno value (ENOENT when missing or when a followed link dangles).
 struct PathFacts {
     bool directory = false;
-    bool device = false;  // a device, a pipe: anything neither file nor folder
-    bool link = false;    // a reparse point (seen only when not following)
-    int64_t size = 0;     // bytes; 0 for folders and devices
-    int64_t modified = 0; // last write, seconds since 1970-01-01 UTC
+    bool device = false;   // a device, a pipe: anything neither file nor folder
+    bool link = false;     // a reparse point (seen only when not following)
+    int64_t size = 0;      // bytes; 0 for folders and devices
+    int64_t modified = 0;  // last write, seconds since 1970-01-01 UTC
 };
 int path_facts(const std::string& path, bool follow_links, PathFacts& out);
 

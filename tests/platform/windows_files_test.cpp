@@ -1,0 +1,119 @@
+// What only Windows has: names kept for devices in every folder, sharing
+// modes between programs, both separators, and UTF-16 names.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/dirs.h"
+#include "platform/files.h"
+#include "temp_dir.h"
+
+using testing_support::read_whole_file;
+using testing_support::TempDir;
+
+namespace {
+
+std::wstring wide(const std::string& s) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
+    return out;
+}
+
+// Holds a file the way another program may: not shared at all.
+struct ExclusiveHolder {
+    explicit ExclusiveHolder(const std::string& path)
+        : h(CreateFileW(wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    ~ExclusiveHolder() {
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+    HANDLE h;
+};
+
+TEST(WindowsNames, DeviceNamesAreRefusedBeforeAnyOpen) {
+    TempDir dir;
+    std::string file = dir.write("A.TXT", "data");
+    for (const char* name :
+         {"COM1", "com7.txt", "NUL", "nul.dat", "CON", "AUX", "PRN", "LPT1", "CONOUT$"}) {
+        SCOPED_TRACE(name);
+        std::string path = dir.file(name);
+        int error = 0;
+        std::FILE* f = platform::open_regular_file(path, platform::FileAccess::write, error);
+        EXPECT_EQ(f, nullptr);
+        if (f != nullptr) std::fclose(f);
+        EXPECT_EQ(error, platform::not_regular_error());
+        EXPECT_FALSE(platform::is_regular_file(path));
+        EXPECT_EQ(platform::readable_file_size(path), -1);
+        EXPECT_NE(platform::append_file(path, "x"), 0);
+        EXPECT_EQ(platform::replaceable_target(path), platform::not_regular_error());
+        EXPECT_EQ(platform::copy_file_locked(file, path, false, 1, 1, 100),
+                  platform::kCopyDestinationFailed);
+        EXPECT_EQ(platform::copy_file_locked(path, file, false, 1, 1, 100),
+                  platform::kCopySourceFailed);
+        std::string real;
+        EXPECT_NE(platform::resolve_real_path(path, real), 0);
+    }
+    // "COM10" and "CONFIG" are ordinary names.
+    EXPECT_EQ(platform::write_file_atomic(dir.file("COM10"), "x"), 0);
+    EXPECT_EQ(platform::write_file_atomic(dir.file("CONFIG"), "y"), 0);
+    EXPECT_EQ(read_whole_file(dir.file("CONFIG")), "y");
+}
+
+TEST(WindowsNames, BothSeparatorsAndUtf8Names) {
+    TempDir dir;
+    std::string base;
+    ASSERT_EQ(platform::resolve_real_path(dir.path(), base), 0);
+    std::string name =
+        "Gr\xC3\xBC\xC3\x9F"
+        "e.txt";  // five letters, two of them outside ASCII
+    ASSERT_EQ(platform::write_file_atomic(dir.path() + "\\" + name, "hi"), 0);
+    std::vector<platform::DirEntry> entries;
+    ASSERT_EQ(platform::list_folder(dir.path() + "\\", entries), 0);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, name);
+    EXPECT_EQ(entries[0].size, 2);
+    std::string real;
+    ASSERT_EQ(platform::resolve_real_path(dir.path() + "/x\\..\\" + name, real), ENOENT);
+    ASSERT_EQ(platform::resolve_real_path(dir.path() + "/.\\" + name, real), 0);
+    EXPECT_EQ(real, base + "\\" + name);
+    EXPECT_EQ(real.find('/'), std::string::npos);
+}
+
+TEST(WindowsSharing, AHeldTemporaryFileCannotBeDeletedByAnyone) {
+    TempDir dir;
+    platform::TempFile t;
+    ASSERT_EQ(platform::create_temp_file(dir.file("X.TXT"), t), 0);
+    EXPECT_FALSE(DeleteFileW(wide(t.path).c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(platform::remove_stale_temp_files(dir.path()), 0);
+    platform::discard_temp_file(t);
+    std::vector<platform::DirEntry> entries;
+    ASSERT_EQ(platform::list_folder(dir.path(), entries), 0);
+    EXPECT_TRUE(entries.empty());
+}
+
+TEST(WindowsSharing, CopyWaitsForAnExclusivelyHeldDestinationThenGivesUp) {
+    TempDir dir;
+    std::string source = dir.write("A.TXT", "new");
+    std::string dest = dir.write("B.TXT", "old");
+    {
+        ExclusiveHolder holder(dest);
+        ASSERT_NE(holder.h, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(platform::copy_file_locked(source, dest, false, 3, 1, 100),
+                  platform::kCopyDestinationBusy);
+        EXPECT_EQ(platform::copy_file_locked(source, dest, true, 3, 1, 100),
+                  platform::kCopyDestinationBusy);
+        // A source held exclusively cannot be read.
+        EXPECT_EQ(platform::copy_file_locked(dest, dir.file("C.TXT"), false, 1, 1, 100),
+                  platform::kCopySourceFailed);
+    }
+    EXPECT_EQ(read_whole_file(dest), "old");
+    EXPECT_EQ(platform::copy_file_locked(source, dest, true, 3, 1, 100), platform::kCopyOk);
+    EXPECT_EQ(read_whole_file(dest), "oldnew");
+}
+
+}  // namespace
