@@ -7,7 +7,6 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstring>
 
 namespace platform::win32 {
 
