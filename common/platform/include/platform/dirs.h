@@ -40,6 +40,13 @@ std::string find_name_ignoring_case(const std::string& dir, const std::string& n
 // a link that leads nowhere (dangling, or a loop), ".." within the missing
 // rest, a part that is not a folder, or a lookup that fails for any other
 // reason than a missing entry (no permission, for example).
+// Windows: relative, drive-relative ("\name", "C:name"), drive ("C:\...")
+// and network ("\\server\share\...") paths are taken; the result uses
+// backslashes, an upper-case drive letter, and each existing entry's name
+// as stored (letter case, long names for short ones), so two names of one
+// file give one result. A name kept for a device (see files.h) or a path in
+// the device space ("\\.\...") leads to no folder at all: refused with
+// not_regular_error().
 int resolve_real_path(const std::string& path, std::string& out);
 
 // Length of a regular file that this process may open for reading; -1 when
@@ -67,6 +74,12 @@ inline constexpr int kCopyShortWrite = -4;         // a write took fewer bytes t
 // folder) is refused (kCopySourceFailed / kCopyDestinationFailed). Source
 // and destination naming the same file are refused before anything is
 // opened for writing.
+// Windows: the locks are the system's sharing modes, which every Windows
+// program keeps to: the source is opened shared for reading only (so a
+// file another program has open for writing cannot be copied either), the
+// destination not shared at all; "held by another process" is a sharing
+// violation. The destination is let go just before the finished copy is
+// renamed over it, since Windows cannot rename over an open file.
 int copy_file_locked(const std::string& source, const std::string& destination, bool append,
                      int tries, uint32_t retry_ms, size_t chunk_bytes);
 

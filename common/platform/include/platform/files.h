@@ -1,9 +1,17 @@
 // Files and folders, OS-neutral.
 //
 // Error contract for the whole header: functions returning int give 0 on
-// success and the operating system's error number (errno / GetLastError)
-// on failure, never a negative value. Paths are narrow strings in the
-// platform's own form; on POSIX the separator is '/'.
+// success and an errno value (<cerrno>) on failure, never a negative value;
+// on Windows the system's own codes are mapped to errno values, so callers
+// compare with ENOENT, EACCES, EISDIR on every system. Paths are narrow
+// strings in the platform's own form; on POSIX the separator is '/'. On
+// Windows names are UTF-8 (the wide API is used underneath) and both '\\'
+// and '/' separate folders.
+//
+// Windows keeps some names for devices in every folder (CON, PRN, AUX, NUL,
+// COM1-COM9, LPT1-LPT9, also with an extension: "NUL.TXT"): such a name is
+// never a file, and the functions below refuse it as they refuse a device
+// (not_regular_error()), before anything is opened.
 #pragma once
 
 #include <cstdint>
@@ -44,6 +52,11 @@ enum class FileAccess {
 // created or emptied anything then. Once accepted, the stream does ordinary
 // blocking reads and writes. Returns the stream (binary, close-on-exec) or
 // null with error set to the error number.
+// Windows: the open is shared for reading, writing and deleting (as on
+// POSIX, nobody is locked out); an append stream has append-only rights, so
+// every write lands at the end whoever else appends. Windows has no
+// non-blocking open: a file on a network share that is slow to answer is
+// waited for.
 std::FILE* open_regular_file(const std::string& path, FileAccess access, int& error);
 
 // Reads the whole of a regular file into out (see open_regular_file for
@@ -55,6 +68,7 @@ int read_file(const std::string& path, std::string& out);
 // Either the old or the new content survives a crash at any point. An
 // existing regular file keeps its permission bits; a new one gets mode (less
 // the umask). A symbolic link at path is replaced, not written through.
+// Windows: mode is not used (see commit_temp_file).
 int write_file_atomic(const std::string& path, std::string_view data, unsigned mode = 0666);
 
 // Appends data to the regular file, creating it when missing; the file is
@@ -89,6 +103,10 @@ struct TempFile {
 // held for as long as it is open, so remove_stale_temp_files in another
 // process leaves it alone. Does not block. Returns 0 with out filled, or
 // the error number (out.file null).
+// Windows: the file takes the access rights its folder passes on (there are
+// no owner-only bits to set). It is held by being open without delete
+// sharing: while either handle is open nobody can delete or rename it, but
+// it can still be read and written by name.
 int create_temp_file(const std::string& target, TempFile& out);
 
 // 0 when target is missing or a regular file (links followed), that is a
@@ -102,6 +120,13 @@ int replaceable_target(const std::string& target);
 // replaces target's own folder entry: a symbolic link there is replaced, the
 // file it pointed to is not touched. Returns 0, or the error number after
 // removing the temporary file (target unchanged). t is empty afterwards.
+// Windows: mode is not used; the file keeps the rights its folder passed
+// on, and a target marked read-only is not replaced (EACCES). The file has
+// to be closed before the rename (a held file cannot be renamed), so for
+// that moment it is not held: should a cleaner in another process remove it
+// then, the commit fails with ENOENT and the target is unchanged. A target
+// another program has open without delete sharing is tried 5 times, 20 ms
+// apart, then the commit fails (EBUSY or EACCES).
 int commit_temp_file(TempFile& t, const std::string& target, unsigned mode = 0666);
 
 // Closes and removes the temporary file, if any; t is empty afterwards.
@@ -124,7 +149,9 @@ int make_directory(const std::string& path);
 // Size of a regular file in bytes, or -1 when it cannot be read.
 int64_t file_size(const std::string& path);
 
-// True when a new file could be created in the folder.
+// True when a new file could be created in the folder. (Windows: access
+// rights are lists, not bits, so a temporary file is created there and
+// removed again.)
 bool directory_writable(const std::string& dir);
 
 // Absolute path of the running executable, or empty when it cannot be had.
@@ -133,11 +160,13 @@ std::string executable_path();
 // The current directory, or empty.
 std::string current_directory();
 
-// The user's configuration folder ($XDG_CONFIG_HOME or ~/.config on POSIX),
-// without a trailing separator; empty when there is none.
+// The user's configuration folder ($XDG_CONFIG_HOME or ~/.config on POSIX,
+// %APPDATA% on Windows), without a trailing separator; empty when there is
+// none.
 std::string user_config_directory();
 
-// The error number of the last failed system call on this thread.
+// The error number of the last failed system call on this thread (errno;
+// the Windows side stores its mapped codes there).
 int last_error();
 
 // Flushes an open file by path to disk (used before deleting a source whose

@@ -9,7 +9,8 @@
 //     executable's folder when the program is built (QL_MODULE_RELDIR, for
 //     example "../lib/x86_64-linux-gnu/quaylink" beside "bin").
 // The file name is the base name plus the platform's suffix (".so" on
-// POSIX, ".dll" on Windows). Nothing else is searched: no library path, no
+// POSIX, ".dll" on Windows; there the module's own folder is where its
+// dependencies are looked for first). Nothing else is searched: no library path, no
 // current directory, so a module can never be picked up from the data
 // folders a terminal writes to.
 #pragma once

@@ -30,12 +30,22 @@ inline constexpr int kProcessWaitFailed = -1;
 // signal dispositions are reset to defaults. Returns 0 and fills out, or the
 // error number when the program could not be started (missing, not
 // executable, not a program).
+// Windows: the program gets one command line, built from args so that its C
+// runtime splits it into the same words again (quotes and the backslashes
+// before them escaped); args[0] cannot hold a double quote (it is left
+// out). path must name the program file itself, ".exe" included. No handle
+// of this process is inherited: a console program shares the server's
+// console, but standard streams redirected to files or pipes are not passed
+// on. There are no signals to reset.
 int process_start(const std::string& path, const std::vector<std::string>& args, Process& out);
 
 // Waits up to timeout_ms for the program to end, sleeping (never spinning).
 // kProcessEnded: exit_code holds the program's exit status (a program ended
 // by a signal reports 128 + the signal number, so an abnormal end never
-// reads as success) and the handle is closed (p.pid becomes -1).
+// reads as success) and the handle is closed (p.pid becomes -1). On
+// Windows the status is the full 32-bit exit code: a program ended by an
+// exception reports the exception's code (0xC0000005 reads as a negative
+// number), never 0.
 // kProcessRunning: still running after the wait.
 // kProcessWaitFailed: p holds no program or the wait itself failed; the
 // handle is closed.
@@ -44,6 +54,7 @@ int process_wait(Process& p, uint32_t timeout_ms, int& exit_code);
 // Gives the handle up without waiting: the program keeps running, and it is
 // reaped in the background the next time process_start or process_wait
 // runs after it ended, so no defunct entry stays behind. p is emptied.
+// (Windows keeps nothing of an ended program once its handle is closed.)
 void process_release(Process& p);
 
 // Splits a command line into words at blanks and tabs; double quotes group
@@ -51,8 +62,11 @@ void process_release(Process& p);
 std::vector<std::string> split_command_line(const std::string& line);
 
 // Hands the command line to the system's command interpreter (/bin/sh -c
-// on POSIX) and waits for it. Returns the interpreter's status as the
-// standard system() call reports it: -1 when it could not be run.
+// on POSIX; %COMSPEC% /s /c "line" on Windows, which takes the line as it
+// stands, its own quotes included) and waits for it. Returns the
+// interpreter's status as the standard system() call reports it (the exit
+// code on Windows): -1 when it could not be run. Nothing of this process
+// but the standard streams reaches the interpreter.
 int run_command_line(const std::string& line);
 
 }  // namespace platform
