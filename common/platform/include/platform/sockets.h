@@ -25,7 +25,9 @@ inline constexpr SocketHandle kNoSocket = -1;
 // Starts the socket library and reports the version it offers (major,
 // minor). Returns 0 or -1. Start-ups nest; each successful one may be
 // matched by socket_library_stop. On POSIX there is nothing to start and the
-// version reported is 1.1.
+// version reported is 1.1. On Windows it starts Winsock asking for version
+// 1.1, the version the server's socket layer requires, and reports what
+// Winsock granted (1.1 from any Winsock 2).
 int socket_library_start(int& major, int& minor);
 void socket_library_stop();
 

@@ -105,8 +105,11 @@ long without_waiting(SOCKET s, Call call) {
 }  // namespace
 
 int socket_library_start(int& major, int& minor) {
+    // The server's socket layer asks for version 1.1 and insists on it;
+    // Winsock 2 serves such a start, and every call made here works under
+    // it (the Winsock 2 functions come from the same library either way).
     WSADATA data;
-    int rc = WSAStartup(MAKEWORD(2, 2), &data);
+    int rc = WSAStartup(MAKEWORD(1, 1), &data);
     if (rc != 0) return fail_wsa(rc);
     major = LOBYTE(data.wVersion);
     minor = HIBYTE(data.wVersion);
