@@ -398,6 +398,18 @@ int open_error(DWORD code) {
     return win32::errno_from_win32(code);
 }
 
+// A port left with abort-on-error by its last user fails every read after
+// a framing or overrun error until ClearCommError, which would look like a
+// lost line before configure() clears it. Line settings that cannot be read
+// are left for configure() to report.
+void keep_reading_after_line_errors(HANDLE handle) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(handle, &dcb) || !dcb.fAbortOnError) return;
+    dcb.fAbortOnError = FALSE;
+    SetCommState(handle, &dcb);
+}
+
 // Closes what serial_open made so far and returns the error number of code.
 int abandon(HANDLE handle, HANDLE a, HANDLE b, DWORD code) {
     CloseHandle(handle);
@@ -429,6 +441,7 @@ int serial_open(const std::string& device_path, std::unique_ptr<SerialDevice>& o
     // No driver time-outs on writes; reads get theirs per call.
     COMMTIMEOUTS t{};
     if (!SetCommTimeouts(handle, &t)) return abandon(handle, read_done, write_done, GetLastError());
+    keep_reading_after_line_errors(handle);
     out = std::make_unique<Win32Serial>(handle, read_done, write_done);
     return 0;
 }
