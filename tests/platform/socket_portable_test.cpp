@@ -232,7 +232,7 @@ TEST_F(SocketPortableTest, OrderlyCloseAndResetAreToldApart) {
     EXPECT_FALSE(socket_would_block());
 }
 
-TEST_F(SocketPortableTest, PortIsExclusiveButBindsAgainAfterItsConnectionsClose) {
+TEST_F(SocketPortableTest, PortIsNotSharedButBindsAgainAfterItsConnectionsClose) {
     int port = 0;
     SocketHandle l = listener(&port);
     ASSERT_NE(l, kNoSocket);

@@ -55,10 +55,10 @@ int socket_connect(SocketHandle s, const uint8_t address[4], int port, int timeo
 
 // Binds a socket to an address and port; a port whose last connection is
 // still winding down may be bound again. Returns 0 or -1 (EADDRINUSE while
-// another socket listens on the port). On Windows the port is held for
-// exclusive use, so no other process can take it over with SO_REUSEADDR; a
-// connection in TIME_WAIT does not keep it, but one whose close the peer
-// has not answered yet may keep it until that connection ends.
+// another socket listens on the port). On Windows that holds with no
+// address option (SO_REUSEADDR would share the port, SO_EXCLUSIVEADDRUSE
+// would hold it while a closed connection lingers); the price is that
+// another program that sets SO_REUSEADDR itself can still bind the port.
 int socket_bind(SocketHandle s, const uint8_t address[4], int port);
 
 // Puts a bound socket into the listening state. Returns 0 or -1.

@@ -216,14 +216,15 @@ int socket_connect(SocketHandle handle, const uint8_t address[4], int port, int 
 }
 
 int socket_bind(SocketHandle handle, const uint8_t address[4], int port) {
-    // SO_REUSEADDR would let a second socket bind the same port on Windows
-    // (and take its connections); exclusive use keeps it ours. A port whose
-    // last connection sits in TIME_WAIT binds anyway on Windows.
-    SOCKET s = as_socket(handle);
-    BOOL on = TRUE;
-    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+    // No address option at all, on purpose. SO_REUSEADDR would let a second
+    // socket bind the same port on Windows (and take its connections).
+    // SO_EXCLUSIVEADDRUSE keeps a port from being bound again while a
+    // connection accepted on it is still closing, which breaks "may be bound
+    // again" for the rotating FTP data ports. Without either, Windows
+    // refuses a second listener on the port and binds over TIME_WAIT.
     sockaddr_in sa = make_address(address, port);
-    if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return fail_wsa();
+    if (bind(as_socket(handle), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+        return fail_wsa();
     return 0;
 }
 
