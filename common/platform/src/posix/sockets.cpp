@@ -153,7 +153,7 @@ int socket_wait(SocketHandle s, SocketEvent event, int timeout_ms) {
     ::clock_gettime(CLOCK_MONOTONIC, &start);
     int left = timeout_ms;
     for (;;) {
-        pollfd p{s, wanted, 0};
+        pollfd p{static_cast<int>(s), wanted, 0};
         int r = ::poll(&p, 1, left);
         if (r > 0) {
             if (p.revents & POLLNVAL) {
@@ -208,7 +208,8 @@ int sockets_wait_readable(const SocketHandle* sockets, int count, int timeout_ms
     // poll rather than select: a descriptor number above FD_SETSIZE must not
     // overrun a read set.
     std::vector<pollfd> fds(static_cast<size_t>(count > 0 ? count : 0));
-    for (int i = 0; i < count; ++i) fds[static_cast<size_t>(i)] = {sockets[i], POLLIN, 0};
+    for (int i = 0; i < count; ++i)
+        fds[static_cast<size_t>(i)] = {static_cast<int>(sockets[i]), POLLIN, 0};
     int r = retry_eintr(
         [&] { return ::poll(fds.data(), fds.size(), timeout_ms < 0 ? 0 : timeout_ms); });
     if (r < 0) return -1;
