@@ -78,6 +78,9 @@ TEST_F(ProfilePut, UnreadableFileGivesMinus100AndNoChange) {
 }
 
 TEST_F(ProfilePut, RewriteKeepsPermissions) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no permission bits: a rewritten file keeps its folder's rights";
+#endif
     dir.write("a.ini", "[s]\r\nk=1\r\n");
     ::chmod(path.c_str(), 0640);
     ASSERT_EQ(put("s", "k", "2"), 0);

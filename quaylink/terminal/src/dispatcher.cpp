@@ -267,7 +267,7 @@ void run_line_command(Connection& c, Command cmd, CommandReply& reply) {
             if (size == 0) {
                 set(reply, '1', strformat(" %s FILE NOT FOUND", path.c_str()));
             } else {
-                set(reply, '0', strformat("%ld", static_cast<long>(size)));
+                set(reply, '0', strformat("%lld", static_cast<long long>(size)));
                 c.transfer = 2;
             }
             break;

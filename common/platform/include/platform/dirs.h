@@ -28,7 +28,8 @@ int list_folder(const std::string& dir, std::vector<DirEntry>& out);
 // The name of an entry of dir that equals name when ASCII letter case is
 // ignored: name itself when it exists as it stands, else the first such
 // entry in list_folder order; empty when there is none or dir cannot be
-// read.
+// read. (Windows finds every spelling of a name by itself: there the folder
+// is searched, so the stored spelling comes back.)
 std::string find_name_ignoring_case(const std::string& dir, const std::string& name);
 
 // The absolute form of path with every symbolic link resolved, for

@@ -94,16 +94,16 @@ int list_folder(const std::string& dir, std::vector<DirEntry>& out) {
 }
 
 std::string find_name_ignoring_case(const std::string& dir, const std::string& name) {
-    win32::PathFacts facts;
-    if (name.find_first_of("*?") == std::string::npos &&
-        win32::path_facts(join_path(dir, name), false, facts) == 0) {
-        return name;
-    }
+    // Windows finds any spelling of a name by itself; the scan gives the
+    // name as it is stored, so paths and listings show the real spelling.
+    bool exact = false;
     std::vector<std::string> matches;
     int err = for_each_entry(dir, [&](const WIN32_FIND_DATAW& d) {
         std::string entry = win32::narrow(d.cFileName);
+        if (entry == name) exact = true;
         if (ascii_casecmp(entry, name) == 0) matches.push_back(entry);
     });
+    if (exact) return name;
     if (err != 0 || matches.empty()) return {};
     return *std::min_element(matches.begin(), matches.end());
 }

@@ -33,19 +33,19 @@ platform::Clock& progress_clock() {
 const char* title_format(int kind) {
     switch (kind) {
         case progress_kind::kSerialSend:
-            return "SENDING: %s : %ld";
+            return "SENDING: %s : %lld";
         case progress_kind::kSerialRecv:
-            return "RECEIVING: %s : %ld";
+            return "RECEIVING: %s : %lld";
         case progress_kind::kRelaySend:
-            return "IP SEND: %s : %ld";
+            return "IP SEND: %s : %lld";
         case progress_kind::kRelayRecv:
-            return "IP RECV: %s : %ld";
+            return "IP RECV: %s : %lld";
         case progress_kind::kFtpSend:
-            return "FTP SEND: %s : %ld";
+            return "FTP SEND: %s : %lld";
         case progress_kind::kFtpRecv:
-            return "FTP RECV: %s : %ld";
+            return "FTP RECV: %s : %lld";
         default:
-            return "%s : %ld";
+            return "%s : %lld";
     }
 }
 
@@ -55,7 +55,7 @@ void show_start(const std::string& name, int kind, int64_t total) {
     OperatorView& view = operator_view();
     view.set_network_flag(network);
     view.set_text(item::kProgressTitle,
-                  strformat(title_format(kind), name.c_str(), static_cast<long>(total)));
+                  strformat(title_format(kind), name.c_str(), static_cast<long long>(total)));
     g_progress.bar_width = std::clamp(view.bar_width_chars(), 0, kBarBufferSize - 1);
     g_progress.shown_since_start = false;
 }
@@ -94,11 +94,11 @@ void show_count(int64_t total, int64_t done) {
         // size a terminal can hold; done is capped at total so neither the
         // percentage nor the bar passes the full mark.
         int64_t capped = std::min(done, total);
-        percent_line = strformat("%ld%%    %ld", static_cast<long>(capped * 100 / total),
-                                 static_cast<long>(done));
+        percent_line = strformat("%lld%%    %lld", static_cast<long long>(capped * 100 / total),
+                                 static_cast<long long>(done));
         filled = capped * width / total;
     } else {
-        percent_line = strformat("%ld", static_cast<long>(done));
+        percent_line = strformat("%lld", static_cast<long long>(done));
     }
     std::string bar(static_cast<size_t>(width), ' ');
     std::fill_n(bar.begin(), static_cast<size_t>(filled), '=');
