@@ -115,7 +115,7 @@ class Win32Serial final : public SerialDevice {
     Win32Serial(HANDLE handle, HANDLE read_done, HANDLE write_done)
         : handle_(handle), read_done_(read_done), write_done_(write_done) {}
     ~Win32Serial() override {
-        CancelIo(handle_);
+        CancelIoEx(handle_, nullptr);
         CloseHandle(handle_);
         CloseHandle(read_done_);
         CloseHandle(write_done_);
@@ -299,7 +299,8 @@ class Win32Serial final : public SerialDevice {
     // Cancels the pending read on ov and waits for it to end; what it had
     // already read stays for the next read.
     int cancel_read(OVERLAPPED* ov, const char* buffer) {
-        CancelIo(handle_);
+        // Only this read: a write another thread has under way goes on.
+        CancelIoEx(handle_, ov);
         DWORD n = 0;
         if (GetOverlappedResult(handle_, ov, &n, TRUE) ||
             GetLastError() == ERROR_OPERATION_ABORTED) {
@@ -321,7 +322,7 @@ class Win32Serial final : public SerialDevice {
             if (WaitForSingleObject(write_done_, kWriteStallMs) != WAIT_OBJECT_0) {
                 // The line never took the bytes: drop them from the driver
                 // so the next write does not queue behind them.
-                CancelIo(handle_);
+                CancelIoEx(handle_, &ov);
                 GetOverlappedResult(handle_, &ov, written, TRUE);
                 PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);
                 errno = ETIMEDOUT;
