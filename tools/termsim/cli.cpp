@@ -1,4 +1,5 @@
 // The command line of termsim.
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -9,6 +10,7 @@
 #include "foundation/log.h"
 #include "foundation/operator_view.h"
 #include "platform/serial.h"
+#include "platform/serial_descriptor.h"
 #include "termsim.h"
 
 namespace termsim {
@@ -124,7 +126,15 @@ int parse(int argc, char** argv, Args& a) {
 ql::Port* open_line(const Args& a) {
     std::unique_ptr<platform::SerialDevice> device;
     if (a.fd >= 0) {
-        device = device_from_fd(a.fd, true);
+        int err = platform::serial_from_descriptor(a.fd, true, device);
+        if (err == ENOTSUP) {
+            std::cerr << "termsim: --fd: not supported on this system\n";
+            return nullptr;
+        }
+        if (err != 0) {
+            std::cerr << "termsim: descriptor " << a.fd << ": " << std::strerror(err) << "\n";
+            return nullptr;
+        }
     } else {
         int err = platform::serial_open(a.device, device);
         if (err != 0) {

@@ -37,11 +37,6 @@ Reply decode_reply(const std::string& bytes);
 // "CAN", "(no reply)".
 std::string describe(const Reply& reply);
 
-// A serial device over a descriptor that is already open (a pseudo-terminal
-// master, for example). The descriptor is closed with the device when own
-// is set.
-std::unique_ptr<platform::SerialDevice> device_from_fd(int fd, bool own);
-
 struct Options {
     uint32_t reply_wait_ms = 30000;  // how long to wait for each reply
     // Pause between the ACK and the transfer's first byte: the server reads
