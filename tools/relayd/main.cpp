@@ -6,13 +6,13 @@
 // Serves the files of DIR (default: the current folder) on 127.0.0.1 until
 // interrupted; no name reaches outside DIR. --never-read accepts stream
 // uploads and never reads them (a peer that has stopped reading).
-#include <signal.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "platform/event.h"
+#include "platform/signals.h"
 #include "relayd/relay_server.h"
 
 namespace {
@@ -54,12 +54,14 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    // Block the ending signals before any thread starts, then wait for one.
-    sigset_t ending;
-    sigemptyset(&ending);
-    sigaddset(&ending, SIGINT);
-    sigaddset(&ending, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+    // Set up before any thread starts (the requests are blocked in every
+    // thread made after it), then waited for.
+    platform::Event ending;
+    int watch = platform::on_termination_request([&ending] { ending.set(); });
+    if (watch != 0) {
+        std::fprintf(stderr, "relayd: cannot watch for interrupts: %s\n", std::strerror(watch));
+        return 1;
+    }
 
     relayd::RelayServer server(root);
     server.set_stream(!packet);
@@ -73,8 +75,8 @@ int main(int argc, char** argv) {
     std::printf("relayd listening on 127.0.0.1:%u (%s mode)\n", server.port(),
                 packet ? "packet" : "stream");
     std::fflush(stdout);
-    int sig = 0;
-    sigwait(&ending, &sig);
+    while (!ending.wait(60 * 1000)) {
+    }
     server.stop();
     return 0;
 }

@@ -1,13 +1,6 @@
 // The scriptable loopback relay server.
 #include "relayd/relay_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -18,12 +11,15 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/files.h"
+#include "platform/sockets.h"
+
 namespace relayd {
 
 namespace fs = std::filesystem;
 
 struct RelayServer::Conn {
-    int fd = -1;
+    platform::SocketHandle fd = platform::kNoSocket;
     bool data = false;
     // The remote file opened by "220", served by "221" and "521".
     // It is read as it goes out, so that a large file streams instead of
@@ -44,46 +40,58 @@ struct RelayServer::Conn {
 
 namespace {
 
-bool read_exact(int fd, char* buf, size_t n) {
+// Waits in slices, so that a stopping server is seen even by a thread whose
+// peer has gone quiet.
+constexpr int kWaitSliceMs = 100;
+
+bool read_exact(platform::SocketHandle fd, char* buf, size_t n, const std::atomic<bool>& stopping) {
     size_t got = 0;
     while (got < n) {
-        ssize_t r = ::recv(fd, buf + got, n - got, 0);
-        if (r < 0 && errno == EINTR) continue;
+        if (stopping) return false;
+        int ready = platform::socket_wait(fd, platform::SocketEvent::kReadable, kWaitSliceMs);
+        if (ready < 0) return false;
+        if (ready == 0) continue;
+        long r = platform::socket_receive(fd, buf + got, n - got);
+        if (r < 0 && platform::socket_would_block()) continue;
         if (r <= 0) return false;
         got += static_cast<size_t>(r);
     }
     return true;
 }
 
-bool write_all(int fd, const char* buf, size_t n) {
+bool write_all(platform::SocketHandle fd, const char* buf, size_t n,
+               const std::atomic<bool>& stopping) {
     size_t sent = 0;
     while (sent < n) {
-        ssize_t r = ::send(fd, buf + sent, n - sent, MSG_NOSIGNAL);
-        if (r < 0 && errno == EINTR) continue;
+        if (stopping) return false;
+        int ready = platform::socket_wait(fd, platform::SocketEvent::kWritable, kWaitSliceMs);
+        if (ready < 0) return false;
+        if (ready == 0) continue;
+        long r = platform::socket_send(fd, buf + sent, n - sent);
+        if (r < 0 && platform::socket_would_block()) continue;
         if (r <= 0) return false;
         sent += static_cast<size_t>(r);
     }
     return true;
 }
 
-int listen_loopback(uint16_t port, uint16_t* bound) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return -1;
-    int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    socklen_t len = sizeof addr;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        int err = errno;
-        ::close(fd);
-        errno = err;
-        return -1;
+// A listener on 127.0.0.1; returns it, or kNoSocket with error set.
+platform::SocketHandle listen_loopback(uint16_t port, uint16_t* bound, int& error) {
+    static const uint8_t kLoopback[4] = {127, 0, 0, 1};
+    platform::SocketHandle fd = platform::socket_create_tcp();
+    if (fd == platform::kNoSocket) {
+        error = platform::last_error();
+        return fd;
     }
-    *bound = ntohs(addr.sin_port);
+    int local_port = 0;
+    uint8_t address[4];
+    if (platform::socket_bind(fd, kLoopback, port) != 0 || platform::socket_listen(fd, 16) != 0 ||
+        platform::socket_local_address(fd, address, local_port) != 0) {
+        error = platform::last_error();
+        platform::socket_close(fd);
+        return platform::kNoSocket;
+    }
+    *bound = static_cast<uint16_t>(local_port);
     return fd;
 }
 
@@ -141,15 +149,22 @@ RelayServer::~RelayServer() {
 }
 
 int RelayServer::start(uint16_t port) {
-    listener_ = listen_loopback(port, &port_);
-    if (listener_ < 0) return errno;
-    data_listener_ = listen_loopback(0, &data_port_);
-    if (data_listener_ < 0) {
-        int err = errno;
-        ::close(listener_);
-        listener_ = -1;
-        return err;
+    int major = 0, minor = 0;
+    if (platform::socket_library_start(major, minor) != 0) return platform::last_error();
+    int error = 0;
+    listener_ = listen_loopback(port, &port_, error);
+    if (listener_ == platform::kNoSocket) {
+        platform::socket_library_stop();
+        return error;
     }
+    data_listener_ = listen_loopback(0, &data_port_, error);
+    if (data_listener_ == platform::kNoSocket) {
+        platform::socket_close(listener_);
+        listener_ = platform::kNoSocket;
+        platform::socket_library_stop();
+        return error;
+    }
+    stopping_ = false;
     running_ = true;
     threads_.emplace_back([this] { accept_loop(listener_, false); });
     threads_.emplace_back([this] { accept_loop(data_listener_, true); });
@@ -161,10 +176,11 @@ void RelayServer::stop() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         running_ = false;
-        ::shutdown(listener_, SHUT_RDWR);
-        ::shutdown(data_listener_, SHUT_RDWR);
+        stopping_ = true;
+        // Wakes the threads waiting on a connection; the listeners are
+        // polled in slices and see running_ go.
         for (auto& c : conns_) {
-            if (c->fd >= 0) ::shutdown(c->fd, SHUT_RDWR);
+            if (c->fd != platform::kNoSocket) platform::socket_shutdown(c->fd);
         }
     }
     // Connection threads are added by the accept threads; join until none
@@ -179,39 +195,40 @@ void RelayServer::stop() {
         }
         if (t.joinable()) t.join();
     }
-    ::close(listener_);
-    ::close(data_listener_);
-    listener_ = data_listener_ = -1;
+    platform::socket_close(listener_);
+    platform::socket_close(data_listener_);
+    listener_ = data_listener_ = platform::kNoSocket;
     for (auto& c : conns_) {
-        if (c->fd >= 0) ::close(c->fd);
-        c->fd = -1;
+        if (c->fd != platform::kNoSocket) platform::socket_close(c->fd);
+        c->fd = platform::kNoSocket;
     }
     conns_.clear();
+    platform::socket_library_stop();
 }
 
-void RelayServer::accept_loop(int listener, bool data) {
+void RelayServer::accept_loop(platform::SocketHandle listener, bool data) {
     for (;;) {
-        // Poll first so that a shutdown of the listener is seen promptly.
-        pollfd p{listener, POLLIN, 0};
-        int r = ::poll(&p, 1, 100);
+        // Waits in slices so that a stop is seen promptly.
+        int r = platform::socket_wait(listener, platform::SocketEvent::kReadable, kWaitSliceMs);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (!running_) return;
         }
-        if (r <= 0) continue;
-        int fd = ::accept(listener, nullptr, nullptr);
-        if (fd < 0) {
-            if (errno == EINTR || errno == EAGAIN) continue;
+        if (r < 0) return;
+        if (r == 0) continue;
+        platform::SocketHandle fd = platform::socket_accept(listener);
+        if (fd == platform::kNoSocket) {
+            int error = platform::last_error();
+            if (error == EINTR || error == EAGAIN || error == EWOULDBLOCK) continue;
             return;
         }
-        int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        platform::socket_set_no_delay(fd);
         auto conn = std::make_shared<Conn>();
         conn->fd = fd;
         conn->data = data;
         std::lock_guard<std::mutex> lock(mutex_);
         if (!running_) {
-            ::close(fd);
+            platform::socket_close(fd);
             return;
         }
         conn->replies_seen = replies_;
@@ -227,11 +244,11 @@ void RelayServer::serve(std::shared_ptr<Conn> conn) {
     std::vector<char> body(kMaxBody);
     for (;;) {
         char head[5] = {};
-        if (!read_exact(c.fd, head, 4)) break;
+        if (!read_exact(c.fd, head, 4, stopping_)) break;
         char* end = nullptr;
         long n = std::strtol(head, &end, 10);
         if (end != head + 4 || n < 1 || static_cast<size_t>(n) > kMaxBody) break;
-        if (!read_exact(c.fd, body.data(), static_cast<size_t>(n))) break;
+        if (!read_exact(c.fd, body.data(), static_cast<size_t>(n), stopping_)) break;
         uint8_t seq = static_cast<uint8_t>(body[0]);
         std::string payload(body.data() + 1, static_cast<size_t>(n - 1));
         record(c, seq, payload);
@@ -239,7 +256,7 @@ void RelayServer::serve(std::shared_ptr<Conn> conn) {
     }
     close_read_file(c);
     std::lock_guard<std::mutex> lock(mutex_);
-    ::shutdown(c.fd, SHUT_RDWR);
+    platform::socket_shutdown(c.fd);
     if (c.data) open_data_--;
 }
 
@@ -294,7 +311,7 @@ bool RelayServer::send_frame(Conn& c, uint8_t sequence, const std::string& paylo
     std::string frame = std::to_string(10000 + payload.size() + 1).substr(1);
     frame += static_cast<char>(sequence);
     frame += payload;
-    return write_all(c.fd, frame.data(), frame.size());
+    return write_all(c.fd, frame.data(), frame.size(), stopping_);
 }
 
 // Sends the reply to a request with the counter's sequence byte and moves
@@ -553,8 +570,7 @@ bool RelayServer::stream_upload(Conn& c, const std::string& arg) {
     }
     if (never_read) {
         // Small before the bytes come, so that the client's sends stall soon.
-        int small = 4096;
-        ::setsockopt(c.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        platform::socket_set_receive_buffer(c.fd, 4096);
     }
     if (!reply(c, 530, "000")) return false;
     if (never_read) {
@@ -574,7 +590,7 @@ bool RelayServer::stream_upload(Conn& c, const std::string& arg) {
     std::vector<char> piece(64 * 1024);
     for (size_t left = size; left > 0;) {
         const size_t n = std::min(left, piece.size());
-        if (!read_exact(c.fd, piece.data(), n)) {
+        if (!read_exact(c.fd, piece.data(), n, stopping_)) {
             if (out != nullptr) std::fclose(out);
             return false;
         }
@@ -605,7 +621,7 @@ bool RelayServer::stream_download(Conn& c) {
     std::vector<char> piece(64 * 1024);
     while (n > 0) {
         const size_t got = std::fread(piece.data(), 1, std::min(n, piece.size()), c.read_file);
-        if (got == 0 || !write_all(c.fd, piece.data(), got)) return false;
+        if (got == 0 || !write_all(c.fd, piece.data(), got, stopping_)) return false;
         c.read_offset += got;
         n -= got;
     }
@@ -626,9 +642,7 @@ void RelayServer::hold_unread(Conn& c) {
             std::lock_guard<std::mutex> lock(mutex_);
             if (!running_) return;
         }
-        pollfd p{c.fd, POLLRDHUP, 0};
-        if (::poll(&p, 1, 100) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)))
-            return;
+        if (platform::socket_wait_hangup(c.fd, kWaitSliceMs) != 0) return;
     }
 }
 

@@ -110,4 +110,32 @@ int socket_local_address(SocketHandle s, uint8_t address[4], int& port);
 // sockets, 0 on time-out, -1 on error.
 int sockets_wait_readable(const SocketHandle* sockets, int count, int timeout_ms, bool* ready);
 
+// --- For servers that play the far end of a connection ---------------------
+
+// Sends small segments at once instead of collecting them (no Nagle
+// delay). Returns 0 or -1.
+int socket_set_no_delay(SocketHandle s);
+
+// Asks for a receive buffer of about bytes; the system may round it (Linux
+// doubles it). Set before data arrives, it keeps the window the peer sees
+// small, so that a peer sending into an unread connection soon finds no
+// room. Returns 0 or -1.
+int socket_set_receive_buffer(SocketHandle s, int bytes);
+
+// Ends both directions of a connection without closing the handle: the
+// peer sees the connection end, and a wait for readability on the handle
+// ends (a receive then gives 0 or fails). The handle must still be closed.
+// Never waits. On a socket that is not connected (a listener) it may fail
+// with ENOTCONN, harmlessly. Returns 0 or -1.
+int socket_shutdown(SocketHandle s);
+
+// Waits up to timeout_ms (0 = only look) for the connection to end,
+// without reading anything: bytes waiting unread do not end the wait.
+// Returns 1 when the peer has closed its side or reset the connection (or
+// the handle was shut down here), 0 on time-out, -1 on error. POSIX sees
+// the peer's close behind unread bytes (POLLRDHUP). Windows cannot tell a
+// close that waits behind unread bytes: there the wait ends on a reset, a
+// local shutdown, or a close with nothing left unread.
+int socket_wait_hangup(SocketHandle s, int timeout_ms);
+
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -222,6 +223,29 @@ int sockets_wait_readable(const SocketHandle* sockets, int count, int timeout_ms
     for (int i = 0; i < count; ++i)
         ready[i] = (fds[static_cast<size_t>(i)].revents & (POLLIN | POLLERR | POLLHUP)) != 0;
     return r;
+}
+
+int socket_set_no_delay(SocketHandle s) {
+    int on = 1;
+    return ::setsockopt(static_cast<int>(s), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0 ? 0
+                                                                                            : -1;
+}
+
+int socket_set_receive_buffer(SocketHandle s, int bytes) {
+    return ::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0
+                                                                                               : -1;
+}
+
+int socket_shutdown(SocketHandle s) {
+    return ::shutdown(static_cast<int>(s), SHUT_RDWR) == 0 ? 0 : -1;
+}
+
+int socket_wait_hangup(SocketHandle s, int timeout_ms) {
+    pollfd p{static_cast<int>(s), POLLRDHUP, 0};
+    int r = retry_eintr([&] { return ::poll(&p, 1, timeout_ms < 0 ? 0 : timeout_ms); });
+    if (r < 0) return -1;
+    if (r == 0) return 0;
+    return (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0 ? 1 : 0;
 }
 
 }  // namespace platform

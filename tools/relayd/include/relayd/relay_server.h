@@ -22,6 +22,7 @@
 // threads run.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -30,6 +31,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/sockets.h"
 
 namespace relayd {
 
@@ -139,7 +142,7 @@ class RelayServer {
 
   private:
     struct Conn;
-    void accept_loop(int listener, bool data);
+    void accept_loop(platform::SocketHandle listener, bool data);
     void serve(std::shared_ptr<Conn> conn);
     bool handle(Conn& c, int code, const std::string& payload);
     bool reply(Conn& c, int code_of_request, const std::string& payload);
@@ -160,9 +163,10 @@ class RelayServer {
     std::string root_;
     uint16_t port_ = 0;
     uint16_t data_port_ = 0;
-    int listener_ = -1;
-    int data_listener_ = -1;
+    platform::SocketHandle listener_ = platform::kNoSocket;
+    platform::SocketHandle data_listener_ = platform::kNoSocket;
     bool running_ = false;
+    std::atomic<bool> stopping_{false};  // ends the waits of the connection threads
 
     mutable std::mutex mutex_;
     mutable std::condition_variable arrived_;
