@@ -69,6 +69,18 @@ TEST_F(Pair, UnreadBytesDoNotEndAHangUpWaitAndStayUnread) {
     EXPECT_STREQ(got, "abc");
 }
 
+TEST_F(Pair, ShutdownEndsTheConnectionForBothEnds) {
+    ASSERT_EQ(socket_shutdown(near_), 0);
+    char byte;
+    EXPECT_LE(socket_receive(near_, &byte, 1), 0);  // never waits
+    EXPECT_EQ(socket_wait_hangup(near_, 5000), 1);
+    // The peer sees the end of the connection.
+    ASSERT_EQ(socket_wait(far_, SocketEvent::kReadable, 5000), 1);
+    EXPECT_LE(socket_receive(far_, &byte, 1), 0);
+}
+
+#ifndef _WIN32
+// Windows (wine at least) leaves a wait already in progress alone.
 TEST_F(Pair, ShutdownWakesAThreadWaitingToRead) {
     std::thread stopper([this] {
         sleep_ms(100);
@@ -77,11 +89,7 @@ TEST_F(Pair, ShutdownWakesAThreadWaitingToRead) {
     // Ends long before the time-out: the shutdown makes the socket readable.
     EXPECT_EQ(socket_wait(near_, SocketEvent::kReadable, 20000), 1);
     stopper.join();
-    char byte;
-    EXPECT_LE(socket_receive(near_, &byte, 1), 0);
-    // The peer sees the end of the connection.
-    ASSERT_EQ(socket_wait(far_, SocketEvent::kReadable, 5000), 1);
-    EXPECT_LE(socket_receive(far_, &byte, 1), 0);
 }
+#endif
 
 }  // namespace

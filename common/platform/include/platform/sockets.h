@@ -123,10 +123,13 @@ int socket_set_no_delay(SocketHandle s);
 int socket_set_receive_buffer(SocketHandle s, int bytes);
 
 // Ends both directions of a connection without closing the handle: the
-// peer sees the connection end, and a wait for readability on the handle
-// ends (a receive then gives 0 or fails). The handle must still be closed.
-// Never waits. On a socket that is not connected (a listener) it may fail
-// with ENOTCONN, harmlessly. Returns 0 or -1.
+// peer sees the connection end, a receive here gives 0 or fails, and
+// socket_wait_hangup reports the end. The handle must still be closed.
+// Never waits. On POSIX a thread already waiting for readability on the
+// handle wakes; Windows does not promise that (wine does not wake it), so
+// a thread that must notice waits in slices. On a socket that is not
+// connected (a listener) it may fail with ENOTCONN, harmlessly. Returns 0
+// or -1.
 int socket_shutdown(SocketHandle s);
 
 // Waits up to timeout_ms (0 = only look) for the connection to end,

@@ -30,6 +30,26 @@ long unread_bytes(SOCKET s) {
     return ioctlsocket(s, FIONREAD, &count) == 0 ? static_cast<long>(count) : -1;
 }
 
+// Looks without waiting and without taking anything: 1 when the connection
+// has ended (closed by the peer with nothing unread, reset, or shut down
+// here), 0 when not, -1 on error. The socket is non-blocking for the one
+// look only (sockets of the layer are blocking otherwise).
+int ended_now(SOCKET s) {
+    u_long on = 1, off = 0;
+    if (ioctlsocket(s, FIONBIO, &on) != 0) return fail_wsa();
+    char byte;
+    int n = recv(s, &byte, 1, MSG_PEEK);
+    int code = n == SOCKET_ERROR ? WSAGetLastError() : 0;
+    ioctlsocket(s, FIONBIO, &off);
+    if (n == 0) return 1;
+    if (n > 0 || code == WSAEWOULDBLOCK) return 0;
+    if (code == WSAENOTSOCK || code == WSAEINVAL) {
+        WSASetLastError(code);
+        return fail_wsa();
+    }
+    return 1;  // reset, aborted, or shut down here
+}
+
 // With nothing unread: waits up to ms for the socket to turn readable, which
 // then means a close, a reset or a first byte. Returns 1 for an end, 0 for
 // none (time-out or a byte arrived), -1 on error.
@@ -40,16 +60,7 @@ int wait_for_end(SOCKET s, int ms) {
     timeval limit{ms / 1000, (ms % 1000) * 1000};
     int r = select(0, &readable, nullptr, nullptr, &limit);
     if (r == SOCKET_ERROR) return fail_wsa();
-    if (r == 0) return 0;
-    char byte;
-    int n = recv(s, &byte, 1, MSG_PEEK);
-    if (n == 0) return 1;  // the peer closed
-    if (n == SOCKET_ERROR) {
-        int code = WSAGetLastError();
-        if (code == WSAENOTSOCK) return fail_wsa();
-        return 1;  // reset, aborted, or shut down here
-    }
-    return 0;  // a byte arrived: it stays unread
+    return r == 0 ? 0 : ended_now(s);
 }
 
 }  // namespace
@@ -83,6 +94,8 @@ int socket_wait_hangup(SocketHandle s, int timeout_ms) {
         int slice = left < kSliceMs ? left : kSliceMs;
         long unread = unread_bytes(as_socket(s));
         if (unread < 0) return fail_wsa();
+        int ended = unread == 0 ? ended_now(as_socket(s)) : 0;
+        if (ended != 0) return ended;
         if (unread == 0) {
             int r = wait_for_end(as_socket(s), slice);
             if (r != 0) return r;
