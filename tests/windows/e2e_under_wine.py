@@ -11,7 +11,7 @@ reply and every file the steps produce is checked; LINESTOP ends the session
 and the program must then end by itself with status 0. A second short run
 checks that an interrupt (Ctrl+C) stops a server waiting on an idle line.
 
-    e2e_under_wine.py --server "wine build-windows/bin/quaylink.exe"
+    e2e_under_wine.py --server wine build-windows/bin/quaylink.exe
     e2e_under_wine.py --server build/bin/quaylink
 
 With a server command whose first word is `wine` the line is a COM port:
@@ -336,7 +336,7 @@ class Session:
         self.terminal = os.path.join(folder, 'terminal')
         os.mkdir(self.work)
         os.mkdir(self.terminal)
-        self.server_command = shlex.split(args.server)
+        self.server_command = args.server
         self.naming = Naming(os.path.basename(self.server_command[0]) == 'wine')
         self.line = None
         self.ftp = None
@@ -739,8 +739,9 @@ def run_interrupt(session):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument('--server', required=True,
-                        help='command that starts quaylink, e.g. "wine path/quaylink.exe"')
+    parser.add_argument('--server', required=True, nargs='+',
+                        help='command that starts quaylink: wine PATH/quaylink.exe, or '
+                             'PATH/quaylink (one quoted word is split like a shell would)')
     parser.add_argument('--limit', type=int, default=170, help='seconds for the whole run')
     parser.add_argument('--keep', action='store_true', help='keep the run folder')
     parser.add_argument('--verbose', action='store_true', help='print every exchange')
@@ -750,8 +751,10 @@ def main():
         if shutil.which(tool) is None:
             print('missing tool: %s (tools/setup-deps.sh installs it)' % tool, file=sys.stderr)
             return 2
-    if not os.path.exists(shlex.split(args.server)[-1]):
-        print('no program at %s' % shlex.split(args.server)[-1], file=sys.stderr)
+    if len(args.server) == 1:
+        args.server = shlex.split(args.server[0])
+    if not os.path.exists(args.server[-1]):
+        print('no program at %s' % args.server[-1], file=sys.stderr)
         return 2
 
     def out_of_time(signo, frame):
@@ -761,7 +764,7 @@ def main():
     signal.alarm(args.limit)
     folder = tempfile.mkdtemp(prefix='ql-e2e-')
     session = Session(args, folder)
-    print('run folder %s; server %s' % (folder, args.server), flush=True)
+    print('run folder %s; server %s' % (folder, ' '.join(args.server)), flush=True)
     try:
         for name, phase in (('session', run_steps), ('interrupt', run_interrupt)):
             setup = 'start (%s)' % name
