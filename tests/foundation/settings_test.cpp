@@ -4,6 +4,7 @@
 
 #include "foundation/log.h"
 #include "foundation/settings.h"
+#include "platform/files.h"
 #include "profile/profile.h"
 #include "recording_view.h"
 #include "temp_dir.h"
@@ -168,6 +169,15 @@ TEST_F(Settings, DashINameIsInTheProgramDirectoryUnlessAbsolute) {
     EXPECT_EQ(ql::server_paths().settings_path, dir.path() + "/other.ini");
     ql::server_paths_set(dir.path(), "/etc/ql.ini");
     EXPECT_EQ(ql::server_paths().settings_path, "/etc/ql.ini");
+}
+
+TEST_F(Settings, DashINameWithADriveOrAServerStandsAsGivenOnWindowsOnly) {
+    bool windows = platform::dir_separator() == '\\';
+    for (const char* name : {"C:\\sites\\cradle1.ini", "z:/tmp/ql.ini", "\\\\pc\\share\\ql.ini"}) {
+        ql::server_paths_set(dir.path(), name);
+        std::string relative = dir.path() + platform::dir_separator() + name;
+        EXPECT_EQ(ql::server_paths().settings_path, windows ? std::string(name) : relative) << name;
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "foundation/log.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "profile/profile.h"
 
 namespace ql {
@@ -171,7 +172,7 @@ void server_paths_set(const std::string& program_dir, const std::string& setting
     g_paths.default_workdir = g_paths.program_dir;
     g_paths.settings_name = settings_name.empty() ? "quaylink.ini" : settings_name;
     g_paths.relocation_note.clear();
-    if (!g_paths.settings_name.empty() && g_paths.settings_name[0] == platform::dir_separator()) {
+    if (platform::is_absolute_path(g_paths.settings_name)) {
         g_paths.settings_path = g_paths.settings_name;
     } else {
         g_paths.settings_path = g_paths.program_dir + g_paths.settings_name;
@@ -193,8 +194,8 @@ void server_paths_init(const std::string& settings_name) {
 
     // An installed copy cannot write beside itself: keep the settings in the
     // user's configuration folder instead, unless a file is already there.
-    bool absolute = !g_paths.settings_name.empty() && g_paths.settings_name[0] == '/';
-    if (absolute || platform::directory_writable(g_paths.program_dir) ||
+    if (platform::is_absolute_path(g_paths.settings_name) ||
+        platform::directory_writable(g_paths.program_dir) ||
         platform::path_exists(g_paths.settings_path))
         return;
     std::string config = platform::user_config_directory();
