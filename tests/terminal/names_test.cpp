@@ -3,12 +3,37 @@
 
 #include <filesystem>
 
+#include "platform/files.h"
 #include "temp_dir.h"
 #include "terminal/commands.h"
 
 using testing_support::TempDir;
 
 namespace {
+
+// A relative path written with '/' in this machine's separators.
+std::string native(std::string path) {
+    for (char& c : path) {
+        if (c == '/') c = platform::dir_separator();
+    }
+    return path;
+}
+
+bool on_windows() {
+    return platform::dir_separator() == '\\';
+}
+
+// What a name found ignoring case becomes: the entry's own spelling; on
+// Windows, whose file system ignores letter case itself, the name as sent
+// (with this machine's separators).
+std::string found_as(const std::string& sent, const std::string& spelled) {
+    if (!on_windows()) return spelled;
+    std::string out = sent;
+    for (char& c : out) {
+        if (c == '/') c = '\\';
+    }
+    return out;
+}
 
 class Names : public ::testing::Test {
   protected:
@@ -22,24 +47,28 @@ class Names : public ::testing::Test {
 };
 
 TEST_F(Names, BackslashSeparatesAndCaseIsFoundPerComponent) {
-    EXPECT_EQ(ql::terminal_path(base, "DATA\\report.txt"), base + "Data/Report.TXT");
-    EXPECT_EQ(ql::terminal_path(base, "data\\OLD\\"), base + "Data/Old/");
-    EXPECT_EQ(ql::terminal_path(base, "Data/Report.TXT"), base + "Data/Report.TXT");
+    EXPECT_EQ(ql::terminal_path(base, "DATA\\report.txt"),
+              base + found_as("DATA\\report.txt", native("Data/Report.TXT")));
+    EXPECT_EQ(ql::terminal_path(base, "data\\OLD\\"),
+              base + found_as("data\\OLD\\", native("Data/Old/")));
+    EXPECT_EQ(ql::terminal_path(base, "Data/Report.TXT"), base + native("Data/Report.TXT"));
 }
 
 TEST_F(Names, MissingComponentsAreKeptAsSent) {
     // A new file in an existing folder: folder found, file name as sent.
-    EXPECT_EQ(ql::terminal_path(base, "data\\New.Txt"), base + "Data/New.Txt");
+    EXPECT_EQ(ql::terminal_path(base, "data\\New.Txt"),
+              base + found_as("data\\New.Txt", native("Data/New.Txt")));
     // Once a folder is missing, everything after it stays as sent.
-    EXPECT_EQ(ql::terminal_path(base, "Nope\\data\\X"), base + "Nope/data/X");
+    EXPECT_EQ(ql::terminal_path(base, "Nope\\data\\X"), base + native("Nope/data/X"));
 }
 
 TEST_F(Names, ExactNameWinsOverOtherCase) {
+    if (on_windows()) GTEST_SKIP() << "two names that differ only in letter case cannot both exist";
     dir.write("Data/report.txt", "lower");
-    EXPECT_EQ(ql::terminal_path(base, "data\\report.txt"), base + "Data/report.txt");
-    EXPECT_EQ(ql::terminal_path(base, "data\\Report.TXT"), base + "Data/Report.TXT");
+    EXPECT_EQ(ql::terminal_path(base, "data\\report.txt"), base + native("Data/report.txt"));
+    EXPECT_EQ(ql::terminal_path(base, "data\\Report.TXT"), base + native("Data/Report.TXT"));
     // Neither spelled exactly: the first in name order.
-    EXPECT_EQ(ql::terminal_path(base, "data\\REPORT.txt"), base + "Data/Report.TXT");
+    EXPECT_EQ(ql::terminal_path(base, "data\\REPORT.txt"), base + native("Data/Report.TXT"));
 }
 
 TEST_F(Names, EmptyNameIsTheBaseItself) {
@@ -48,16 +77,23 @@ TEST_F(Names, EmptyNameIsTheBaseItself) {
 
 TEST_F(Names, FullBaseAndGivenForms) {
     ql::Session s{base, "data/"};
-    EXPECT_EQ(ql::full_name(s, "REPORT.TXT"), base + "Data/Report.TXT");
+    EXPECT_EQ(ql::full_name(s, "REPORT.TXT"),
+              base + found_as("data/REPORT.TXT", native("Data/Report.TXT")));
     EXPECT_EQ(ql::base_name(s, "REPORT.TXT"), base + "REPORT.TXT");
-    // A given name is used without the working directory; a drive letter
-    // means the root of this machine.
+    // A given name is used without the working directory; on Windows it is
+    // a path of this machine as it stands, elsewhere a drive letter means
+    // the root of this machine.
     std::string given = dir.path();
     for (char& c : given) {
         if (c == '/') c = '\\';
     }
-    EXPECT_EQ(ql::given_name("C:" + given + "\\data\\report.txt"), base + "Data/Report.TXT");
-    EXPECT_EQ(ql::given_name(given + "\\data"), base + "Data");
+    if (on_windows()) {
+        EXPECT_EQ(ql::given_name(given + "\\data\\report.txt"), given + "\\data\\report.txt");
+        EXPECT_EQ(ql::given_name(given + "/data"), given + "\\data");
+    } else {
+        EXPECT_EQ(ql::given_name("C:" + given + "\\data\\report.txt"), base + "Data/Report.TXT");
+        EXPECT_EQ(ql::given_name(given + "\\data"), base + "Data");
+    }
 }
 
 }  // namespace

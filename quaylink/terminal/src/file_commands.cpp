@@ -96,11 +96,12 @@ void cmd_cwd(Session& s, const std::string& dir, CommandReply& reply) {
         s.subdir.clear();
         return;
     }
+    const char sep = platform::dir_separator();
     std::string sub = dir;
     for (char& c : sub) {
-        if (c == '\\') c = '/';
+        if (c == '\\' || c == '/') c = sep;
     }
-    if (!sub.empty() && sub.back() != '/') sub += '/';
+    if (!sub.empty() && sub.back() != sep) sub += sep;
     s.subdir = sub;
     reply = make_reply('0', "");
 }

@@ -3,36 +3,50 @@
 
 #include "foundation/log.h"
 #include "platform/dirs.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 #include "terminal/commands.h"
 
 namespace ql {
 
 namespace {
 
-// Backslashes become separators; a leading drive letter means the root of
-// this machine's file tree when the name has no base folder in front.
+bool has_drive_letter(const std::string& name) {
+    return name.size() >= 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':';
+}
+
+// Ends in this machine's separator, or in '/', which every platform takes.
+bool ends_in_separator(const std::string& path) {
+    return !path.empty() && (path.back() == platform::dir_separator() || path.back() == '/');
+}
+
+// Backslashes and slashes become this machine's separator. A leading drive
+// letter, when the name has no base folder in front, means the root of this
+// machine's file tree where paths have no drives; where they do (Windows)
+// it is a path of its own and stays.
 std::string native_form(const std::string& name, bool has_base) {
+    const char sep = platform::dir_separator();
     std::string rel = name;
     for (char& c : rel) {
-        if (c == '\\') c = '/';
+        if (c == '\\' || c == '/') c = sep;
     }
-    if (!has_base && rel.size() >= 2 && std::isalpha(static_cast<unsigned char>(rel[0])) &&
-        rel[1] == ':') {
-        rel.erase(0, 2);
-    }
+    if (!has_base && has_drive_letter(rel) && !platform::is_absolute_path(rel)) rel.erase(0, 2);
     return rel;
 }
 
 }  // namespace
 
 std::string terminal_path(const std::string& base, const std::string& name) {
+    const char sep = platform::dir_separator();
     std::string rel = native_form(name, !base.empty());
     std::string path = base;
-    if (base.empty() && !rel.empty() && rel[0] == '/') path.assign(1, '/');
+    // Without a base, leading separators stay as sent: the root, or the two
+    // of a server name on Windows.
+    if (base.empty()) path = rel.substr(0, rel.find_first_not_of(sep));
     bool searching = true;  // until a component is missing in every letter case
     size_t pos = 0;
     while (pos < rel.size()) {
-        size_t end = rel.find('/', pos);
+        size_t end = rel.find(sep, pos);
         if (end == std::string::npos) end = rel.size();
         std::string part = rel.substr(pos, end - pos);
         pos = end + 1;
@@ -45,10 +59,10 @@ std::string terminal_path(const std::string& base, const std::string& name) {
                 part = found;
             }
         }
-        if (!path.empty() && path.back() != '/') path += '/';
+        if (!path.empty() && !ends_in_separator(path)) path += sep;
         path += part;
     }
-    if (!rel.empty() && rel.back() == '/' && !path.empty() && path.back() != '/') path += '/';
+    if (!rel.empty() && rel.back() == sep && !path.empty() && !ends_in_separator(path)) path += sep;
     return path;
 }
 
@@ -70,7 +84,7 @@ bool name_allowed(const Session& s, const std::string& path) {
     bool inside = platform::resolve_real_path(s.workdir.empty() ? "." : s.workdir, root) == 0 &&
                   platform::resolve_real_path(path.empty() ? "." : path, real) == 0;
     if (inside && real != root) {
-        if (root.back() != '/') root += '/';
+        if (!ends_in_separator(root)) root += platform::dir_separator();
         inside = real.compare(0, root.size(), root) == 0;
     }
     if (!inside)

@@ -5,10 +5,12 @@
 //
 // Names from the terminal. Terminals were built against a server whose
 // paths use backslashes and ignore letter case, so every name a terminal
-// sends goes through terminal_path: a backslash is a directory separator, a
-// leading drive letter ("C:") is dropped, and each component that does not
-// exist as sent is looked up ignoring letter case; a component that exists
-// in neither form (a new file) is used exactly as sent.
+// sends goes through terminal_path: a backslash or a slash is a directory
+// separator (written as this machine's own), a leading drive letter ("C:")
+// of a name without a base folder is dropped where paths have no drives and
+// kept on Windows, and each component that does not exist as sent is looked
+// up ignoring letter case; a component that exists in neither form (a new
+// file) is used exactly as sent.
 //
 // Everything here runs on the communication thread.
 #pragma once
