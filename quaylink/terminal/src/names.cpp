@@ -40,9 +40,14 @@ std::string terminal_path(const std::string& base, const std::string& name) {
     const char sep = platform::dir_separator();
     std::string rel = native_form(name, !base.empty());
     std::string path = base;
-    // Without a base, leading separators stay as sent: the root, or the two
-    // of a server name on Windows.
-    if (base.empty()) path = rel.substr(0, rel.find_first_not_of(sep));
+    // Without a base, the root stays as sent: leading separators (two for a
+    // server name on Windows), or a drive and its separators on Windows.
+    if (base.empty()) {
+        size_t root = has_drive_letter(rel) && platform::is_absolute_path(rel) ? 2 : 0;
+        root = rel.find_first_not_of(sep, root);
+        path = rel.substr(0, root);
+        rel.erase(0, root == std::string::npos ? rel.size() : root);
+    }
     bool searching = true;  // until a component is missing in every letter case
     size_t pos = 0;
     while (pos < rel.size()) {
