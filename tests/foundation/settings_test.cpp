@@ -166,7 +166,8 @@ TEST_F(Settings, NumbersBeyondTheIntegerRangeReadAsInvalid) {
 
 TEST_F(Settings, DashINameIsInTheProgramDirectoryUnlessAbsolute) {
     ql::server_paths_set(dir.path(), "other.ini");
-    EXPECT_EQ(ql::server_paths().settings_path, dir.path() + "/other.ini");
+    EXPECT_EQ(ql::server_paths().settings_path,
+              dir.path() + platform::dir_separator() + "other.ini");
     ql::server_paths_set(dir.path(), "/etc/ql.ini");
     EXPECT_EQ(ql::server_paths().settings_path, "/etc/ql.ini");
 }
