@@ -1,27 +1,44 @@
-// The call counter file.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
+// The call counter file. Built for every OS: another server holding the
+// file is played through the platform's own exclusive open.
+#include <gtest/gtest.h>
 
 #include <thread>
 
+#include "foundation/log.h"
+#include "foundation/server_state.h"
+#include "foundation/settings.h"
+#include "platform/clock.h"
+#include "platform/file_handle.h"
+#include "recording_view.h"
 #include "serial/modem.h"
-#include "serial_fixture.h"
-
-using serial_testing::SerialTest;
+#include "serial/port.h"
+#include "temp_dir.h"
 
 namespace {
 
-class CallCounter : public SerialTest {
+class CallCounter : public ::testing::Test {
   protected:
     void SetUp() override {
-        SerialTest::SetUp();
+        ql::settings_reset_defaults();
+        ql::log_reset();
+        ql::server_state_reset();
+        ql::serial_set_time_divisor(1);
+        ql::server_paths_set(dir.path(), "");
         ql::modem_reset_state();
         ql::settings().workdir = dir.path() + "/";
     }
     void TearDown() override {
         ql::modem_reset_state();
-        SerialTest::TearDown();
+        ql::serial_set_time_divisor(1);
+        ql::log_reset();
+    }
+    // Holds the counter file as another server would.
+    platform::FileHandle hold_counter() {
+        platform::FileHandle h = platform::kNoFile;
+        bool busy = false;
+        EXPECT_EQ(platform::file_open_exclusive(dir.file("QLCALLNO.DAT"), {.read = true}, h, busy),
+                  0);
+        return h;
     }
     std::string record(const std::string& text) {
         std::string r = text;
@@ -29,6 +46,9 @@ class CallCounter : public SerialTest {
         return r;
     }
     std::string counter() { return dir.read("QLCALLNO.DAT"); }
+
+    testing_support::TempDir dir;
+    testing_support::RecordingView view;
 };
 
 TEST_F(CallCounter, ANewFileGivesCallOneAndHoldsTwo) {
@@ -69,25 +89,23 @@ TEST_F(CallCounter, LeadingDigitsCountAndAnEmptyFileStartsAtOne) {
 
 TEST_F(CallCounter, AFileHeldByAnotherServerGivesNumberZeroAfterTheRetries) {
     dir.write("QLCALLNO.DAT", record("7"));
-    int fd = ::open(dir.file("QLCALLNO.DAT").c_str(), O_RDWR);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    platform::FileHandle held = hold_counter();
+    ASSERT_NE(held, platform::kNoFile);
     ql::set_call_number(5);
     ql::serial_set_time_divisor(100);  // 100 tries of 1 ms
     ql::next_call_number();
     EXPECT_EQ(ql::call_number(), 0);
-    ::close(fd);
+    platform::file_close(held);
     EXPECT_EQ(counter(), record("7"));
 }
 
 TEST_F(CallCounter, TwoServersTakeTurns) {
     dir.write("QLCALLNO.DAT", record("7"));
-    int fd = ::open(dir.file("QLCALLNO.DAT").c_str(), O_RDWR);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-    std::thread other([fd] {
+    platform::FileHandle held = hold_counter();
+    ASSERT_NE(held, platform::kNoFile);
+    std::thread other([&held] {
         platform::sleep_ms(300);
-        ::close(fd);  // the other server is done
+        platform::file_close(held);  // the other server is done
     });
     ql::next_call_number();
     other.join();
