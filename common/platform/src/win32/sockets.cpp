@@ -254,10 +254,16 @@ int socket_wait(SocketHandle handle, SocketEvent event, int timeout_ms) {
     FD_ZERO(&wanted);
     FD_ZERO(&failed);
     FD_SET(s, &wanted);
-    FD_SET(s, &failed);  // a failed connect shows only here
     timeval tv = to_timeval(timeout_ms);
-    int r = event == SocketEvent::kReadable ? select(0, &wanted, nullptr, &failed, &tv)
-                                            : select(0, nullptr, &wanted, &failed, &tv);
+    int r;
+    if (event == SocketEvent::kReadable) {
+        // An error or a close shows in the read set; the exception set
+        // would also report urgent data, which no receive here takes.
+        r = select(0, &wanted, nullptr, nullptr, &tv);
+    } else {
+        FD_SET(s, &failed);  // a failed connect shows only here
+        r = select(0, nullptr, &wanted, &failed, &tv);
+    }
     if (r == SOCKET_ERROR) return fail_wsa();
     return r > 0 ? 1 : 0;
 }
