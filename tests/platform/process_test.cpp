@@ -36,6 +36,16 @@ int run_to_end(const std::vector<std::string>& args) {
 TEST(Process, ExitCodesComeBack) {
     ASSERT_TRUE(platform::is_regular_file(child_path())) << child_path();
     EXPECT_EQ(run_to_end({"child", "exit", "0"}), 0);
+    // Started by a name written with forward slashes.
+    std::string slashed = child_path();
+    for (char& c : slashed) {
+        if (c == '\\') c = '/';
+    }
+    platform::Process p;
+    ASSERT_EQ(platform::process_start(slashed, {"child", "exit", "7"}, p), 0);
+    int code = -1;
+    EXPECT_EQ(platform::process_wait(p, 60000, code), platform::kProcessEnded);
+    EXPECT_EQ(code, 7);
     EXPECT_EQ(run_to_end({"child", "exit", "3"}), 3);
     EXPECT_EQ(run_to_end({"child", "exit", "200"}), 200);
 }

@@ -92,8 +92,13 @@ int process_start(const std::string& path, const std::vector<std::string>& args,
     if (path.empty()) return ENOENT;
     std::vector<std::string> words = args;
     if (words.empty()) words.push_back(path);
+    // The program's own name is taken as a file name, which wants '\\'.
+    std::string program = path;
+    for (char& c : program) {
+        if (c == '/') c = '\\';
+    }
     PROCESS_INFORMATION pi{};
-    int err = start(widen(path), widen(windows_command_line(words)), pi);
+    int err = start(widen(program), widen(windows_command_line(words)), pi);
     if (err != 0) return err;
     out.pid = static_cast<int>(pi.dwProcessId);
     out.handle = reinterpret_cast<std::intptr_t>(pi.hProcess);
