@@ -109,4 +109,25 @@ TEST(Process, TheCommandInterpreterRunsALine) {
     EXPECT_EQ(read_whole_file(out), "hello\n");
 }
 
+TEST(Process, QuotedWordsReachTheProgramAsOneWordWithNothingRun) {
+    TempDir dir;
+    std::string out = dir.file("out put.txt");
+    std::string marker = dir.file("ran");
+    // Everything here means something to one interpreter or the other.
+    std::vector<std::string> words{"a b&c|d>e",      "100% sure", "`x` ; y",
+                                   "^x (y) 'q' !z!", "end\\",     "plain.txt"};
+    words.push_back("$(touch ");
+    words.back().append(marker).append(")");
+    // Appended piece by piece: GCC 12 warns wrongly about one long sum.
+    std::string line = platform::command_line_word(child_path());
+    line.append(" args ").append(platform::command_line_word(out));
+    for (const auto& w : words) line.append(" ").append(platform::command_line_word(w));
+    EXPECT_NE(platform::run_command_line(line), -1);
+    std::string expected;
+    for (const auto& w : words) expected += w + "\n";
+    EXPECT_EQ(read_whole_file(out), expected);
+    EXPECT_FALSE(platform::path_exists(marker));
+    EXPECT_EQ(platform::command_line_word("plain.txt"), "plain.txt");
+}
+
 }  // namespace

@@ -1,6 +1,4 @@
 // LOAD, EXEC, STAT and SYSTEM: programs started for the terminal.
-#include <cctype>
-
 #include "foundation/log.h"
 #include "foundation/settings.h"
 #include "platform/process.h"
@@ -49,27 +47,6 @@ void start_and_poll(const std::string& program, const std::string& command_line,
 
 bool verbose2() {
     return log_state().verbosity.load() == 2;
-}
-
-// Quotes a word for the command interpreter when it holds anything beyond
-// plain path characters, so a file name cannot be read as a command.
-std::string shell_word(const std::string& word) {
-    bool plain = !word.empty();
-    for (char c : word) {
-        bool ok = std::isalnum(static_cast<unsigned char>(c)) || c == '/' || c == '.' || c == '_' ||
-                  c == '-' || c == '+' || c == ',' || c == ':' || c == '@' || c == '%';
-        if (!ok) plain = false;
-    }
-    if (plain) return word;
-    std::string out = "'";
-    for (char c : word) {
-        if (c == '\'') {
-            out += "'\\''";
-        } else {
-            out += c;
-        }
-    }
-    return out + "'";
 }
 
 }  // namespace
@@ -152,8 +129,9 @@ void cmd_system(const Session& s, const std::string& word, const std::string& pr
         set_reply(reply, '1', "SYSTEM FAILED");
         return;
     }
-    std::string line =
-        shell_word(path) + " " + shell_word(s.workdir.empty() ? "." : s.workdir) + " " + parameter;
+    std::string line = platform::command_line_word(path) + " " +
+                       platform::command_line_word(s.workdir.empty() ? "." : s.workdir) + " " +
+                       parameter;
     if (verbose2()) {
         log_event(strformat("%s [%s] [%s]", word.c_str(), line.c_str(), s.subdir.c_str()), 0, 0);
     }

@@ -69,4 +69,13 @@ std::vector<std::string> split_command_line(const std::string& line);
 // but the standard streams reaches the interpreter.
 int run_command_line(const std::string& line);
 
+// word written so that the command interpreter of run_command_line takes
+// it as one plain word: nothing in it starts another command or redirects,
+// and on POSIX nothing expands. Plain path characters stay as they are.
+// POSIX: single quotes. Windows: double quotes; a double quote (which no
+// Windows file name holds) cannot be written there and is left out. cmd
+// has no way to quote a '%' on a command line: "%NAME%" with NAME a defined
+// variable is still expanded (a lone '%' stays).
+std::string command_line_word(const std::string& word);
+
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
@@ -179,6 +180,25 @@ std::vector<std::string> split_command_line(const std::string& line) {
 
 int run_command_line(const std::string& line) {
     return std::system(line.c_str());
+}
+
+std::string command_line_word(const std::string& word) {
+    bool plain = !word.empty();
+    for (char c : word) {
+        bool ok = std::isalnum(static_cast<unsigned char>(c)) || c == '/' || c == '.' || c == '_' ||
+                  c == '-' || c == '+' || c == ',' || c == ':' || c == '@' || c == '%';
+        if (!ok) plain = false;
+    }
+    if (plain) return word;
+    std::string out = "'";
+    for (char c : word) {
+        if (c == '\'') {
+            out += "'\\''";
+        } else {
+            out += c;
+        }
+    }
+    return out + "'";
 }
 
 }  // namespace platform

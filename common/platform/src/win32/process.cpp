@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <cerrno>
 
 #include "win32_support.h"
@@ -160,6 +161,26 @@ int run_command_line(const std::string& line) {
               GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hProcess);
     return ok ? static_cast<int>(code) : -1;
+}
+
+std::string command_line_word(const std::string& word) {
+    bool plain = !word.empty();
+    for (char c : word) {
+        bool ok = std::isalnum(static_cast<unsigned char>(c)) || c == '\\' || c == '/' ||
+                  c == '.' || c == '_' || c == '-' || c == '+' || c == ',' || c == ':' || c == '@';
+        if (!ok) plain = false;
+    }
+    if (plain) return word;
+    // Inside double quotes the interpreter keeps & | < > ^ ( ) and blanks as
+    // they are. The program's runtime splits the line again: for it,
+    // backslashes right before the closing quote are doubled.
+    std::string out = "\"";
+    for (char c : word) {
+        if (c != '"') out += c;
+    }
+    size_t run = out.size() - out.find_last_not_of('\\') - 1;
+    out.append(run, '\\');
+    return out + "\"";
 }
 
 }  // namespace platform
