@@ -678,6 +678,61 @@ def run_steps(session):
         s.exchange('FTP,CLOSE', expect='0FTP CLOSE SUCCESSFUL')
         s.exchange('FTP,CLOSE', expect='0FTP CLOSE N/A')
 
+    def ftp_active():
+        # Field 5 = 0: active mode, the server listens for the data connection.
+        s.exchange('FTP,OPEN,127.0.0.1,%s,%s,0,%d' % (FtpServer.USER, FtpServer.PASSWORD,
+                                                      s.ftp.port),
+                   expect='0FTP OPEN SUCCESSFUL ^')
+        s.exchange('FTP,SEND,SMALL.TXT,ACTIVE.TXT', expect='0FTP SEND SUCCESSFUL')
+        s.expect_file(os.path.join(s.ftp.home, 'ACTIVE.TXT'), small)
+        s.exchange('FTP,RECV,BACK2.TXT,ACTIVE.TXT', expect='0FTP RECV SUCCESSFUL')
+        s.expect_file(at_work('BACK2.TXT'), small)
+        s.exchange('FTP,CLOSE', expect='0FTP CLOSE SUCCESSFUL')
+
+    def failed_send():
+        # The terminal gives up at the start: the server's file goes away.
+        before = sorted(os.listdir(s.work))
+        mark = s.server.count()
+        s.exchange('SEND,BROKEN.TXT,1000', expect='0')
+        s.line.write(bytes([ACK]))
+        prompt = s.line.read_reply(STEP_S)
+        if prompt[:1] not in (b'C', bytes([NAK])):
+            raise StepFailed('no C or NAK prompt after SEND and ACK: %r' % prompt[:16])
+        s.line.write(bytes([CAN, CAN, CAN]))
+        if s.server.wait_for_line('XM:StartRecvPacket', STEP_S, mark) < 0:
+            raise StepFailed('the server did not log the refused start:\n%s'
+                             % s.server.transcript(15))
+        s.line.read_reply(1)  # the server's CAN
+        s.exchange('LINEBID', expect='0')
+        after = sorted(os.listdir(s.work))
+        if after != before:
+            raise StepFailed('a failed SEND changed the folder: %s -> %s' % (before, after))
+
+    def programs():
+        if s.args.child is None:
+            raise StepFailed('no --child program given')
+        shutil.copy(s.args.child, at_work('CHILD.EXE'))
+        # The command line is handed over as it stands: its first word is
+        # the one a program usually sees as its own name.
+        s.exchange('EXEC,CHILD.EXE,child exit 3', expect='00003DONE')
+        out = s.server_name('ARGS.TXT')
+        s.exchange('EXEC,CHILD.EXE,child args %s one two' % out, expect='00002DONE')
+        s.expect_file(at_work('ARGS.TXT'), b'one\ntwo\n')
+        s.exchange('STAT', expect='1PROG STAT ERROR')
+        s.exchange('EXEC,NOSUCH.EXE,x', expect='1PROG LOAD FAILED')
+        # SYSTEM: the program, the working folder and the parameter, run by
+        # the system's command interpreter.
+        if s.naming.under_wine:
+            script, text = 'RUN.BAT', '@echo off\r\necho %~2> "%~1SYSOUT.TXT"\r\n'
+        else:
+            script, text = 'RUN.SH', '#!/bin/sh\nprintf \'%s\\r\\n\' "$2" > "${1}SYSOUT.TXT"\n'
+        with open(at_work(script), 'w', newline='') as f:
+            f.write(text)
+        os.chmod(at_work(script), 0o755)
+        s.exchange('SYSTEM,%s,hello' % script, expect='00000DONE')
+        s.expect_file(at_work('SYSOUT.TXT'), b'hello\r\n')
+        s.exchange('SYSTEM,NOSUCH.BAT,x', expect='1SYSTEM FAILED')
+
     def linestop():
         mark = s.server.count()
         s.exchange('LINESTOP', expect='0')
@@ -711,6 +766,8 @@ def run_steps(session):
         ('CWD', cwd), ('unknown word, bad checksum', unknown_and_checksum),
         ('FTP OPEN', ftp_open), ('FTP SEND', ftp_send), ('FTP RECV', ftp_recv),
         ('FTP DIR', ftp_dir), ('FTP COPY, APPEND', ftp_copy), ('FTP CLOSE', ftp_close),
+        ('FTP in active mode', ftp_active), ('failed SEND leaves no file', failed_send),
+        ('EXEC and SYSTEM', programs),
         ('LINESTOP ends the program', linestop), ('activity log', activity_log),
     ]
     for name, function in steps:
@@ -742,6 +799,7 @@ def main():
     parser.add_argument('--server', required=True, nargs='+',
                         help='command that starts quaylink: wine PATH/quaylink.exe, or '
                              'PATH/quaylink (one quoted word is split like a shell would)')
+    parser.add_argument('--child', help='the platform tests\' child program, for EXEC')
     parser.add_argument('--limit', type=int, default=170, help='seconds for the whole run')
     parser.add_argument('--keep', action='store_true', help='keep the run folder')
     parser.add_argument('--verbose', action='store_true', help='print every exchange')
