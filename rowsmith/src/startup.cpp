@@ -5,6 +5,7 @@
 
 #include "platform/file_handle.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/module.h"
 
 namespace rowsmith {
@@ -58,7 +59,7 @@ Options parse_options(int argc, const char* const* argv) {
 }
 
 std::string resolve_in(const std::string& workdir, const std::string& name) {
-    return platform::path_is_absolute(name) ? name : workdir + name;
+    return platform::is_absolute_path(name) ? name : workdir + name;
 }
 
 Paths resolve_paths(const Options& options, const std::string& workdir) {

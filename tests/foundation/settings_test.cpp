@@ -13,6 +13,9 @@ using testing_support::TempDir;
 
 namespace {
 
+// The separator a folder name gets when the settings complete it.
+const std::string sep(1, platform::dir_separator());
+
 class Settings : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -38,7 +41,7 @@ TEST_F(Settings, MissingFileGivesTheDefaults) {
     EXPECT_EQ(s.connect_kind, ql::kConnectIrda);
     EXPECT_FALSE(s.modem);
     EXPECT_EQ(s.workdir, "");
-    EXPECT_EQ(ql::effective_workdir(), dir.path() + "/");
+    EXPECT_EQ(ql::effective_workdir(), dir.path() + sep);
     EXPECT_EQ(ql::log_state().mode, 0);
     EXPECT_EQ(ql::log_state().debug, 1);
 }
@@ -50,7 +53,7 @@ TEST_F(Settings, EveryKeyIsRead) {
         "ftpdataport=8100\r\nlastftpsend=yes\r\niphost=relay\r\nipport=7000\r\nipuser=r\r\n");
     ql::settings_load();
     const auto& s = ql::settings();
-    EXPECT_EQ(s.workdir, "/data/in/");
+    EXPECT_EQ(s.workdir, "/data/in" + sep);
     EXPECT_EQ(ql::log_state().mode, 1);
     EXPECT_EQ(ql::log_path(), "/var/log/ql/quaylink.log");
     EXPECT_EQ(s.commport, 12);
@@ -72,10 +75,10 @@ TEST_F(Settings, EveryKeyIsRead) {
 TEST_F(Settings, LogPathGetsOneSeparatorAndFallsBackToTheWorkingDirectory) {
     ini("logfile=APPEND\r\nlogdir=/tmp/x\r\n");
     ql::settings_load();
-    EXPECT_EQ(ql::log_path(), "/tmp/x/quaylink.log");
+    EXPECT_EQ(ql::log_path(), "/tmp/x" + sep + "quaylink.log");
     ini("logfile=APPEND\r\nworkdir=/w\r\n");
     ql::settings_load();
-    EXPECT_EQ(ql::log_path(), "/w/quaylink.log");
+    EXPECT_EQ(ql::log_path(), "/w" + sep + "quaylink.log");
 }
 
 TEST_F(Settings, CreateEmptiesTheLogAtEachLoadAppendKeepsIt) {

@@ -217,17 +217,4 @@ TEST(FileHandle, AReaderMayRemoveTheFileItHolds) {
     EXPECT_FALSE(fs::exists(path));
 }
 
-TEST(FileHandle, AbsolutePathsAreToldFromRelativeOnes) {
-    EXPECT_TRUE(platform::path_is_absolute("/data/DATA.TXT"));
-    EXPECT_FALSE(platform::path_is_absolute("DATA.TXT"));
-    EXPECT_FALSE(platform::path_is_absolute("sub/DATA.TXT"));
-    EXPECT_FALSE(platform::path_is_absolute(""));
-    if (platform::dir_separator() == '\\') {
-        EXPECT_TRUE(platform::path_is_absolute("C:\\data\\DATA.TXT"));
-        EXPECT_TRUE(platform::path_is_absolute("c:/data/DATA.TXT"));
-        EXPECT_TRUE(platform::path_is_absolute("\\\\server\\share\\DATA.TXT"));
-        EXPECT_FALSE(platform::path_is_absolute("C:DATA.TXT"));  // relative to the drive's folder
-    }
-}
-
 }  // namespace

@@ -29,4 +29,11 @@ TEST(AbsolutePath, DrivesAndServerNamesOnlyOnWindows) {
         EXPECT_FALSE(platform::is_absolute_path(name)) << name;
 }
 
+TEST(DirSeparator, SlashEverywhereBackslashOnlyOnWindows) {
+    EXPECT_TRUE(platform::is_dir_separator('/'));
+    EXPECT_TRUE(platform::is_dir_separator(platform::dir_separator()));
+    EXPECT_EQ(platform::is_dir_separator('\\'), on_windows());
+    EXPECT_FALSE(platform::is_dir_separator(':'));
+}
+
 }  // namespace

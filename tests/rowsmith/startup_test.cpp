@@ -3,6 +3,7 @@
 
 #include "platform/file_handle.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "rowsmith/startup.h"
 
 namespace {
@@ -60,7 +61,7 @@ TEST(Startup, ProgramDirectoryIsThisProgramsFolder) {
     std::string dir = rowsmith::program_directory();
     ASSERT_FALSE(dir.empty());
     EXPECT_TRUE(dir.back() == '/' || dir.back() == platform::dir_separator()) << dir;
-    EXPECT_TRUE(platform::path_is_absolute(dir)) << dir;
+    EXPECT_TRUE(platform::is_absolute_path(dir)) << dir;
 }
 
 }  // namespace

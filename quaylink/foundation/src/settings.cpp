@@ -123,8 +123,9 @@ void load_safety_settings() {
 }
 
 std::string directory_of(const std::string& path) {
-    auto slash = path.find_last_of(platform::dir_separator());
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    for (size_t i = path.size(); i > 0; --i)
+        if (platform::is_dir_separator(path[i - 1])) return path.substr(0, i);
+    return {};
 }
 
 }  // namespace
@@ -137,7 +138,8 @@ ServerPaths& server_paths() {
 }
 
 std::string with_trailing_separator(const std::string& dir) {
-    if (dir.empty() || dir.back() == platform::dir_separator()) return dir;
+    // A folder given with either separator Windows takes keeps it as it is.
+    if (dir.empty() || platform::is_dir_separator(dir.back())) return dir;
     return dir + platform::dir_separator();
 }
 

@@ -115,9 +115,4 @@ int file_is_named_by(FileHandle h, const std::string& path, bool& same);
 // where a new file's owner and access come from its folder.
 void file_copy_owner(FileHandle h, std::FILE* stream);
 
-// True when path is absolute on this OS: a leading '/' on POSIX; on
-// Windows a drive and a separator ("C:\", "C:/"), a UNC name ("\\server")
-// or a leading separator (the root of the current drive).
-bool path_is_absolute(const std::string& path);
-
 }  // namespace platform

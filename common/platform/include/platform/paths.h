@@ -15,4 +15,8 @@ namespace platform {
 // drive-relative "C:x", which a folder in front would only spoil).
 bool is_absolute_path(const std::string& path);
 
+// True when c ends a folder name in a path: '/' on POSIX; '\\' or '/' on
+// Windows, which takes both.
+bool is_dir_separator(char c);
+
 }  // namespace platform

@@ -179,8 +179,4 @@ void file_copy_owner(FileHandle h, std::FILE* stream) {
     }
 }
 
-bool path_is_absolute(const std::string& path) {
-    return !path.empty() && path[0] == '/';
-}
-
 }  // namespace platform

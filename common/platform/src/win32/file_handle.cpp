@@ -213,12 +213,4 @@ void file_copy_owner(FileHandle h, std::FILE* stream) {
     (void)stream;
 }
 
-bool path_is_absolute(const std::string& path) {
-    auto separator = [](char c) { return c == '/' || c == '\\'; };
-    if (!path.empty() && separator(path[0])) return true;
-    bool drive = path.size() >= 2 && path[1] == ':' &&
-                 ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
-    return drive && path.size() >= 3 && separator(path[2]);
-}
-
 }  // namespace platform
