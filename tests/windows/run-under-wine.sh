@@ -8,11 +8,11 @@
 #   start pays about 2.5 s, and the registry (which the port discovery tests
 #   write to) would not outlive a single program;
 # - COM links: Windows programs cannot make pseudo-terminals, so this script
-#   makes socat pty pairs and links $WINEPREFIX/dosdevices/comN to their
-#   ends, and hands the names over in the environment:
-#     QL_COM_PAIR="COM5 COM6"        two COM ports joined like a null-modem cable
-#     QL_COM_LINE="COM7 /path/pty"   a COM port and the Linux path of its far end
-#   Tests that need them skip when the variables are absent.
+#   makes a socat pty pair and links $WINEPREFIX/dosdevices/com5 and com6 to
+#   its ends, and hands the names over in the environment:
+#     QL_COM_PAIR="COM5 COM6"   two COM ports joined like a null-modem cable
+#   Tests that need it skip when the variable is absent. (The end-to-end
+#   script makes a pair of its own, with a Linux end it drives itself.)
 set -euo pipefail
 
 build=$(cd "${1:?usage: run-under-wine.sh BUILD_DIR [ctest args]}" && pwd)
@@ -42,7 +42,7 @@ fi
 wineserver -p >/dev/null 2>&1  # its own output (an object dump when killed) is noise
 wineboot >/dev/null 2>&1 || true  # the prefix's own start-up, once
 
-# socat pairs; each end is linked as a COM port or handed over as a path.
+# The socat pair; each end is linked as a COM port.
 rm -rf "$links"
 mkdir -p "$links"
 pair() {  # pair NAME_A NAME_B
@@ -50,17 +50,14 @@ pair() {  # pair NAME_A NAME_B
   pids+=($!)
 }
 pair a5 b6
-pair a7 b7
 for _ in $(seq 100); do
-  [ -e "$links/a5" ] && [ -e "$links/b6" ] && [ -e "$links/a7" ] && [ -e "$links/b7" ] && break
+  [ -e "$links/a5" ] && [ -e "$links/b6" ] && break
   sleep 0.05
 done
 dev="$WINEPREFIX/dosdevices"
 ln -sfn "$(readlink -f "$links/a5")" "$dev/com5"
 ln -sfn "$(readlink -f "$links/b6")" "$dev/com6"
-ln -sfn "$(readlink -f "$links/a7")" "$dev/com7"
 export QL_COM_PAIR="COM5 COM6"
-export QL_COM_LINE="COM7 $(readlink -f "$links/b7")"
 
 cd "$build"
 ctest "$@"
