@@ -13,7 +13,9 @@ uint64_t monotonic_ms64() {
     return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
-uint32_t monotonic_ms() { return static_cast<uint32_t>(monotonic_ms64()); }
+uint32_t monotonic_ms() {
+    return static_cast<uint32_t>(monotonic_ms64());
+}
 
 void sleep_ms(uint32_t ms) {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
@@ -27,19 +29,6 @@ LocalTime local_now() {
     ::localtime_r(&now, &t);
     return LocalTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
                      t.tm_min,         t.tm_sec,     t.tm_wday};
-}
-
-namespace {
-class SystemClock final : public Clock {
-public:
-    uint32_t now_ms() override { return monotonic_ms(); }
-    void sleep(uint32_t ms) override { sleep_ms(ms); }
-};
-}  // namespace
-
-Clock& system_clock() {
-    static SystemClock clock;
-    return clock;
 }
 
 }  // namespace platform

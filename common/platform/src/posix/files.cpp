@@ -16,6 +16,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform_shared.h"
+
 namespace platform {
 
 namespace {
@@ -170,11 +172,7 @@ int read_file(const std::string& path, std::string& out) {
 
 namespace {
 
-constexpr char kTempPrefix[] = ".qltmp-";
-constexpr size_t kTempPrefixLength = sizeof kTempPrefix - 1;
-constexpr size_t kTempTagLength = 16;
-constexpr size_t kTempLeafMax = 120;  // keeps the name within 255 bytes
-constexpr int kTempNameTries = 32;
+using shared::kTempNameTries;
 
 uint64_t random_tag() {
     uint64_t tag = 0;
@@ -191,13 +189,7 @@ uint64_t random_tag() {
 }
 
 std::string temp_name(const std::string& target) {
-    auto slash = target.find_last_of('/');
-    std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    std::string leaf = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (leaf.size() > kTempLeafMax) leaf.resize(kTempLeafMax);
-    char tag[kTempTagLength + 1];
-    std::snprintf(tag, sizeof tag, "%016llx", static_cast<unsigned long long>(random_tag()));
-    return folder + kTempPrefix + tag + "-" + leaf;
+    return shared::temp_file_name(target, random_tag());
 }
 
 // True while path names the very file open on fd (not a link, not a newer
@@ -298,16 +290,6 @@ void discard_temp_file(TempFile& t) {
     close_temp(t, ignored);
 }
 
-bool is_temp_file_name(std::string_view name) {
-    if (name.size() < kTempPrefixLength + kTempTagLength + 1) return false;
-    if (name.substr(0, kTempPrefixLength) != kTempPrefix) return false;
-    for (size_t i = 0; i < kTempTagLength; ++i) {
-        char c = name[kTempPrefixLength + i];
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-    }
-    return name[kTempPrefixLength + kTempTagLength] == '-';
-}
-
 int remove_stale_temp_files(const std::string& dir) {
     std::string folder = dir.empty() ? "." : dir;
     DIR* d = ::opendir(folder.c_str());
@@ -332,18 +314,6 @@ int remove_stale_temp_files(const std::string& dir) {
         ::close(fd);
     }
     return removed;
-}
-
-int write_file_atomic(const std::string& path, std::string_view data, unsigned mode) {
-    TempFile t;
-    int err = create_temp_file(path, t);
-    if (err != 0) return err;
-    if (!data.empty() && std::fwrite(data.data(), 1, data.size(), t.file) != data.size()) {
-        err = errno != 0 ? errno : EIO;
-        discard_temp_file(t);
-        return err;
-    }
-    return commit_temp_file(t, path, mode);
 }
 
 int append_file(const std::string& path, std::string_view data, bool* opened) {

@@ -157,27 +157,6 @@ void process_release(Process& p) {
     reap_released();
 }
 
-std::vector<std::string> split_command_line(const std::string& line) {
-    std::vector<std::string> words;
-    std::string word;
-    bool in_word = false, quoted = false;
-    for (char c : line) {
-        if (c == '"') {
-            quoted = !quoted;
-            in_word = true;
-        } else if ((c == ' ' || c == '\t') && !quoted) {
-            if (in_word) words.push_back(word);
-            word.clear();
-            in_word = false;
-        } else {
-            word.push_back(c);
-            in_word = true;
-        }
-    }
-    if (in_word) words.push_back(word);
-    return words;
-}
-
 int run_command_line(const std::string& line) {
     return std::system(line.c_str());
 }

@@ -48,17 +48,4 @@ LocalTime local_now() {
     return LocalTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wDayOfWeek};
 }
 
-namespace {
-class SystemClock final : public Clock {
-  public:
-    uint32_t now_ms() override { return monotonic_ms(); }
-    void sleep(uint32_t ms) override { sleep_ms(ms); }
-};
-}  // namespace
-
-Clock& system_clock() {
-    static SystemClock clock;
-    return clock;
-}
-
 }  // namespace platform

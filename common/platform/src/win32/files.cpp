@@ -16,6 +16,8 @@
 #include "platform/clock.h"
 #include "win32_support.h"
 
+#include "platform_shared.h"
+
 namespace platform {
 
 using win32::last_win32_errno;
@@ -186,11 +188,7 @@ int read_file(const std::string& path, std::string& out) {
 
 namespace {
 
-constexpr char kTempPrefix[] = ".qltmp-";
-constexpr size_t kTempPrefixLength = sizeof kTempPrefix - 1;
-constexpr size_t kTempTagLength = 16;
-constexpr size_t kTempLeafMax = 120;
-constexpr int kTempNameTries = 32;
+using shared::kTempNameTries;
 // A target another program has open for a moment (a virus scanner, an
 // indexer) refuses the rename; it is tried again this often, this far apart.
 constexpr int kRenameTries = 5;
@@ -212,13 +210,7 @@ uint64_t random_tag() {
 }
 
 std::string temp_name(const std::string& target) {
-    auto sep = win32::last_separator(target);
-    std::string folder = sep == std::string::npos ? std::string() : target.substr(0, sep + 1);
-    std::string leaf = sep == std::string::npos ? target : target.substr(sep + 1);
-    if (leaf.size() > kTempLeafMax) leaf.resize(kTempLeafMax);
-    char tag[kTempTagLength + 1];
-    std::snprintf(tag, sizeof tag, "%016llx", static_cast<unsigned long long>(random_tag()));
-    return folder + kTempPrefix + tag + "-" + leaf;
+    return shared::temp_file_name(target, random_tag());
 }
 
 // The file is opened without delete sharing: while this handle (or its
@@ -316,16 +308,6 @@ void discard_temp_file(TempFile& t) {
     if (ours) DeleteFileW(widen(path).c_str());
 }
 
-bool is_temp_file_name(std::string_view name) {
-    if (name.size() < kTempPrefixLength + kTempTagLength + 1) return false;
-    if (name.substr(0, kTempPrefixLength) != kTempPrefix) return false;
-    for (size_t i = 0; i < kTempTagLength; ++i) {
-        char c = name[kTempPrefixLength + i];
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-    }
-    return name[kTempPrefixLength + kTempTagLength] == '-';
-}
-
 namespace {
 
 // Deletes the file unless someone holds it: the open asks for delete
@@ -367,18 +349,6 @@ int remove_stale_temp_files(const std::string& dir) {
         if (remove_if_unheld(win32::join_path(folder, name))) ++removed;
     }
     return removed;
-}
-
-int write_file_atomic(const std::string& path, std::string_view data, unsigned mode) {
-    TempFile t;
-    int err = create_temp_file(path, t);
-    if (err != 0) return err;
-    if (!data.empty() && std::fwrite(data.data(), 1, data.size(), t.file) != data.size()) {
-        err = errno != 0 ? errno : EIO;
-        discard_temp_file(t);
-        return err;
-    }
-    return commit_temp_file(t, path, mode);
 }
 
 int append_file(const std::string& path, std::string_view data, bool* opened) {
