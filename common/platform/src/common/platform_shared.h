@@ -16,4 +16,8 @@ inline constexpr int kTempNameTries = 32;
 // (so the whole name stays within 255).
 std::string temp_file_name(const std::string& target, uint64_t tag);
 
+// The folder of the running executable with its trailing separator; empty
+// when the executable's path is unknown.
+std::string folder_of_executable();
+
 }  // namespace platform::shared

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include "platform/files.h"
+#include "platform_shared.h"
 
 #ifndef QL_MODULE_RELDIR
 #define QL_MODULE_RELDIR "../lib/quaylink"
@@ -10,18 +11,8 @@
 
 namespace platform {
 
-namespace {
-
-std::string folder_of_executable() {
-    std::string self = executable_path();
-    auto slash = self.find_last_of('/');
-    return slash == std::string::npos ? std::string() : self.substr(0, slash + 1);
-}
-
-}  // namespace
-
 std::vector<std::string> module_candidates(const std::string& module) {
-    std::string here = folder_of_executable();
+    std::string here = shared::folder_of_executable();
     if (here.empty()) return {};
     std::string file = module + ".so";
     return {here + file, here + QL_MODULE_RELDIR + "/" + file};

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "platform/files.h"
+#include "platform_shared.h"
 #include "win32_support.h"
 
 #ifndef QL_MODULE_RELDIR
@@ -13,12 +14,6 @@
 namespace platform {
 
 namespace {
-
-std::string folder_of_executable() {
-    std::string self = executable_path();
-    auto sep = self.find_last_of("\\/");
-    return sep == std::string::npos ? std::string() : self.substr(0, sep + 1);
-}
 
 std::string system_message(DWORD code) {
     wchar_t* text = nullptr;
@@ -50,7 +45,7 @@ std::wstring full_path(const std::string& file) {
 }  // namespace
 
 std::vector<std::string> module_candidates(const std::string& module) {
-    std::string here = folder_of_executable();
+    std::string here = shared::folder_of_executable();
     if (here.empty()) return {};
     std::string file = module + ".dll";
     // The loader wants backslashes when it is given a search path of its own.
