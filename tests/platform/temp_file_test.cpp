@@ -12,18 +12,11 @@
 #include "platform/files.h"
 #include "temp_dir.h"
 
+using testing_support::names_in;
 using testing_support::read_whole_file;
 using testing_support::TempDir;
 
 namespace {
-
-std::vector<std::string> names_in(const std::string& dir) {
-    std::vector<platform::DirEntry> entries;
-    platform::list_folder(dir, entries);
-    std::vector<std::string> names;
-    for (const auto& e : entries) names.push_back(e.name);
-    return names;
-}
 
 std::string leaf_of(const std::string& path) {
     return path.substr(path.find_last_of("/\\") + 1);

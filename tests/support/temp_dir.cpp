@@ -1,11 +1,14 @@
 #include "temp_dir.h"
 
+#include <cstdio>
 #include <filesystem>
-#include <random>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-#include <cstdio>
+#include <vector>
+
+#include "platform/dirs.h"
 
 namespace testing_support {
 
@@ -39,7 +42,9 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
-std::string TempDir::file(const std::string& name) const { return path_ + "/" + name; }
+std::string TempDir::file(const std::string& name) const {
+    return path_ + "/" + name;
+}
 
 std::string TempDir::write(const std::string& name, const std::string& content) const {
     std::string full = file(name);
@@ -48,7 +53,17 @@ std::string TempDir::write(const std::string& name, const std::string& content) 
     return full;
 }
 
-std::string TempDir::read(const std::string& name) const { return read_whole_file(file(name)); }
+std::string TempDir::read(const std::string& name) const {
+    return read_whole_file(file(name));
+}
+
+std::vector<std::string> names_in(const std::string& dir) {
+    std::vector<platform::DirEntry> entries;
+    platform::list_folder(dir, entries);
+    std::vector<std::string> names;
+    for (const auto& e : entries) names.push_back(e.name);
+    return names;
+}
 
 std::string read_whole_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

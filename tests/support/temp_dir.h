@@ -2,11 +2,12 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -21,11 +22,14 @@ public:
     // Reads a file below the folder; empty when missing.
     std::string read(const std::string& name) const;
 
-private:
+  private:
     std::string path_;
 };
 
 // Reads any file; empty when missing.
 std::string read_whole_file(const std::string& path);
+
+// The names in a folder as the platform lists them (sorted, no "." or "..").
+std::vector<std::string> names_in(const std::string& dir);
 
 }  // namespace testing_support
