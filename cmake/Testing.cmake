@@ -43,7 +43,9 @@ function(ql_add_gtest name)
   # discovered tests' ENVIRONMENT property would be split at its semicolons.
   set(launcher "${CMAKE_COMMAND};-E;env;${env}")
   if(CMAKE_CROSSCOMPILING)
-    list(APPEND launcher ${CMAKE_SOURCE_DIR}/tests/windows/wine-exec.sh)
+    # Through bash, not the script's own mode bits: a checkout or copy that
+    # drops them must not turn every test into "Permission denied".
+    list(APPEND launcher bash ${CMAKE_SOURCE_DIR}/tests/windows/wine-exec.sh)
   endif()
   set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${launcher}")
   if(T_LABELS)

@@ -34,13 +34,29 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# What wine says while the prefix is made and started is kept here, and
+# shown if wine then cannot run a program: otherwise a broken wine shows up
+# only as every test failing without a word.
+setup_log="$build/wine-setup.log"
+: >"$setup_log"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "wine: making the test prefix in $WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
+  wineboot -i >>"$setup_log" 2>&1 || true
   wineserver -w
 fi
 wineserver -p >/dev/null 2>&1  # its own output (an object dump when killed) is noise
-wineboot >/dev/null 2>&1 || true  # the prefix's own start-up, once
+wineboot >>"$setup_log" 2>&1 || true  # the prefix's own start-up, once
+
+probe=$(wine cmd.exe /c echo wine-runs 2>>"$setup_log" | tr -d '\r' || true)
+if [ "$probe" != "wine-runs" ]; then
+  {
+    echo "wine cannot run a program in $WINEPREFIX (it printed: '$probe')."
+    echo "What wine said while making and starting the prefix:"
+    sed 's/^/  /' "$setup_log"
+    echo "user $(id -u), prefix owner $(stat -c %u "$WINEPREFIX" 2>/dev/null || echo none)"
+  } >&2
+  exit 1
+fi
 
 # The socat pair; each end is linked as a COM port.
 rm -rf "$links"
