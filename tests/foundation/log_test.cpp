@@ -1,13 +1,11 @@
-#include <sys/resource.h>
-
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <regex>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "file_size_limit.h"
 #include "foundation/log.h"
 #include "recording_view.h"
 #include "temp_dir.h"
@@ -18,7 +16,7 @@ using testing_support::TempDir;
 namespace {
 
 class Log : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ql::log_reset(); }
     void TearDown() override { ql::log_reset(); }
     RecordingView view;
@@ -44,9 +42,8 @@ TEST_F(Log, FileLinesHaveTheFileShape) {
     ql::log_state().mode = 1;
     ql::log_event("COMMPORT = 1", 0, 0);
     ql::log_event("bad", 99, -12);
-    std::regex shape(
-        R"(INFO:\[\d\d/\d\d/\d\d \d\d:\d\d:\d\d   \]\[    0\]\[COMMPORT = 1\]\n)"
-        R"(ERR: \[\d\d/\d\d/\d\d \d\d:\d\d:\d\d   \]\[  -12\]\[bad\]\n)");
+    std::regex shape(R"(INFO:\[\d\d/\d\d/\d\d \d\d:\d\d:\d\d   \]\[    0\]\[COMMPORT = 1\]\n)"
+                     R"(ERR: \[\d\d/\d\d/\d\d \d\d:\d\d:\d\d   \]\[  -12\]\[bad\]\n)");
     EXPECT_TRUE(std::regex_match(dir.read("quaylink.log"), shape)) << dir.read("quaylink.log");
     EXPECT_EQ(ql::log_state().last_code, -12);
 }
@@ -77,17 +74,14 @@ TEST_F(Log, UnopenableFileSwitchesFileLoggingOff) {
 TEST_F(Log, WriteErrorAfterTheOpenKeepsFileLoggingOn) {
     ql::set_log_path(dir.file("quaylink.log"));  // opens, but no write fits
     ql::log_state().mode = 1;
-    struct rlimit old_limit;
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit none = old_limit;
-    none.rlim_cur = 0;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &none), 0);
-    ::testing::internal::CaptureStderr();
-    ql::log_event("disk full", 0, 0);
-    std::string err = ::testing::internal::GetCapturedStderr();
-    ::setrlimit(RLIMIT_FSIZE, &old_limit);
-    std::signal(SIGXFSZ, old_handler);
+    std::string err;
+    {
+        testing_support::FileSizeLimit full(0);
+        ASSERT_TRUE(full.active());
+        ::testing::internal::CaptureStderr();
+        ql::log_event("disk full", 0, 0);
+        err = ::testing::internal::GetCapturedStderr();
+    }
     EXPECT_EQ(err, "");
     EXPECT_EQ(ql::log_state().mode, 1);
 }

@@ -1,58 +1,60 @@
 #include "fake_ftp_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdio>
 
+#include "loopback.h"
+
 namespace ftp_test {
+
+using platform::kNoSocket;
+using platform::SocketHandle;
 
 namespace {
 
 constexpr int kWaitMs = 10000;  // bound of every wait of the fake
 
-int listen_loopback(int& port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    ::listen(fd, 5);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    port = ntohs(sa.sin_port);
-    return fd;
+bool readable(SocketHandle s, int ms) {
+    return platform::socket_wait(s, platform::SocketEvent::kReadable, ms) == 1;
 }
 
-bool readable(int fd, int ms) {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, ms) > 0;
+SocketHandle accept_within(SocketHandle listener, int ms) {
+    if (listener == kNoSocket || !readable(listener, ms)) return kNoSocket;
+    return platform::socket_accept(listener);
 }
 
-int accept_within(int listener, int ms) {
-    if (!readable(listener, ms)) return -1;
-    return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-}
-
-void send_all(int fd, const std::string& bytes) {
+void send_all(SocketHandle s, const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n <= 0) return;
-        done += static_cast<size_t>(n);
+        long n = platform::socket_send(s, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        // A full send buffer is waited out (boundedly); anything else ends it.
+        if (n == 0 || !platform::socket_would_block()) return;
+        if (platform::socket_wait(s, platform::SocketEvent::kWritable, kWaitMs) != 1) return;
     }
+}
+
+// One receive once something is waiting: the count, 0 at the peer's close,
+// -1 on error or when nothing came within the bound.
+long receive_within(SocketHandle s, char* buffer, size_t capacity) {
+    if (s == kNoSocket || !readable(s, kWaitMs)) return -1;
+    return platform::socket_receive(s, buffer, capacity);
+}
+
+void close_socket(SocketHandle& s) {
+    if (s != kNoSocket) platform::socket_close(s);
+    s = kNoSocket;
 }
 
 }  // namespace
 
 FakeFtpServer::FakeFtpServer(Script script) : script_(std::move(script)) {
-    listener_ = listen_loopback(port_);
+    listener_ = testing_support::listen_loopback(port_);
     thread_ = std::thread([this] {
-        int control = accept_within(listener_, kWaitMs);
-        if (control < 0) return;
+        SocketHandle control = accept_within(listener_, kWaitMs);
+        if (control == kNoSocket) return;
         FakeSession session(*this, control);
         script_(session);
     });
@@ -60,7 +62,7 @@ FakeFtpServer::FakeFtpServer(Script script) : script_(std::move(script)) {
 
 FakeFtpServer::~FakeFtpServer() {
     join();
-    ::close(listener_);
+    close_socket(listener_);
 }
 
 void FakeFtpServer::join() {
@@ -77,12 +79,13 @@ void FakeFtpServer::record(const std::string& line) {
     received_.push_back(line);
 }
 
-FakeSession::FakeSession(FakeFtpServer& server, int control) : server_(server), control_(control) {}
+FakeSession::FakeSession(FakeFtpServer& server, SocketHandle control)
+    : server_(server), control_(control) {}
 
 FakeSession::~FakeSession() {
     close();
     data_close();
-    if (passive_listener_ >= 0) ::close(passive_listener_);
+    close_socket(passive_listener_);
 }
 
 void FakeSession::send(const std::string& raw) {
@@ -102,27 +105,28 @@ std::string FakeSession::expect() {
             server_.record(line);
             return line;
         }
-        if (control_ < 0 || !readable(control_, kWaitMs)) return "";
         char buffer[4096];
-        ssize_t n = ::recv(control_, buffer, sizeof buffer, 0);
+        long n = receive_within(control_, buffer, sizeof buffer);
         if (n <= 0) return "";
         pending_.append(buffer, static_cast<size_t>(n));
     }
 }
 
 bool FakeSession::peer_closed() {
-    if (!pending_.empty() || !readable(control_, kWaitMs)) return false;
-    char byte;
-    return ::recv(control_, &byte, 1, MSG_PEEK) == 0;
+    if (!pending_.empty()) return false;
+    char buffer[4096];
+    long n = receive_within(control_, buffer, sizeof buffer);
+    if (n > 0) pending_.append(buffer, static_cast<size_t>(n));  // not a close: kept for expect()
+    return n == 0;
 }
 
 void FakeSession::close() {
-    if (control_ >= 0) ::close(control_);
-    control_ = -1;
+    close_socket(control_);
 }
 
 int FakeSession::open_passive() {
-    if (passive_listener_ < 0) passive_listener_ = listen_loopback(passive_port_);
+    if (passive_listener_ == kNoSocket)
+        passive_listener_ = testing_support::listen_loopback(passive_port_);
     return passive_port_;
 }
 
@@ -136,25 +140,24 @@ void FakeSession::reply_pasv(const std::string& address_numbers) {
 
 void FakeSession::shrink_passive_receive_buffer() {
     open_passive();
-    int small = 4096;
-    ::setsockopt(passive_listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    platform::socket_set_receive_buffer(passive_listener_, 4096);
 }
 
 bool FakeSession::accept_data() {
     data_ = accept_within(passive_listener_, kWaitMs);
-    return data_ >= 0;
+    return data_ != kNoSocket;
 }
 
 bool FakeSession::connect_active(const std::string& port_argument) {
-    unsigned h1, h2, h3, h4, p1, p2;
-    if (std::sscanf(port_argument.c_str(), "%u,%u,%u,%u,%u,%u", &h1, &h2, &h3, &h4, &p1, &p2) != 6)
+    unsigned h[4], p1, p2;
+    if (std::sscanf(port_argument.c_str(), "%u,%u,%u,%u,%u,%u", &h[0], &h[1], &h[2], &h[3], &p1,
+                    &p2) != 6)
         return false;
-    data_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl((h1 << 24) | (h2 << 16) | (h3 << 8) | h4);
-    sa.sin_port = htons(static_cast<uint16_t>(p1 * 256 + p2));
-    return ::connect(data_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    uint8_t address[4];
+    for (int i = 0; i < 4; ++i) address[i] = static_cast<uint8_t>(h[i]);
+    data_ = platform::socket_create_tcp();
+    if (data_ == kNoSocket) return false;
+    return platform::socket_connect(data_, address, static_cast<int>(p1 * 256 + p2), kWaitMs) == 0;
 }
 
 void FakeSession::data_send(const std::string& bytes) {
@@ -164,8 +167,8 @@ void FakeSession::data_send(const std::string& bytes) {
 std::string FakeSession::data_read_all() {
     std::string all;
     char buffer[4096];
-    while (data_ >= 0 && readable(data_, kWaitMs)) {
-        ssize_t n = ::recv(data_, buffer, sizeof buffer, 0);
+    for (;;) {
+        long n = receive_within(data_, buffer, sizeof buffer);
         if (n <= 0) break;
         all.append(buffer, static_cast<size_t>(n));
     }
@@ -173,8 +176,7 @@ std::string FakeSession::data_read_all() {
 }
 
 void FakeSession::data_close() {
-    if (data_ >= 0) ::close(data_);
-    data_ = -1;
+    close_socket(data_);
 }
 
 }  // namespace ftp_test

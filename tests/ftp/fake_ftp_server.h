@@ -2,7 +2,8 @@
 // greetings, overlong lines, stalled or dropped data connections. It listens
 // on 127.0.0.1 and a free port and runs a script on its own thread for the
 // first connection. Every wait in it is bounded, so a broken client cannot
-// hang a test.
+// hang a test. It is written on the platform's socket layer and runs in
+// the Linux and the Windows build alike.
 #pragma once
 
 #include <functional>
@@ -10,6 +11,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/sockets.h"
 
 namespace ftp_test {
 
@@ -30,7 +33,7 @@ class FakeFtpServer {
     void record(const std::string& line);
 
   private:
-    int listener_ = -1;
+    platform::SocketHandle listener_ = platform::kNoSocket;
     int port_ = 0;
     Script script_;
     std::thread thread_;
@@ -40,7 +43,7 @@ class FakeFtpServer {
 
 class FakeSession {
   public:
-    FakeSession(FakeFtpServer& server, int control);
+    FakeSession(FakeFtpServer& server, platform::SocketHandle control);
     ~FakeSession();
 
     // Control connection.
@@ -67,10 +70,10 @@ class FakeSession {
 
   private:
     FakeFtpServer& server_;
-    int control_ = -1;
-    int passive_listener_ = -1;
+    platform::SocketHandle control_ = platform::kNoSocket;
+    platform::SocketHandle passive_listener_ = platform::kNoSocket;
     int passive_port_ = 0;
-    int data_ = -1;
+    platform::SocketHandle data_ = platform::kNoSocket;
     std::string pending_;
 };
 

@@ -13,38 +13,14 @@
 #include <gtest/gtest.h>
 
 #include "network/socket.h"
+#include "raw_listener.h"
 
 using namespace ql;
 
 namespace {
 
-// A plain listening socket on 127.0.0.1 and a free port, made without the
-// layer under test.
-struct RawListener {
-    int fd = -1;
-    int port = 0;
-    RawListener() {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        ::listen(fd, 5);
-        socklen_t len = sizeof sa;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-        port = ntohs(sa.sin_port);
-    }
-    ~RawListener() {
-        if (fd >= 0) ::close(fd);
-    }
-    int accept_one() { return ::accept(fd, nullptr, nullptr); }
-};
-
-// A port on which nothing listens (bound and released at once).
-int unused_port() {
-    RawListener l;
-    return l.port;
-}
+using ftp_test::RawListener;
+using testing_support::free_loopback_port;
 
 class SocketPosixTest : public ::testing::Test {
   protected:
@@ -58,7 +34,7 @@ TEST_F(SocketPosixTest, SendToVanishedPeerFailsWithoutKillingTheProcess) {
     RawListener server;
     SocketHandle s = kNoSocket;
     ASSERT_EQ(tcp_connect(s, "127.0.0.1", std::to_string(server.port)), 0);
-    int peer = server.accept_one();
+    int peer = static_cast<int>(server.accept_one());
     linger hard{1, 0};  // close with a reset, so the next sends fail at once
     ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     ::close(peer);
@@ -72,7 +48,7 @@ TEST_F(SocketPosixTest, SendToVanishedPeerFailsWithoutKillingTheProcess) {
 }
 
 TEST_F(SocketPosixTest, FailedAcceptClosesTheListener) {
-    int port = unused_port();
+    int port = free_loopback_port();
     SocketHandle listener = kNoSocket;
     ASSERT_EQ(tcp_listen(listener, "127.0.0.1", std::to_string(port)), 0);
     ::shutdown(listener, SHUT_RDWR);  // makes accept fail at once
@@ -87,10 +63,10 @@ TEST_F(SocketPosixTest, FailedAcceptClosesTheListener) {
 TEST_F(SocketPosixTest, SendToPeerThatNeverReadsFailsAtTheDeadline) {
     RawListener server;
     int small = 4096;
-    ::setsockopt(server.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    ::setsockopt(static_cast<int>(server.fd), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     SocketHandle s = kNoSocket;
     ASSERT_EQ(tcp_connect(s, "127.0.0.1", std::to_string(server.port)), 0);
-    int peer = server.accept_one();
+    int peer = static_cast<int>(server.accept_one());
     ASSERT_GE(peer, 0);
 
     const std::string bytes(16 << 20, 'x');
@@ -106,7 +82,7 @@ TEST_F(SocketPosixTest, SendToPeerThatNeverReadsFailsAtTheDeadline) {
 // connect gives up at its deadline.
 TEST_F(SocketPosixTest, ConnectThatIsNeverAnsweredEndsAtTheDeadline) {
     RawListener server;
-    ::listen(server.fd, 0);
+    ::listen(static_cast<int>(server.fd), 0);
     std::vector<int> queued;
     for (int i = 0; i < 6; ++i) {
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);

@@ -10,39 +10,15 @@
 #include "network/socket.h"
 #include "platform/clock.h"
 #include "platform/sockets.h"
+#include "raw_listener.h"
 
 using namespace ql;
 
 namespace {
 
-const uint8_t kLoopback[4] = {127, 0, 0, 1};
-
-// A plain listening socket on 127.0.0.1 and a free port, made below the
-// layer under test.
-struct RawListener {
-    SocketHandle fd = kNoSocket;
-    int port = 0;
-    RawListener() {
-        int major = 0, minor = 0;
-        platform::socket_library_start(major, minor);
-        fd = platform::socket_create_tcp();
-        platform::socket_bind(fd, kLoopback, 0);
-        platform::socket_listen(fd, 5);
-        uint8_t address[4];
-        platform::socket_local_address(fd, address, port);
-    }
-    ~RawListener() {
-        if (fd != kNoSocket) platform::socket_close(fd);
-        platform::socket_library_stop();
-    }
-    SocketHandle accept_one() { return platform::socket_accept(fd); }
-};
-
-// A port on which nothing listens (bound and released at once).
-int unused_port() {
-    RawListener l;
-    return l.port;
-}
+using ftp_test::RawListener;
+using testing_support::free_loopback_port;
+using testing_support::kLoopback;
 
 // A connected client socket below the layer under test, or kNoSocket.
 SocketHandle raw_connect(int port) {
@@ -82,7 +58,7 @@ TEST_F(SocketTest, ConnectSetsPeerAddressFromDottedTextOrResolvedName) {
 
 TEST_F(SocketTest, FailedConnectStillChangesPeerAddressAndReportsSocketError) {
     SocketHandle s = kNoSocket;
-    EXPECT_EQ(tcp_connect(s, "127.0.0.2", std::to_string(unused_port())), -6);
+    EXPECT_EQ(tcp_connect(s, "127.0.0.2", std::to_string(free_loopback_port())), -6);
     EXPECT_EQ(peer_address(), "127.0.0.2");
 }
 
@@ -122,7 +98,7 @@ TEST_F(SocketTest, ReceiveReportsDataOrderlyCloseAndTimeOut) {
 }
 
 TEST_F(SocketTest, ListenAcceptAndExchange) {
-    int port = unused_port();
+    int port = free_loopback_port();
     SocketHandle listener = kNoSocket;
     ASSERT_EQ(tcp_listen(listener, "127.0.0.1", std::to_string(port)), 0);
 
@@ -206,7 +182,7 @@ TEST_F(SocketTest, WatchSetKeepsOrderAndBound) {
 }
 
 TEST_F(SocketTest, WatchWaitReportsPendingConnection) {
-    int port = unused_port();
+    int port = free_loopback_port();
     SocketHandle listener = kNoSocket;
     ASSERT_EQ(tcp_listen(listener, "127.0.0.1", std::to_string(port)), 0);
     EXPECT_EQ(watch_wait(10), 0);  // never initialised: nothing to wait on

@@ -1,9 +1,5 @@
 #include "ftp_fixture.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -129,18 +125,6 @@ std::vector<std::string> FtpServer::commands() const {
 
 std::string FtpServer::server_log() const {
     return read_whole_file(dir_.file("server.log"));
-}
-
-int free_loopback_port() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    ::close(fd);
-    return ntohs(sa.sin_port);
 }
 
 }  // namespace testing_support

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "loopback.h"
 #include "temp_dir.h"
 
 namespace testing_support {
@@ -76,9 +77,5 @@ class FtpServer {
 
 // Path of ftp_server.py (from QL_SOURCE_DIR, else beside this source file).
 std::string ftp_server_script();
-
-// A loopback port nothing listens on: bound and released without a
-// connection, so nothing lingers on it.
-int free_loopback_port();
 
 }  // namespace testing_support

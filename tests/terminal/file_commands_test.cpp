@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 #include <utime.h>
@@ -10,10 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <thread>
 
+#include "file_size_limit.h"
 #include "temp_dir.h"
 #include "terminal/commands.h"
 
@@ -219,15 +218,12 @@ TEST_F(FileCommands, AppendToAFullDeviceIsAShortWrite) {
     // A device is not a file a terminal may write: refused before writing.
     EXPECT_EQ(ql::copy_file(path("A"), "/dev/full", true), -2);
     // A file that may not grow past 4096 bytes takes only part of the data.
-    struct rlimit old_limit;
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old_limit;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    int rc = ql::copy_file(path("A"), path("B"), true);
-    ::setrlimit(RLIMIT_FSIZE, &old_limit);
-    std::signal(SIGXFSZ, old_handler);
+    int rc;
+    {
+        testing_support::FileSizeLimit full(4096);
+        ASSERT_TRUE(full.active());
+        rc = ql::copy_file(path("A"), path("B"), true);
+    }
     EXPECT_EQ(rc, -4);
     EXPECT_EQ(dir.read("B"), "old");  // cut back to its old length
 }
