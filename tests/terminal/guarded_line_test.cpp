@@ -27,6 +27,7 @@
 #include "relayd/relay_server.h"
 #include "serial/modem.h"
 #include "serial/port.h"
+#include "served_line.h"
 #include "server_reset.h"
 #include "temp_dir.h"
 #include "terminal/commands.h"
@@ -51,43 +52,19 @@ std::vector<std::string> split_lines(const std::string& text) {
 
 // The working folder is work/ inside the test's folder; the log file and
 // anything "outside" live beside it.
-class Guarded : public ::testing::Test {
+class Guarded : public testing_support::ServedLine {
   protected:
     void SetUp() override {
-        reset_everything();
-        ASSERT_TRUE(pty.ok());
+        ServedLine::SetUp();
         ASSERT_EQ(::mkdir(dir.file("work").c_str(), 0755), 0);
         workdir = dir.file("work") + "/";
         ql::settings().workdir = workdir;
         ql::log_state().mode = 1;
         ql::set_log_path(dir.file("quaylink.log"));
-        ql::serial_set_time_divisor(2);
-    }
-    void TearDown() override {
-        if (server.joinable()) {
-            pty.write(termsim::command_frame("LINESTOP"));
-            ql::server_state().stop_request = true;
-            server.join();
-        }
-        reset_everything();
-    }
-
-    void start() {
-        std::unique_ptr<platform::SerialDevice> device;
-        ASSERT_EQ(platform::serial_open(pty.slave_path(), device), 0);
-        ql::Port* port = ql::port_from_device(std::move(device));
-        ASSERT_NE(port, nullptr);
-        server = std::thread([port] {
-            ql::serve_terminal(port);
-            ql::port_close(port);
-        });
     }
 
     std::string ask(const std::string& text) {
-        pty.write(termsim::command_frame(text));
-        std::string got = pty.read(512, 20000);
-        for (std::string more; !(more = pty.read(512, 150)).empty();) got += more;
-        termsim::Reply r = termsim::decode_reply(got);
+        termsim::Reply r = exchange(text);
         EXPECT_TRUE(r.checksum_ok) << text;
         return r.line();
     }
@@ -116,11 +93,7 @@ class Guarded : public ::testing::Test {
         return view.has_line(text);
     }
 
-    TempDir dir;
     std::string workdir;
-    PtyPair pty;
-    testing_support::RecordingView view;
-    std::thread server;
 };
 
 // ---- Secrets -----------------------------------------------------------------

@@ -25,6 +25,7 @@
 #include "relayd/relay_server.h"
 #include "serial/modem.h"
 #include "serial/port.h"
+#include "served_line.h"
 #include "server_reset.h"
 #include "temp_dir.h"
 #include "terminal/commands.h"
@@ -42,50 +43,14 @@ namespace {
 
 constexpr char kAck = 0x06;
 
-class Serve : public ::testing::Test {
+class Serve : public testing_support::ServedLine {
   protected:
     void SetUp() override {
-        reset_everything();
-        ASSERT_TRUE(pty.ok());
+        ServedLine::SetUp();
         workdir = dir.path() + "/";
         ql::settings().workdir = workdir;
-        // Reads of the line run at half their real length: 2.5 s for a frame
-        // or the terminal's ACK, which stays generous on a slow machine.
-        ql::serial_set_time_divisor(2);
-    }
-    void TearDown() override {
-        if (server.joinable()) {
-            if (!finished) pty.write(termsim::command_frame("LINESTOP"));
-            ql::server_state().stop_request = true;
-            server.join();
-        }
-        reset_everything();
     }
 
-    // Starts the command loop on the slave side.
-    void start() {
-        std::unique_ptr<platform::SerialDevice> device;
-        ASSERT_EQ(platform::serial_open(pty.slave_path(), device), 0);
-        ql::Port* port = ql::port_from_device(std::move(device));
-        ASSERT_NE(port, nullptr);
-        server = std::thread([this, port] {
-            result = ql::serve_terminal(port);
-            ql::port_close(port);
-            finished = true;
-        });
-    }
-
-    // Writes bytes and returns the reply: everything that arrives until the
-    // line has been quiet for a moment (a reply is written in one piece).
-    termsim::Reply exchange_bytes(const std::string& bytes, int wait_ms = 20000) {
-        pty.write(bytes);
-        std::string got = pty.read(512, wait_ms);
-        for (std::string more; !(more = pty.read(512, 150)).empty();) got += more;
-        return termsim::decode_reply(got);
-    }
-    termsim::Reply exchange(const std::string& text) {
-        return exchange_bytes(termsim::command_frame(text));
-    }
     // The reply to a command that may be swallowed by a read still waiting
     // for the terminal's ACK: asked again until it is answered.
     termsim::Reply exchange_again(const std::string& text) {
@@ -123,13 +88,7 @@ class Serve : public ::testing::Test {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    TempDir dir;
     std::string workdir;
-    PtyPair pty;
-    testing_support::RecordingView view;
-    std::thread server;
-    std::atomic<bool> finished{false};
-    std::atomic<int> result{-1};
     std::string termsim_output;
 };
 
@@ -393,24 +352,7 @@ TEST_F(ServeFtp, StartFolderThatFailsClosesTheConnection) {
     EXPECT_FALSE(ql::ftp_bridge_connected());
 }
 
-class ServeRelay : public Serve {
-  protected:
-    void SetUp() override {
-        Serve::SetUp();
-        relay = std::make_unique<relayd::RelayServer>(remote.path());
-        ASSERT_EQ(relay->start(), 0);
-        relay->set_login("LOGIN");
-        ql::settings().iphost = "127.0.0.1";
-        ql::settings().ipport = relay->port_text();
-        ql::settings().ipuser = "LOGIN";
-    }
-    void TearDown() override {
-        Serve::TearDown();
-        relay.reset();
-    }
-    TempDir remote;
-    std::unique_ptr<relayd::RelayServer> relay;
-};
+using ServeRelay = testing_support::WithRelay<Serve>;
 
 TEST_F(ServeRelay, OpenWithDefaultsThenCopyDelIsACopy) {
     remote.write("a.txt", "relayed");

@@ -28,6 +28,7 @@
 #include "relayd/relay_server.h"
 #include "serial/modem.h"
 #include "serial/port.h"
+#include "served_line.h"
 #include "server_reset.h"
 #include "temp_dir.h"
 #include "terminal/commands.h"
@@ -38,8 +39,8 @@
 #include "termsim.h"
 
 using testing_support::PtyPair;
-using testing_support::reset_everything;
 using testing_support::read_whole_file;
+using testing_support::reset_everything;
 using testing_support::TempDir;
 
 namespace {
@@ -56,48 +57,23 @@ bool is_link(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-class SpecialFiles : public ::testing::Test {
+class SpecialFiles : public testing_support::ServedLine {
   protected:
     void SetUp() override {
-        reset_everything();
-        ASSERT_TRUE(pty.ok());
+        ServedLine::SetUp();
         workdir = dir.path() + "/";
         ql::settings().workdir = workdir;
-        ql::serial_set_time_divisor(2);
         ql::command_timings().copy_tries = 2;
         ql::command_timings().copy_retry_ms = 10;
         pipe = dir.file("PIPE");
         ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
         dir.write("A.TXT", "abc");
     }
-    void TearDown() override {
-        if (server.joinable()) {
-            if (!finished) pty.write(termsim::command_frame("LINESTOP"));
-            ql::server_state().stop_request = true;
-            server.join();
-        }
-        reset_everything();
-    }
-
-    void start() {
-        std::unique_ptr<platform::SerialDevice> device;
-        ASSERT_EQ(platform::serial_open(pty.slave_path(), device), 0);
-        ql::Port* port = ql::port_from_device(std::move(device));
-        ASSERT_NE(port, nullptr);
-        server = std::thread([this, port] {
-            ql::serve_terminal(port);
-            ql::port_close(port);
-            finished = true;
-        });
-    }
 
     // The reply line to one command; empty when none came within 20 s (the
     // server hangs).
     std::string ask(const std::string& text) {
-        pty.write(termsim::command_frame(text));
-        std::string got = pty.read(512, 20000);
-        for (std::string more; !(more = pty.read(512, 150)).empty();) got += more;
-        termsim::Reply r = termsim::decode_reply(got);
+        termsim::Reply r = exchange(text);
         return r.present ? r.line() : std::string();
     }
     // The server still answers.
@@ -105,13 +81,8 @@ class SpecialFiles : public ::testing::Test {
         EXPECT_EQ(ask("LINEBID"), "0") << "no answer after " << after;
     }
 
-    TempDir dir;
     std::string workdir;
     std::string pipe;
-    PtyPair pty;
-    testing_support::RecordingView view;
-    std::thread server;
-    std::atomic<bool> finished{false};
 };
 
 TEST_F(SpecialFiles, LocalCommandsRefuseAPipeAndServeTheNextCommand) {
@@ -214,24 +185,7 @@ TEST_F(SpecialFilesFtp, DownloadsNeverWriteThroughWhatSitsAtTheOldTemporaryName)
     EXPECT_EQ(read_whole_file(victim), "precious");
 }
 
-class SpecialFilesRelay : public SpecialFiles {
-  protected:
-    void SetUp() override {
-        SpecialFiles::SetUp();
-        relay = std::make_unique<relayd::RelayServer>(remote.path());
-        ASSERT_EQ(relay->start(), 0);
-        relay->set_login("LOGIN");
-        ql::settings().iphost = "127.0.0.1";
-        ql::settings().ipport = relay->port_text();
-        ql::settings().ipuser = "LOGIN";
-    }
-    void TearDown() override {
-        SpecialFiles::TearDown();
-        relay.reset();
-    }
-    TempDir remote;
-    std::unique_ptr<relayd::RelayServer> relay;
-};
+using SpecialFilesRelay = testing_support::WithRelay<SpecialFiles>;
 
 TEST_F(SpecialFilesRelay, DownloadsRefuseAPipeAndNeverWriteThroughTheOldTemporaryName) {
     TempDir outside;
