@@ -307,19 +307,7 @@ TEST_F(Serve, DirectLineThatGoesAwayKeepsWaitingUntilStopped) {
 
 // ---- FTP and IPCOMM reach real servers ------------------------------------
 
-class ServeFtp : public Serve {
-  protected:
-    void SetUp() override {
-        Serve::SetUp();
-        ASSERT_TRUE(ftp.start()) << ftp.error();
-        ql::settings().passive = true;
-        ql::ftp_set_defaults("127.0.0.1", ftp.user(), ftp.password(), 0);
-        open_frame =
-            "FTP,OPEN,127.0.0.1," + ftp.user() + "," + ftp.password() + ",1," + ftp.port_text();
-    }
-    testing_support::FtpServer ftp;
-    std::string open_frame;
-};
+using ServeFtp = testing_support::WithFtp<Serve>;
 
 TEST_F(ServeFtp, OpenSendCopyDelAndClose) {
     dir.write("A.TXT", "payload");

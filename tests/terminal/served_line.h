@@ -1,7 +1,7 @@
 // The command loop served on the slave side of a pseudo-terminal pair while
 // the test plays the terminal on the master side: the set-up that the
-// end-to-end terminal tests share, and a relay server beside it for those
-// that need one.
+// end-to-end terminal tests share, and an FTP or a relay server beside it
+// for those that need one.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +12,8 @@
 #include <thread>
 
 #include "foundation/settings.h"
+#include "ftp_fixture.h"
+#include "network/bridge.h"
 #include "pty_pair.h"
 #include "recording_view.h"
 #include "relayd/relay_server.h"
@@ -46,6 +48,26 @@ class ServedLine : public ::testing::Test {
     std::thread server;
     std::atomic<bool> finished{false};
     std::atomic<int> result{-1};
+};
+
+// Adds an FTP server on 127.0.0.1 (tests/support's pyftpdlib), passive
+// data connections, the server as the FTP defaults, and open_frame: the
+// terminal's FTP,OPEN command for it.
+template <class Base>
+class WithFtp : public Base {
+  protected:
+    void SetUp() override {
+        Base::SetUp();
+        if (::testing::Test::HasFatalFailure()) return;
+        ASSERT_TRUE(ftp.start()) << ftp.error();
+        ql::settings().passive = true;
+        ql::ftp_set_defaults("127.0.0.1", ftp.user(), ftp.password(), 0);
+        open_frame =
+            "FTP,OPEN,127.0.0.1," + ftp.user() + "," + ftp.password() + ",1," + ftp.port_text();
+    }
+
+    FtpServer ftp;
+    std::string open_frame;
 };
 
 // Adds a relay server on 127.0.0.1 that serves the folder `remote` and

@@ -122,19 +122,7 @@ TEST_F(SpecialFiles, CallCounterThatIsAPipeGivesNoNumber) {
     expect_served("GETCALLNO with a pipe for a counter");
 }
 
-class SpecialFilesFtp : public SpecialFiles {
-  protected:
-    void SetUp() override {
-        SpecialFiles::SetUp();
-        ASSERT_TRUE(ftp.start()) << ftp.error();
-        ql::settings().passive = true;
-        ql::ftp_set_defaults("127.0.0.1", ftp.user(), ftp.password(), 0);
-        open_frame =
-            "FTP,OPEN,127.0.0.1," + ftp.user() + "," + ftp.password() + ",1," + ftp.port_text();
-    }
-    testing_support::FtpServer ftp;
-    std::string open_frame;
-};
+using SpecialFilesFtp = testing_support::WithFtp<SpecialFiles>;
 
 TEST_F(SpecialFilesFtp, TransfersRefuseAPipeAndServeTheNextCommand) {
     ftp.write("remote.txt", "from the server");
