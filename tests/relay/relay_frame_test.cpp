@@ -1,8 +1,7 @@
-// The frame layer against a raw peer (one end of a socket pair): length
-// field, sequence byte, mismatches, and frames the buffers cannot hold.
+// The frame layer against a raw peer (one end of a loopback socket pair):
+// length field, sequence byte, mismatches, and frames the buffers cannot
+// hold.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -10,6 +9,7 @@
 #include <thread>
 
 #include "foundation/log.h"
+#include "loopback.h"
 #include "network/relay.h"
 #include "recording_view.h"
 
@@ -20,20 +20,30 @@ class FrameTest : public ::testing::Test {
     void SetUp() override {
         ql::log_reset();
         ql::relay_reset();
-        int fds[2];
-        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-        ours = fds[0];
-        peer = fds[1];
+        ASSERT_TRUE(testing_support::loopback_pair(ours, peer));
     }
     void TearDown() override {
-        if (ours >= 0) ::close(ours);
-        if (peer >= 0) ::close(peer);
+        close_peer();
+        if (ours != platform::kNoSocket) platform::socket_close(ours);
         ql::relay_reset();
     }
 
     // The peer writes raw bytes.
     void put(const std::string& bytes) {
-        ASSERT_EQ(::write(peer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        size_t done = 0;
+        while (done < bytes.size() &&
+               platform::socket_wait(peer, platform::SocketEvent::kWritable, 5000) == 1) {
+            long n = platform::socket_send(peer, bytes.data() + done, bytes.size() - done);
+            if (n <= 0 && !platform::socket_would_block()) break;
+            if (n > 0) done += static_cast<size_t>(n);
+        }
+        ASSERT_EQ(done, bytes.size());
+    }
+    // The peer ends its side: the client reads the end of the stream.
+    void end_peer() { platform::socket_shutdown(peer); }
+    void close_peer() {
+        if (peer != platform::kNoSocket) platform::socket_close(peer);
+        peer = platform::kNoSocket;
     }
     // A well-formed frame with the given sequence byte.
     static std::string frame(uint8_t seq, const std::string& payload) {
@@ -45,10 +55,11 @@ class FrameTest : public ::testing::Test {
     std::string take(size_t n) {
         std::string s(n, '\0');
         size_t got = 0;
-        while (got < n) {
-            ssize_t r = ::read(peer, s.data() + got, n - got);
-            if (r <= 0) break;
-            got += static_cast<size_t>(r);
+        while (got < n &&
+               platform::socket_wait(peer, platform::SocketEvent::kReadable, 5000) == 1) {
+            long r = platform::socket_receive(peer, s.data() + got, n - got);
+            if (r == 0 || (r < 0 && !platform::socket_would_block())) break;
+            if (r > 0) got += static_cast<size_t>(r);
         }
         s.resize(got);
         return s;
@@ -61,8 +72,8 @@ class FrameTest : public ::testing::Test {
         return rc;
     }
 
-    int ours = -1;
-    int peer = -1;
+    platform::SocketHandle ours = platform::kNoSocket;
+    platform::SocketHandle peer = platform::kNoSocket;
 };
 
 TEST_F(FrameTest, RequestOf150IsEightBytesAndLeavesTheCounter) {
@@ -131,14 +142,13 @@ TEST_F(FrameTest, LengthFieldSplitAcrossReadsIsCompleted) {
 TEST_F(FrameTest, NothingToReadGivesMinus9) {
     std::string p;
     EXPECT_EQ(receive(p, 2052, 50), ql::relay_result::kNoHeader);  // silent peer
-    ::close(peer);
-    peer = -1;
+    close_peer();
     EXPECT_EQ(receive(p), ql::relay_result::kNoHeader);  // closed peer
 }
 
 TEST_F(FrameTest, CutLengthFieldAndCutBodyGiveMinus7) {
     put("00");
-    ::shutdown(peer, SHUT_WR);
+    end_peer();
     std::string p;
     EXPECT_EQ(receive(p), ql::relay_result::kShortHeader);
 }
@@ -146,7 +156,7 @@ TEST_F(FrameTest, CutLengthFieldAndCutBodyGiveMinus7) {
 TEST_F(FrameTest, PeerClosingInsideTheBodyEndsTheRead) {
     put("0100");
     put(std::string(1, '\0') + "000 only a part");
-    ::shutdown(peer, SHUT_WR);
+    end_peer();
     std::string p;
     EXPECT_EQ(receive(p), ql::relay_result::kShortHeader);
     EXPECT_EQ(ql::relay_sequence(), 0);
@@ -197,7 +207,9 @@ TEST_F(FrameTest, RequestLogsReadAndWriteErrors) {
 }
 
 TEST(RelayFields, SplitKeepsFourFieldsOf63) {
-    ql::relay_split_fields((std::string(70, 'a') + ",b,,d,e").c_str());
+    std::string reply(70, 'a');
+    reply += ",b,,d,e";
+    ql::relay_split_fields(reply.c_str());
     EXPECT_EQ(ql::relay_reply_field(0), std::string(63, 'a'));
     EXPECT_EQ(ql::relay_reply_field(1), "b");
     EXPECT_EQ(ql::relay_reply_field(2), "");

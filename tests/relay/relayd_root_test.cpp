@@ -2,8 +2,6 @@
 // names that climb out and symbolic links that lead out are refused like
 // missing files, absolute names count from the root, and nothing outside is
 // read, written or deleted.
-#include <unistd.h>
-
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -58,14 +56,21 @@ TEST_F(RelaydRoot, NamesThatClimbOutAreRefusedAndTouchNothing) {
     EXPECT_FALSE(fs::exists(base.file("up.txt")));
 }
 
-TEST_F(RelaydRoot, AbsoluteNamesCountFromTheRootAndLinksOutAreRefused) {
+TEST_F(RelaydRoot, AbsoluteNamesCountFromTheRoot) {
     EXPECT_EQ(ql::relay_file_op(victim, "", 2), 550);  // no such file below the root
     EXPECT_EQ(ql::relay_file_op("/../victim.txt", "", 2), 550);
     base.write("root/top.txt", "top");
     EXPECT_EQ(ql::relay_receive_file(local.file("t"), "/top.txt"), 0);
     EXPECT_EQ(local.read("t"), "top");
-    ASSERT_EQ(::symlink(base.path().c_str(), (root + "/out").c_str()), 0);
-    ASSERT_EQ(::symlink(victim.c_str(), (root + "/link.txt").c_str()), 0);
+}
+
+TEST_F(RelaydRoot, LinksThatLeadOutAreRefused) {
+    std::error_code folder_link, file_link;
+    fs::create_directory_symlink(base.path(), root + "/out", folder_link);
+    fs::create_symlink(victim, root + "/link.txt", file_link);
+    if (folder_link || file_link)  // no links on this system or in its C++ runtime
+        GTEST_SKIP() << "no symbolic links here: "
+                     << (folder_link ? folder_link : file_link).message();
     EXPECT_EQ(ql::relay_file_op("out/victim.txt", "", 2), 550);
     EXPECT_EQ(ql::relay_receive_file(local.file("l"), "link.txt"), -1);
     EXPECT_NE(ql::relay_change_dir("out"), 0);

@@ -32,6 +32,24 @@ platform::SocketHandle listen_loopback(int& port, int backlog) {
     return s;
 }
 
+bool loopback_pair(platform::SocketHandle& client, platform::SocketHandle& server) {
+    client = server = platform::kNoSocket;
+    int port = 0;
+    platform::SocketHandle listener = listen_loopback(port, 1);
+    if (listener == platform::kNoSocket) return false;
+    client = platform::socket_create_tcp();
+    if (client != platform::kNoSocket &&
+        platform::socket_connect(client, kLoopback, port, 10000) == 0 &&
+        platform::socket_wait(listener, platform::SocketEvent::kReadable, 10000) == 1) {
+        server = platform::socket_accept(listener);
+    }
+    platform::socket_close(listener);
+    if (server != platform::kNoSocket) return true;
+    if (client != platform::kNoSocket) platform::socket_close(client);
+    client = platform::kNoSocket;
+    return false;
+}
+
 int free_loopback_port() {
     int port = 0;
     platform::SocketHandle s = bound_socket(port);

@@ -16,6 +16,11 @@ inline constexpr uint8_t kLoopback[4] = {127, 0, 0, 1};
 // stored in port. Returns platform::kNoSocket (port 0) when that fails.
 platform::SocketHandle listen_loopback(int& port, int backlog = 5);
 
+// Two connected sockets over 127.0.0.1 (a socket pair that works on every
+// system): client is the connecting end, server the accepted one. False,
+// with both at platform::kNoSocket, when that fails.
+bool loopback_pair(platform::SocketHandle& client, platform::SocketHandle& server);
+
 // A loopback port nothing listens on: bound and released without a
 // connection, so nothing lingers on it. 0 when no socket could be made.
 int free_loopback_port();

@@ -355,7 +355,9 @@ std::string RelayServer::confined(const std::string& relative) const {
 }
 
 std::string RelayServer::resolve(const std::string& name) const {
-    std::string n = name;
+    // A drive or server prefix (Windows) is dropped like the leading
+    // separator of an absolute name: the rest counts from the root.
+    std::string n = name.substr(fs::path(name).root_name().string().size());
     for (char& ch : n) {
         if (ch == '\\') ch = '/';
     }
