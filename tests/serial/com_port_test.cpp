@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -216,4 +218,47 @@ TEST_F(ComPortTest, PortIsNotSharedAndMissingPortsAreNamed) {
     std::unique_ptr<SerialDevice> second;
     EXPECT_EQ(platform::serial_open(a_name_, second), EBUSY);
     EXPECT_EQ(second, nullptr);
+}
+
+// The cable under a port is pulled while it is open: the launcher names the
+// port and the request file in QL_COM_PULL ("COM7 Z:/.../pull-com7"), ends
+// the link when the file appears and removes the file when it is done.
+TEST(ComPortPulled, ReadsAndWritesFailAtOnceAndTheReopenedPortWorks) {
+    const char* pull = std::getenv("QL_COM_PULL");
+    if (pull == nullptr) GTEST_SKIP() << "QL_COM_PULL is not set (no pullable link)";
+    std::istringstream fields(pull);
+    std::string name, request;
+    fields >> name >> request;
+    ASSERT_FALSE(request.empty()) << "QL_COM_PULL needs a port and a file: " << pull;
+
+    std::unique_ptr<SerialDevice> port;
+    ASSERT_EQ(platform::serial_open(name, port), 0) << name;
+    ASSERT_EQ(port->configure(SerialConfig{}), 0);
+    char buffer[16];
+    EXPECT_EQ(port->read(buffer, sizeof buffer, 100), 0);  // a quiet line
+    EXPECT_FALSE(port->lost());
+
+    { std::ofstream(request) << "pull\n"; }
+    for (int waited = 0; waited < 20000 && std::filesystem::exists(request); waited += 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_FALSE(std::filesystem::exists(request)) << "the launcher did not pull the cable";
+
+    // The first reads on the dead line find it gone; from then on every
+    // read fails at once instead of waiting out its time-out.
+    for (int i = 0; i < 20 && !port->lost(); ++i) port->read(buffer, sizeof buffer, 100);
+    EXPECT_TRUE(port->lost());
+    const uint64_t start = now_ms();
+    EXPECT_EQ(port->read(buffer, sizeof buffer, 60000), -1);
+    platform::Event wake;
+    EXPECT_EQ(port->read_unless(buffer, sizeof buffer, 60000, wake), -1);
+    EXPECT_LT(now_ms() - start, 30000u) << "a read on a lost line waited";
+    EXPECT_EQ(port->write("x", 1), -1);
+    EXPECT_TRUE(port->lost());  // never cleared
+
+    // A new handle on the port, now over the fresh link, is a working line.
+    port.reset();
+    ASSERT_EQ(platform::serial_open(name, port), 0) << name;
+    ASSERT_EQ(port->configure(SerialConfig{}), 0);
+    EXPECT_EQ(port->read(buffer, sizeof buffer, 100), 0);
+    EXPECT_FALSE(port->lost());
 }

@@ -11,7 +11,11 @@
 #   makes a socat pty pair and links $WINEPREFIX/dosdevices/com5 and com6 to
 #   its ends, and hands the names over in the environment:
 #     QL_COM_PAIR="COM5 COM6"   two COM ports joined like a null-modem cable
-#   Tests that need it skip when the variable is absent. (The end-to-end
+#     QL_COM_PULL="COM7 FILE"   a port whose cable a test may pull: it makes
+#                               FILE (a Windows path); the launcher ends the
+#                               pair under COM7, links a fresh one and
+#                               removes FILE to say so
+#   Tests that need them skip when the variables are absent. (The end-to-end
 #   script makes a pair of its own, with a Linux end it drives itself.)
 set -euo pipefail
 
@@ -28,6 +32,7 @@ links="$build/com-links"
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  [ -f "$links/pull.pid" ] && kill "$(cat "$links/pull.pid")" 2>/dev/null || true
   wineserver -k 2>/dev/null || true
   rm -rf "$links"
 }
@@ -74,6 +79,33 @@ dev="$WINEPREFIX/dosdevices"
 ln -sfn "$(readlink -f "$links/a5")" "$dev/com5"
 ln -sfn "$(readlink -f "$links/b6")" "$dev/com6"
 export QL_COM_PAIR="COM5 COM6"
+
+# COM7 over a pair of its own, and the watcher that pulls its cable on
+# request. Ending socat closes the pty masters: the port under COM7 hangs
+# up, as a cradle does when its cable is pulled.
+link_pull_pair() {
+  rm -f "$links/a7" "$links/b8"
+  socat pty,raw,echo=0,link="$links/a7" pty,raw,echo=0,link="$links/b8" 2>/dev/null &
+  echo $! >"$links/pull.pid"
+  for _ in $(seq 100); do
+    [ -e "$links/a7" ] && break
+    sleep 0.05
+  done
+  ln -sfn "$(readlink -f "$links/a7")" "$dev/com7"
+}
+watch_pull_requests() {
+  while sleep 0.1; do
+    [ -e "$links/pull-com7" ] || continue
+    kill "$(cat "$links/pull.pid")" 2>/dev/null || true
+    sleep 0.2
+    link_pull_pair
+    rm -f "$links/pull-com7"
+  done
+}
+link_pull_pair
+watch_pull_requests &
+pids+=($!)
+export QL_COM_PULL="COM7 Z:$links/pull-com7"
 
 cd "$build"
 ctest "$@"
