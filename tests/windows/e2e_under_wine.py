@@ -9,7 +9,9 @@ DIR, COPY, APPEND, DELETE, CWD, and the terminal's FTP commands against a
 local pyftpdlib server (tests/support/ftp_server.py) on 127.0.0.1. Every
 reply and every file the steps produce is checked; LINESTOP ends the session
 and the program must then end by itself with status 0. A second short run
-checks that an interrupt (Ctrl+C) stops a server waiting on an idle line.
+checks that an interrupt (Ctrl+C) stops a server waiting on an idle line,
+and a third that a server whose cable is pulled waits without spinning and
+still stops on Ctrl+C.
 
     e2e_under_wine.py --server wine build-windows/bin/quaylink.exe
     e2e_under_wine.py --server build/bin/quaylink
@@ -794,6 +796,45 @@ def run_interrupt(session):
     s.step('Ctrl+C ends the program', interrupt)
 
 
+def cpu_seconds(pid):
+    """User and system CPU time a process has used so far, in seconds."""
+    with open('/proc/%d/stat' % pid) as f:
+        fields = f.read().rsplit(')', 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
+
+
+def run_pulled_cable(session):
+    """A third server: the cable is pulled (the pty pair ends) while it waits
+    for a frame. It must wait for the line without spinning, and Ctrl+C must
+    still end it with status 0."""
+    s = session
+
+    def pulled():
+        s.exchange('LINEBID', expect='0')
+        s.line.close()
+        s.line = None
+        time.sleep(0.5)  # the server's next reads find the line gone
+        before = cpu_seconds(s.server.proc.pid)
+        time.sleep(3)
+        used = cpu_seconds(s.server.proc.pid) - before
+        print('     CPU on the pulled line: %.2f s in 3 s (%.2f s since the start)'
+              % (used, before + used), flush=True)
+        # A loop retrying a dead line at once burns a whole core (3 s here).
+        if used > 0.6:
+            raise StepFailed('the server used %.2f s of CPU in 3 s on a pulled line:\n%s'
+                             % (used, s.server.transcript()))
+        if s.server.proc.poll() is not None:
+            raise StepFailed('the server ended when the cable was pulled:\n%s'
+                             % s.server.transcript())
+        s.server.interrupt()
+        rc = s.server.wait_exit(END_S)
+        if rc != 0:
+            raise StepFailed('the program ended with %s after Ctrl+C on a pulled line:\n%s'
+                             % (rc, s.server.transcript()))
+
+    s.step('pulled cable: waits, then Ctrl+C', pulled)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('--server', required=True, nargs='+',
@@ -824,7 +865,8 @@ def main():
     session = Session(args, folder)
     print('run folder %s; server %s' % (folder, ' '.join(args.server)), flush=True)
     try:
-        for name, phase in (('session', run_steps), ('interrupt', run_interrupt)):
+        for name, phase in (('session', run_steps), ('interrupt', run_interrupt),
+                            ('pulled', run_pulled_cable)):
             setup = 'start (%s)' % name
             if not session.step(setup, lambda: start_phase(session, name)):
                 break
