@@ -27,7 +27,8 @@ class ComPortReads : public ::testing::Test {
   protected:
     void SetUp() override {
         const char* pair = std::getenv("QL_COM_PAIR");
-        if (pair == nullptr) GTEST_SKIP() << "QL_COM_PAIR is not set (no COM link from the launcher)";
+        if (pair == nullptr)
+            GTEST_SKIP() << "QL_COM_PAIR is not set (no COM link from the launcher)";
         std::string server_name, terminal_name;
         std::istringstream(pair) >> server_name >> terminal_name;
         ASSERT_FALSE(terminal_name.empty()) << pair;

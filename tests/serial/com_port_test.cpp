@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/event.h"
+#include "platform/files.h"
 #include "platform/serial.h"
 
 using platform::SerialConfig;
@@ -196,6 +197,15 @@ TEST_F(ComPortTest, SettingsReadBackAsConfigured) {
     EXPECT_EQ(got.stop_bits, 1);
     EXPECT_TRUE(got.dtr);
     EXPECT_TRUE(got.rts);
+}
+
+TEST_F(ComPortTest, RateBelowOneIsRefused) {
+    SerialConfig config;
+    config.baud = 0;
+    EXPECT_EQ(a_->configure(config), -1);
+    EXPECT_EQ(platform::last_error(), EINVAL);
+    config.baud = 9600;
+    EXPECT_EQ(a_->configure(config), 0);
 }
 
 TEST_F(ComPortTest, LinkWithoutModemLinesReportsNoneAndSucceeds) {

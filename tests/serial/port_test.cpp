@@ -48,6 +48,19 @@ TEST_F(Port, EveryDialogRateIsAccepted) {
     }
 }
 
+TEST_F(Port, ARateBelowOneIsRefusedAtTheLineSettings) {
+    map_port(3);
+    for (int baud : {0, -9600}) {
+        view.status_list_clear();
+        EXPECT_EQ(ql::port_open(3, baud, ql::kConnectDirect), nullptr) << baud;
+        EXPECT_TRUE(view.has_line("Comm SetCommState Error: 22")) << baud;
+    }
+    ql::Port* port = open_pty(9600);  // the line itself is unharmed
+    ASSERT_NE(port, nullptr);
+    EXPECT_EQ(pty.slave_baud(), 9600);
+    ql::port_close(port);
+}
+
 TEST_F(Port, AMissingDeviceIsLoggedAndNotOpened) {
     dir.write("quaylink.ini", "[ports]\r\ncom4=" + dir.file("nothing") + "\r\n");
     EXPECT_EQ(ql::port_open(4, 9600, ql::kConnectDirect), nullptr);

@@ -98,7 +98,10 @@ std::string describe(const Reply& reply) {
     if (reply.raw.size() == 1) return s;
     s += " ";
     s += reply.status;
-    if (!reply.text.empty()) s += " " + printable(reply.text);
+    if (!reply.text.empty()) {
+        s += ' ';
+        s += printable(reply.text);
+    }
     s += reply.checksum_ok ? " (checksum ok)" : " (CHECKSUM WRONG)";
     return s;
 }

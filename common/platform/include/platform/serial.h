@@ -47,7 +47,9 @@ class SerialDevice {
   public:
     virtual ~SerialDevice() = default;
 
-    // Applies the line settings. 0 or -1.
+    // Applies the line settings. 0 or -1. A rate below 1 is refused with
+    // EINVAL before the device is touched, on every OS (on POSIX a zero
+    // rate would mean "hang up the line").
     virtual int configure(const SerialConfig& config) = 0;
 
     // Reads the line settings now in force into *config (fields the device

@@ -109,6 +109,10 @@ class PosixSerial final : public SerialDevice {
     PosixSerial& operator=(const PosixSerial&) = delete;
 
     int configure(const SerialConfig& config) override {
+        if (config.baud < 1) {
+            errno = EINVAL;
+            return -1;
+        }
         termios2 t{};
         if (::ioctl(fd_, TCGETS2, &t) != 0) return -1;
         apply_line_settings(t, config);

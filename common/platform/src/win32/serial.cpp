@@ -124,6 +124,10 @@ class Win32Serial final : public SerialDevice {
     Win32Serial& operator=(const Win32Serial&) = delete;
 
     int configure(const SerialConfig& config) override {
+        if (config.baud < 1) {  // drivers differ on it; wine takes it
+            errno = EINVAL;
+            return -1;
+        }
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;
         if (!GetCommState(handle_, &dcb)) return fail();
