@@ -5,8 +5,9 @@ Starts `quaylink --console` (the Windows build under wine, or the Linux
 build as it stands), links it to a socat pseudo-terminal pair, and plays the
 terminal on the other end: command frames (STX, text, 8-bit sum), the ACK
 handshake and the block transfers with lrzsz (sx and rx run on the pty),
-DIR, COPY, APPEND, DELETE, CWD, and the terminal's FTP commands against a
-local pyftpdlib server (tests/support/ftp_server.py) on 127.0.0.1. Every
+DIR, COPY, APPEND, DELETE, CWD, the terminal's FTP commands against a
+local pyftpdlib server (tests/support/ftp_server.py) on 127.0.0.1, and its
+IPCOMM commands against relayd (--relayd) on 127.0.0.1. Every
 reply and every file the steps produce is checked; LINESTOP ends the session
 and the program must then end by itself with status 0. A second short run
 checks that an interrupt (Ctrl+C) stops a server waiting on an idle line,
@@ -202,6 +203,35 @@ class FtpServer:
         self.log.close()
 
 
+class RelayServer:
+    """The loopback relay server (relayd; under wine in the Windows run),
+    serving one folder on 127.0.0.1 and taking one login."""
+
+    LOGIN = 'LOGIN'
+
+    def __init__(self, command, folder, naming):
+        self.root = os.path.join(folder, 'relayroot')
+        os.mkdir(self.root)
+        self.log = open(os.path.join(folder, 'relayd.log'), 'wb')
+        self.proc = subprocess.Popen(
+            command + ['--root', naming.path(self.root), '--login', self.LOGIN],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=self.log,
+            start_new_session=True)
+        self.port = None
+        ready = select.select([self.proc.stdout], [], [], START_S)[0]
+        line = self.proc.stdout.readline().decode('latin-1') if ready else ''
+        found = re.search(r'listening on 127\.0\.0\.1:(\d+)', line)
+        if not found:
+            stop_process(self.proc, 'relayd')
+            raise StepFailed('relayd did not start within %d s: %r' % (START_S, line))
+        self.port = int(found.group(1))
+
+    def close(self):
+        stop_process(self.proc, 'relayd')
+        self.proc.stdout.close()
+        self.log.close()
+
+
 class Server:
     """The program under test, its output collected line by line."""
 
@@ -342,6 +372,8 @@ class Session:
         self.naming = Naming(os.path.basename(self.server_command[0]) == 'wine')
         self.line = None
         self.ftp = None
+        self.relay = None
+        self.with_relay = False  # the relay keys in the settings (they change EXEC)
         self.server = None
         self.com_link = None
         self.results = []
@@ -351,6 +383,10 @@ class Session:
     def start_parts(self):
         self.line = Line(self.folder)
         self.ftp = FtpServer(self.folder)
+        if self.args.relayd:
+            # Under wine relayd runs the same way as the server.
+            self.relay = RelayServer(self.server_command[:-1] + [self.args.relayd],
+                                     self.folder, self.naming)
         if self.naming.under_wine:
             number, self.com_link = link_com_port(os.path.realpath(self.line.server_end))
             self.commport = str(number)
@@ -371,6 +407,9 @@ class Session:
             ('password', FtpServer.PASSWORD),
             ('passive', 'yes'),
         ]
+        if self.with_relay:
+            keys += [('iphost', '127.0.0.1'), ('ipport', str(self.relay.port)),
+                     ('ipuser', RelayServer.LOGIN)]
         return '[setup]\r\n' + ''.join('%s=%s\r\n' % kv for kv in keys)
 
     def start_server(self, name):
@@ -386,7 +425,7 @@ class Session:
                              % (START_S, self.server.transcript()))
 
     def close(self):
-        for part in (self.server, self.ftp, self.line):
+        for part in (self.server, self.ftp, self.relay, self.line):
             if part is not None:
                 part.close()
         if self.com_link and os.path.islink(self.com_link):
@@ -778,6 +817,39 @@ def run_steps(session):
             break
 
 
+def run_relay(session):
+    """A server whose settings name relayd: the terminal's IPCOMM commands.
+    (The relay keys also go onto EXEC's command lines, so this is a run of
+    its own.)"""
+    s = session
+    data = sample_data()
+    remote = b'from the relay server\r\n' * 50
+
+    def at_work(name):
+        return os.path.join(s.work, name)
+
+    with open(at_work('RDATA.TXT'), 'wb') as f:
+        f.write(data)
+
+    def relay():
+        root = s.relay.root
+        s.exchange('IPCOMM,OPEN', expect='0IP OPEN SUCCESSFUL ^')
+        s.exchange('IPCOMM,SEND,RDATA.TXT', expect='0IP SEND SUCCESSFUL')
+        s.expect_file(os.path.join(root, 'RDATA.TXT'), data)
+        with open(os.path.join(root, 'FAR.TXT'), 'wb') as f:
+            f.write(remote)
+        s.exchange('IPCOMM,RECV,NEAR.TXT,FAR.TXT', expect='0IP RECV SUCCESSFUL')
+        s.expect_file(at_work('NEAR.TXT'), remote)
+        s.exchange('IPCOMM,COPY,FAR.TXT,FAR2.TXT', expect='0IP COPY SUCCESSFUL')
+        s.expect_file(os.path.join(root, 'FAR2.TXT'), remote)
+        s.exchange('IPCOMM,RECV,NONE.TXT,NOSUCH.TXT', pattern=r'1IP RECV FAILED:-?\d+')
+        if os.path.exists(at_work('NONE.TXT')):
+            raise StepFailed('a failed IPCOMM RECV left NONE.TXT behind')
+        s.exchange('IPCOMM,CLOSE', expect='0IP CLOSE SUCCESSFUL')
+
+    s.step('IPCOMM to relayd', relay)
+
+
 def run_interrupt(session):
     """A second server on the same line: Ctrl+C while it waits for a frame."""
     s = session
@@ -841,6 +913,7 @@ def main():
                         help='command that starts quaylink: wine PATH/quaylink.exe, or '
                              'PATH/quaylink (one quoted word is split like a shell would)')
     parser.add_argument('--child', help='the platform tests\' child program, for EXEC')
+    parser.add_argument('--relayd', help='the relay server program, for IPCOMM')
     parser.add_argument('--limit', type=int, default=170, help='seconds for the whole run')
     parser.add_argument('--keep', action='store_true', help='keep the run folder')
     parser.add_argument('--verbose', action='store_true', help='print every exchange')
@@ -865,8 +938,11 @@ def main():
     session = Session(args, folder)
     print('run folder %s; server %s' % (folder, ' '.join(args.server)), flush=True)
     try:
-        for name, phase in (('session', run_steps), ('interrupt', run_interrupt),
-                            ('pulled', run_pulled_cable)):
+        phases = [('session', run_steps), ('interrupt', run_interrupt),
+                  ('pulled', run_pulled_cable)]
+        if args.relayd:
+            phases.insert(1, ('relay', run_relay))
+        for name, phase in phases:
             setup = 'start (%s)' % name
             if not session.step(setup, lambda: start_phase(session, name)):
                 break
@@ -892,6 +968,7 @@ def main():
 def start_phase(session, name):
     if session.line is None:
         session.start_parts()
+    session.with_relay = name == 'relay'
     session.start_server(name)
 
 
