@@ -135,8 +135,8 @@ TEST_F(Convert, TailAfterLastLineFeedStaysForTheNextRun) {
 TEST_F(Convert, ManyLinesCrossTheBuffersIntact) {
     std::string data, expected;
     for (int i = 0; i < 20000; ++i) {
-        std::string loc = "L" + std::to_string(i), tag = "T" + std::to_string(i * 7);
-        data += loc + "," + tag + (i % 3 ? "\r\n" : "\n");
+        const std::string loc = 'L' + std::to_string(i), tag = 'T' + std::to_string(i * 7);
+        data.append(loc).append(",").append(tag).append(i % 3 ? "\r\n" : "\n");
         expected += record(tag, loc);
     }
     EXPECT_EQ(records_of(data), expected);
