@@ -539,6 +539,16 @@ class Session:
             raise StepFailed('the server did not log %s SUCCESSFUL:\n%s'
                              % (word, self.server.transcript(15)))
 
+    def expect_clean_exit(self, after):
+        """The program ends by itself within END_S, with status 0."""
+        rc = self.server.wait_exit(END_S)
+        if rc is None:
+            raise StepFailed('the program still runs %d s after %s:\n%s'
+                             % (END_S, after, self.server.transcript()))
+        if rc != 0:
+            raise StepFailed('the program ended with %d after %s:\n%s'
+                             % (rc, after, self.server.transcript()))
+
     def server_name(self, name):
         return self.naming.folder(self.work) + name
 
@@ -777,13 +787,7 @@ def run_steps(session):
     def linestop():
         mark = s.server.count()
         s.exchange('LINESTOP', expect='0')
-        rc = s.server.wait_exit(END_S)
-        if rc is None:
-            raise StepFailed('the program still runs %d s after LINESTOP:\n%s'
-                             % (END_S, s.server.transcript()))
-        if rc != 0:
-            raise StepFailed('the program ended with %d after LINESTOP:\n%s'
-                             % (rc, s.server.transcript()))
+        s.expect_clean_exit('LINESTOP')
         if s.server.wait_for_line('Communication thread Ending', 5, mark) < 0:
             raise StepFailed('no "Communication thread Ending" after LINESTOP:\n%s'
                              % s.server.transcript())
@@ -857,13 +861,7 @@ def run_interrupt(session):
     def interrupt():
         s.exchange('LINEBID', expect='0')
         s.server.interrupt()
-        rc = s.server.wait_exit(END_S)
-        if rc is None:
-            raise StepFailed('the program still runs %d s after Ctrl+C:\n%s'
-                             % (END_S, s.server.transcript()))
-        if rc != 0:
-            raise StepFailed('the program ended with %d after Ctrl+C:\n%s'
-                             % (rc, s.server.transcript()))
+        s.expect_clean_exit('Ctrl+C')
 
     s.step('Ctrl+C ends the program', interrupt)
 
@@ -899,10 +897,7 @@ def run_pulled_cable(session):
             raise StepFailed('the server ended when the cable was pulled:\n%s'
                              % s.server.transcript())
         s.server.interrupt()
-        rc = s.server.wait_exit(END_S)
-        if rc != 0:
-            raise StepFailed('the program ended with %s after Ctrl+C on a pulled line:\n%s'
-                             % (rc, s.server.transcript()))
+        s.expect_clean_exit('Ctrl+C on a pulled line')
 
     s.step('pulled cable: waits, then Ctrl+C', pulled)
 
