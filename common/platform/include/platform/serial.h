@@ -48,8 +48,8 @@ class SerialDevice {
     virtual ~SerialDevice() = default;
 
     // Applies the line settings. 0 or -1. A rate below 1 is refused with
-    // EINVAL before the device is touched, on every OS (on POSIX a zero
-    // rate would mean "hang up the line").
+    // EINVAL before the device is touched, on every OS (zero is termios's
+    // hang-up rate, and drivers differ on what they make of it).
     virtual int configure(const SerialConfig& config) = 0;
 
     // Reads the line settings now in force into *config (fields the device
