@@ -20,4 +20,9 @@ std::string temp_file_name(const std::string& target, uint64_t tag);
 // when the executable's path is unknown.
 std::string folder_of_executable();
 
+// Loads one module file (already known to exist) and looks up its exported
+// function `name`. Returns the address, or null with why set to a readable
+// reason that names the file. The OS's own loader call.
+void* load_module_function(const std::string& file, const char* name, std::string& why);
+
 }  // namespace platform::shared

@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 
-#include "platform/files.h"
 #include "platform_shared.h"
 
 #ifndef QL_MODULE_RELDIR
@@ -18,28 +17,14 @@ std::vector<std::string> module_candidates(const std::string& module) {
     return {here + file, here + QL_MODULE_RELDIR + "/" + file};
 }
 
-void* module_function(const std::string& module, const char* name, std::string& error) {
-    std::vector<std::string> files = module_candidates(module);
-    if (files.empty()) {
-        error = "the program's own folder is unknown";
-        return nullptr;
+void* shared::load_module_function(const std::string& file, const char* name, std::string& why) {
+    void* library = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* function = library ? ::dlsym(library, name) : nullptr;
+    if (function == nullptr) {
+        const char* reason = ::dlerror();
+        why = reason ? std::string(reason) : file + ": no " + name;
     }
-    error.clear();
-    for (const std::string& file : files) {
-        if (!path_exists(file)) {
-            error += (error.empty() ? "" : "; ") + file + ": not found";
-            continue;
-        }
-        void* library = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-        void* function = library ? ::dlsym(library, name) : nullptr;
-        if (function) {
-            error.clear();
-            return function;
-        }
-        const char* why = ::dlerror();
-        error += (error.empty() ? "" : "; ") + (why ? std::string(why) : file + ": no " + name);
-    }
-    return nullptr;
+    return function;
 }
 
 }  // namespace platform

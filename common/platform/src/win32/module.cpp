@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include "platform/files.h"
 #include "platform_shared.h"
 #include "win32_support.h"
 
@@ -56,34 +55,18 @@ std::vector<std::string> module_candidates(const std::string& module) {
     return {here + file, installed};
 }
 
-void* module_function(const std::string& module, const char* name, std::string& error) {
-    std::vector<std::string> files = module_candidates(module);
-    if (files.empty()) {
-        error = "the program's own folder is unknown";
+void* shared::load_module_function(const std::string& file, const char* name, std::string& why) {
+    // The altered search path makes the module's own folder the first
+    // place its dependencies are looked for, not the current directory.
+    HMODULE library =
+        LoadLibraryExW(full_path(file).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (library == nullptr) {
+        why = file + ": " + system_message(GetLastError());
         return nullptr;
     }
-    error.clear();
-    for (const std::string& file : files) {
-        if (!path_exists(file)) {
-            error += (error.empty() ? "" : "; ") + file + ": not found";
-            continue;
-        }
-        // The altered search path makes the module's own folder the first
-        // place its dependencies are looked for, not the current directory.
-        HMODULE library =
-            LoadLibraryExW(full_path(file).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-        if (library == nullptr) {
-            error += (error.empty() ? "" : "; ") + file + ": " + system_message(GetLastError());
-            continue;
-        }
-        void* function = reinterpret_cast<void*>(GetProcAddress(library, name));
-        if (function != nullptr) {
-            error.clear();
-            return function;
-        }
-        error += (error.empty() ? "" : "; ") + file + ": no " + name;
-    }
-    return nullptr;
+    void* function = reinterpret_cast<void*>(GetProcAddress(library, name));
+    if (function == nullptr) why = file + ": no " + name;
+    return function;
 }
 
 }  // namespace platform
