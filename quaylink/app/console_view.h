@@ -35,6 +35,10 @@ class ConsoleView final : public OperatorView {
     bool wait_for_exit(const std::function<bool()>& may_end,
                        const std::function<bool()>& gave_up = {});
 
+    // Waits up to ms for a termination request (SIGINT, SIGTERM); true when
+    // one came.
+    bool wait_for_termination(int ms);
+
   private:
     void print(const std::string& line);
 

@@ -29,7 +29,7 @@ ProgramOptions parse_program_options(int argc, char** argv) {
 
 const char* program_usage() {
     return "Usage: quaylink [-I<settings file>] [-Z] [--console [--exit-on-failure]]\n"
-           "                [--help] [--version]\n"
+           "                [-h | --help] [--version]\n"
            "\n"
            "The communications server for handheld barcode terminals. It serves one\n"
            "terminal over a serial cradle, an IR cradle, a USB virtual COM port or a\n"
@@ -43,8 +43,8 @@ const char* program_usage() {
            "  --exit-on-failure\n"
            "              with --console: end with status 1 when communication ends\n"
            "              without serving (port not opened, modem not ready) instead\n"
-           "              of waiting for a signal; for service managers\n"
-           "  --help      show this text\n"
+           "              of trying the port again every 30 s; for service managers\n"
+           "  -h, --help  show this text\n"
            "  --version   show the versions of the suite and of the program\n"
            "\n"
            "\"/\" may stand for \"-\" in -I and -Z, in either case.\n";

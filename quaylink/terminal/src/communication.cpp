@@ -122,8 +122,10 @@ void check_folders(const std::string& workdir) {
     const std::string work =
         folder_problem("Working folder", workdir.empty() ? "." : workdir, "workdir");
     if (!work.empty()) log_event(work, kErrorFlag, 0);
+    // A log file that could not be opened has turned file logging off
+    // already: its folder is checked whenever a log path was set.
     const std::string& log = log_path();
-    if (log_state().mode == 0 || log.empty()) return;
+    if (log.empty()) return;
     size_t cut = log.size();
     while (cut > 0 && !platform::is_dir_separator(log[cut - 1])) --cut;
     const std::string log_dir = cut == 0 ? "." : log.substr(0, cut);
