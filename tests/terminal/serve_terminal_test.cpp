@@ -127,6 +127,24 @@ TEST_F(Serve, CwdFailureFallsBackToTheWorkingDirectory) {
     EXPECT_FALSE(view.has_line("XM:Send"));
 }
 
+// A folder path of about a hundred characters is taken whole; a missing
+// one too long to repeat in a reply is said so, not cut.
+TEST_F(Serve, CwdTakesLongFolderPathsAndNeverCutsTheReply) {
+    const std::string long_path =
+        "site_inventory_2026/terminal_uploads_from_handheld_devices/warehouse_north/dock_7";
+    std::filesystem::create_directories(dir.file(long_path));
+    dir.write(long_path + "/A.TXT", "abc");
+    start();
+    EXPECT_EQ(ask("CWD," + long_path), "0");
+    EXPECT_EQ(ask("RECV,A.TXT"), "03");
+    pty.write(std::string(1, 'X'));  // not ACK: no transfer
+    platform::sleep_ms(300);
+    const std::string missing = long_path + "/and_a_folder_that_is_not_there";
+    const std::string reply = exchange_again("CWD," + missing).line();
+    ASSERT_GT(missing.size() + 19, size_t(ql::kReplyTextMax));
+    EXPECT_EQ(reply, "1 INVALID DIRECTORY (name too long to repeat)");
+}
+
 TEST_F(Serve, DirCountsFilesAndTheListItself) {
     dir.write("A.TXT", "a");
     dir.write("B.TXT", "bb");

@@ -5,6 +5,7 @@
 #include "platform/dirs.h"
 #include "platform/files.h"
 #include "terminal/commands.h"
+#include "terminal/frame.h"
 
 namespace ql {
 
@@ -36,6 +37,18 @@ std::string listing_of(const std::string& dir, int& count) {
         ++count;
     }
     return out;
+}
+
+// " <path> INVALID DIRECTORY" names the folder tried from the root. A reply
+// holds 124 characters: rather than a path cut in the middle, whose end the
+// terminal would read as the folder's name, the name as the terminal sent
+// it is repeated, or the reply says that it is too long to repeat.
+std::string invalid_directory_text(const std::string& tested, const std::string& sent) {
+    const std::string tail = " INVALID DIRECTORY";
+    const size_t room = static_cast<size_t>(kReplyTextMax);
+    if (1 + tested.size() + tail.size() <= room) return " " + tested + tail;
+    if (1 + sent.size() + tail.size() <= room) return " " + sent + tail;
+    return tail + " (name too long to repeat)";
 }
 
 }  // namespace
@@ -92,7 +105,7 @@ void cmd_cwd(Session& s, const std::string& dir, CommandReply& reply) {
     // Relative to the working directory, never to the current subdirectory.
     std::string tested = terminal_path(s.workdir, dir);
     if (!name_allowed(s, tested) || !platform::path_exists(tested.empty() ? "." : tested)) {
-        reply = make_reply('1', strformat(" %s INVALID DIRECTORY", tested.c_str()));
+        reply = make_reply('1', invalid_directory_text(tested, dir));
         s.subdir.clear();
         return;
     }
