@@ -250,19 +250,19 @@ void append_record(const char* line, size_t length, std::string& out) {
 }
 
 Message open_failed_message(const std::string& path, int system_error) {
-    return make_message("OPEN ERROR = OPEN ERROR", "File open failed", path, system_error);
+    return make_message("OPEN ERROR", "File open failed", path, system_error);
 }
 
 Message write_failed_message(const std::string& path, int system_error) {
-    return make_message("WRITE ERROR = WRITE ERROR", "File write failed", path, system_error);
+    return make_message("WRITE ERROR", "File write failed", path, system_error);
 }
 
 Message read_failed_message(const std::string& path, int system_error) {
-    return make_message("READ ERROR = READ ERROR", "File read failed", path, system_error);
+    return make_message("READ ERROR", "File read failed", path, system_error);
 }
 
 Message remove_failed_message(const std::string& path, int system_error) {
-    return make_message("DELETE ERROR = DELETE ERROR", "File delete failed", path, system_error);
+    return make_message("DELETE ERROR", "File delete failed", path, system_error);
 }
 
 }  // namespace rowsmith

@@ -148,7 +148,7 @@ TEST_F(Convert, MissingSourceIsReportedAndNoTargetIsCreated) {
     EXPECT_EQ(outcome.system_error, ENOENT);
     EXPECT_FALSE(dir.exists("DEVSCAN.CSV"));
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].caption, "OPEN ERROR = OPEN ERROR");
+    EXPECT_EQ(messages[0].caption, "OPEN ERROR");
     EXPECT_EQ(messages[0].text,
               "File open failed\r\n" + dir.path("DATA.TXT") + "\r\nRC = " + std::to_string(ENOENT));
 }
