@@ -147,14 +147,20 @@ int write_new_settings_file() {
     return failed;
 }
 
-int run_console(const ProgramOptions& options) {
+int run_console(const ProgramOptions& options, std::FILE* out) {
     // Static: the termination watcher keeps using it until the process ends.
     static ConsoleView view;
+    view.reset(out);
     set_operator_view(&view);
     server_state_reset();
     server_state().main_thread_id =
         static_cast<long>(std::hash<std::thread::id>{}(std::this_thread::get_id()));
     server_paths_init(options.settings_name);
+    // A service works in its line's folder (the current directory), also
+    // when its account could write to the program's folder.
+    if (!options.service.empty()) {
+        server_paths().default_workdir = with_trailing_separator(platform::current_directory());
+    }
     settings_reset_defaults();
     apply_time_divisor();
 

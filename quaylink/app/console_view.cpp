@@ -85,6 +85,13 @@ void ConsoleView::post_command(int command) {
     exit_posted_.notify_all();
 }
 
+void ConsoleView::reset(std::FILE* out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    out_ = out;
+    exit_ = false;
+    terminating_ = false;
+}
+
 void ConsoleView::note_termination_request() {
     std::lock_guard<std::mutex> lock(mutex_);
     terminating_ = true;

@@ -24,6 +24,11 @@ class ConsoleView final : public OperatorView {
     void post_command(int command) override;
     int bar_width_chars() override { return 40; }
 
+    // Prints to out from now on and forgets a posted exit command and a
+    // termination request, for the next run of the server in the same
+    // process (a service serves session after session).
+    void reset(std::FILE* out);
+
     // Records that the program was asked to end (SIGINT, SIGTERM).
     void note_termination_request();
 

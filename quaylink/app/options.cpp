@@ -1,14 +1,35 @@
 #include "options.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <utility>
 
 namespace ql {
 
 ProgramOptions parse_program_options(int argc, char** argv) {
     ProgramOptions options;
+    // The options of the service mode take the next word as their value.
+    const std::pair<const char*, std::string ProgramOptions::*> valued[] = {
+        {"--install-service", &ProgramOptions::install_service},
+        {"--remove-service", &ProgramOptions::remove_service},
+        {"--service", &ProgramOptions::service},
+        {"--config", &ProgramOptions::config},
+        {"--account", &ProgramOptions::account},
+    };
     for (int i = 1; i < argc; ++i) {
         const char* word = argv[i];
+        auto option = std::find_if(std::begin(valued), std::end(valued),
+                                   [&](const auto& v) { return std::strcmp(word, v.first) == 0; });
+        if (option != std::end(valued)) {
+            if (i + 1 < argc) {
+                options.*(option->second) = argv[++i];
+            } else {
+                options.error = std::string(word) + " needs a value";
+            }
+            continue;
+        }
         if (std::strlen(word) > 127) continue;
         if (std::strcmp(word, "--console") == 0) {
             options.console = true;
@@ -29,7 +50,8 @@ ProgramOptions parse_program_options(int argc, char** argv) {
 
 const char* program_usage() {
     return "Usage: quaylink [-I<settings file>] [-Z] [--console [--exit-on-failure]]\n"
-           "                [-h | --help] [--version]\n"
+           "                [--install-service NAME [--config PATH] [--account USER]]\n"
+           "                [--remove-service NAME] [-h | --help] [--version]\n"
            "\n"
            "The communications server for handheld barcode terminals. It serves one\n"
            "terminal over a serial cradle, an IR cradle, a USB virtual COM port or a\n"
@@ -44,6 +66,14 @@ const char* program_usage() {
            "              with --console: end with status 1 when communication ends\n"
            "              without serving (port not opened, modem not ready) instead\n"
            "              of trying the port again every 30 s; for service managers\n"
+           "  --install-service NAME [--config PATH] [--account USER]\n"
+           "              Windows: register the service \"Quaylink NAME\" that serves\n"
+           "              one line with the settings file PATH (default\n"
+           "              %ProgramData%\\Quaylink\\NAME.ini) in the folder\n"
+           "              %ProgramData%\\Quaylink\\NAME, as LocalService or as USER\n"
+           "              (password in QUAYLINK_SERVICE_PASSWORD)\n"
+           "  --remove-service NAME\n"
+           "              Windows: stop and remove the service \"Quaylink NAME\"\n"
            "  -h, --help  show this text\n"
            "  --version   show the versions of the suite and of the program\n"
            "\n"

@@ -489,4 +489,26 @@ TEST_F(ConsoleServer, VersionShowsTheSuiteAndTheProgramAndStartsNothing) {
     EXPECT_EQ(access(dir.file("unused.ini").c_str(), F_OK), -1);
 }
 
+// The service options exist for Windows; here each says so, points to the
+// systemd unit, and starts no server. A missing line name is a usage error.
+TEST_F(ConsoleServer, ServiceOptionsSayTheyAreForWindowsAndStartNothing) {
+    for (const char* option : {"--install-service", "--remove-service", "--service"}) {
+        ServerProcess server(dir.file("unused.ini"), 1, {option, "cradle1"});
+        ASSERT_TRUE(server.started());
+        EXPECT_EQ(server.wait_exit(kStartMs), 1) << option;
+        server.wait_for_line("\x01", 2000);
+        std::string all = server.transcript();
+        EXPECT_NE(all.find("Windows feature"), std::string::npos) << option << "\n" << all;
+        EXPECT_NE(all.find("quaylink@NAME"), std::string::npos) << option << "\n" << all;
+        EXPECT_EQ(all.find("Running Quaylink"), std::string::npos) << option << "\n" << all;
+    }
+    ServerProcess missing(dir.file("unused.ini"), 1, {"--install-service"});
+    ASSERT_TRUE(missing.started());
+    EXPECT_EQ(missing.wait_exit(kStartMs), 2);
+    missing.wait_for_line("\x01", 2000);
+    EXPECT_NE(missing.transcript().find("--install-service needs a value"), std::string::npos)
+        << missing.transcript();
+    EXPECT_EQ(access(dir.file("unused.ini").c_str(), F_OK), -1);
+}
+
 }  // namespace
