@@ -5,6 +5,7 @@
 #   make windows      - cross-builds the console server, rowsmith, termsim and
 #                       the tests for 64-bit Windows (mingw-w64)
 #   make test-windows - runs those tests under wine
+#   make package-windows - the MSI package quaylink-2.28-x64.msi (wixl)
 BUILD      ?= build
 RELEASE    ?= build-release
 PACKAGE    ?= build-package
@@ -15,7 +16,8 @@ WINDOWS    ?= build-windows
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= frame xmodem profile settings ftp_reply relay_frame field_options rowsmith
 
-.PHONY: all deps package-deps windows-deps build release test demo bench fuzz package windows test-windows clean format
+.PHONY: all deps package-deps windows-deps build release test demo bench fuzz package windows test-windows \
+        package-windows clean format
 
 all: release
 
@@ -46,6 +48,12 @@ windows: windows-deps
 
 test-windows: windows
 	@bash tests/windows/run-under-wine.sh $(WINDOWS) --output-on-failure -j $(JOBS) --timeout 300
+
+# The MSI package, in $(WINDOWS)/packages: the install tree of the Windows
+# build (console only, or with the windows when a Qt for Windows was given)
+# as a per-machine package for Program Files\Quaylink.
+package-windows: windows
+	@bash packaging/windows/build-msi.sh $(WINDOWS) $(WINDOWS)/packages
 
 # The Debian packages quaylink and quaylink-gui, in $(PACKAGE)/packages:
 # a release build with Debian's hardening flags, then CPack, then lintian.

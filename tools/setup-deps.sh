@@ -18,9 +18,10 @@ if [ "${1:-}" = "fuzz" ]; then
 fi
 # make windows / test-windows: the mingw-w64 cross compiler, GoogleTest's
 # sources (built with it), wine to run the programs, and the peers of the
-# end-to-end run (socat, lrzsz, pyftpdlib: already in the list).
+# end-to-end run (socat, lrzsz, pyftpdlib: already in the list), and wixl
+# (msitools) for the MSI package and its check.
 if [ "${1:-}" = "windows" ]; then
-  PACKAGES+=(g++-mingw-w64-x86-64-posix googletest wine wine64)
+  PACKAGES+=(g++-mingw-w64-x86-64-posix googletest wine wine64 wixl)
 fi
 # make package: dpkg-shlibdeps (dpkg-dev), fakeroot and lintian as well.
 if [ "${1:-}" = "package" ]; then
