@@ -166,12 +166,17 @@ int run_console(const ProgramOptions& options, std::FILE* out) {
 
     status_list_add("Running Quaylink V2.28");
     if (!server_paths().relocation_note.empty()) status_list_add(server_paths().relocation_note);
+    // Marked running before the handler is set: a request from now on (a
+    // service's stop that came between two runs is handed over at once)
+    // raises the stop request, which the wait below repeats until the thread
+    // has ended. Posting the exit command instead would end the wait while
+    // the thread, started after it, serves on.
+    server_state().worker_running = true;
     platform::on_termination_request([] { request_exit(view); });
 
     if (settings_file_needs_creating()) first_run();
 
     view.set_text(item::kStatusLine, "OFFLINE");
-    server_state().worker_running = true;
     std::thread worker([] { communication_thread(); });
     // After SIGINT or SIGTERM: end once no thread runs, and raise the stop
     // request again while one does (a thread that is just starting clears
