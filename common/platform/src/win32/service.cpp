@@ -5,6 +5,7 @@
 #include <windows.h>
 // After windows.h:
 #include <aclapi.h>
+#include <ntsecapi.h>
 #include <shlobj.h>
 
 #include <cerrno>
@@ -65,17 +66,64 @@ int make_directories(const std::string& path) {
     return 0;
 }
 
-// Gives the account (empty: the local service account, by its well-known
-// SID, whose name differs between languages) the right to change everything
-// in dir, inherited by what is made there later; others keep their rights.
-int grant_modify(const std::string& dir, const std::string& account, std::string& error) {
-    std::wstring wdir = widen(dir);
-    std::wstring name = widen(account);
-    BYTE sid[SECURITY_MAX_SID_SIZE];
+// The account's name as the service manager wants it: "DOMAIN\user" or
+// ".\user" for a local one.
+std::wstring service_account(const std::string& account) {
+    if (account.empty()) return kLocalService;
+    if (account.find('\\') == std::string::npos && account.find('@') == std::string::npos) {
+        return L".\\" + widen(account);
+    }
+    return widen(account);
+}
+
+// The account's SID into sid (empty: the local service account, by its
+// well-known SID, whose name differs between languages).
+int account_sid(const std::string& account, BYTE (&sid)[SECURITY_MAX_SID_SIZE],
+                std::string& error) {
     DWORD sid_size = sizeof sid;
-    if (account.empty() && !CreateWellKnownSid(WinLocalServiceSid, nullptr, sid, &sid_size)) {
+    if (account.empty()) {
+        if (CreateWellKnownSid(WinLocalServiceSid, nullptr, sid, &sid_size)) return 0;
         return failed(error, "Cannot name the local service account");
     }
+    // The lookup knows "user" and "DOMAIN\user", not ".\user".
+    std::wstring name = widen(account.rfind(".\\", 0) == 0 ? account.substr(2) : account);
+    wchar_t domain[256];
+    DWORD domain_size = 256;
+    SID_NAME_USE use;
+    if (LookupAccountNameW(nullptr, name.c_str(), sid, &sid_size, domain, &domain_size, &use)) {
+        return 0;
+    }
+    return failed(error, "No account \"" + account + "\"");
+}
+
+// A named account may run services only with the logon right, which the
+// services console grants when an account is chosen there; CreateService
+// does not.
+int grant_service_logon(BYTE (&sid)[SECURITY_MAX_SID_SIZE], const std::string& account,
+                        std::string& error) {
+    LSA_OBJECT_ATTRIBUTES attributes{};
+    LSA_HANDLE policy = nullptr;
+    NTSTATUS status =
+        LsaOpenPolicy(nullptr, &attributes, POLICY_LOOKUP_NAMES | POLICY_CREATE_ACCOUNT, &policy);
+    if (status == 0) {
+        wchar_t right[] = L"SeServiceLogonRight";
+        LSA_UNICODE_STRING name{static_cast<USHORT>(wcslen(right) * sizeof(wchar_t)),
+                                static_cast<USHORT>(sizeof right), right};
+        status = LsaAddAccountRights(policy, sid, &name, 1);
+        LsaClose(policy);
+    }
+    if (status != 0) {
+        SetLastError(LsaNtStatusToWinError(status));
+        return failed(error, "Cannot give " + account + " the right to log on as a service");
+    }
+    return 0;
+}
+
+// Gives the account the right to change everything in dir, inherited by
+// what is made there later; others keep their rights.
+int grant_modify(const std::string& dir, BYTE (&sid)[SECURITY_MAX_SID_SIZE],
+                 const std::string& account, std::string& error) {
+    std::wstring wdir = widen(dir);
     PACL old_dacl = nullptr;
     PSECURITY_DESCRIPTOR sd = nullptr;
     DWORD rc = GetNamedSecurityInfoW(wdir.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
@@ -90,13 +138,8 @@ int grant_modify(const std::string& dir, const std::string& account, std::string
     access.grfAccessMode = GRANT_ACCESS;
     access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
     access.Trustee.TrusteeType = TRUSTEE_IS_UNKNOWN;
-    if (account.empty()) {
-        access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-        access.Trustee.ptstrName = reinterpret_cast<wchar_t*>(sid);
-    } else {
-        access.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
-        access.Trustee.ptstrName = name.data();
-    }
+    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access.Trustee.ptstrName = reinterpret_cast<wchar_t*>(sid);
     PACL new_dacl = nullptr;
     rc = SetEntriesInAclW(1, &access, old_dacl, &new_dacl);
     if (rc == ERROR_SUCCESS) {
@@ -276,13 +319,17 @@ int service_install(const ServiceSpec& spec, std::string& error) {
     if (!manager.h) {
         return failed(error, "Cannot open the service manager (run as an administrator)");
     }
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    int err = account_sid(spec.account, sid, error);
+    if (err == 0 && !spec.account.empty()) err = grant_service_logon(sid, spec.account, error);
+    if (err != 0) return err;
     if (!spec.data_directory.empty()) {
-        int err = make_directories(spec.data_directory);
+        err = make_directories(spec.data_directory);
         if (err != 0) {
             error = "Cannot make the folder " + spec.data_directory;
             return err;
         }
-        err = grant_modify(spec.data_directory, spec.account, error);
+        err = grant_modify(spec.data_directory, sid, spec.account, error);
         if (err != 0) return err;
     }
     std::vector<std::string> words{spec.program};
@@ -290,7 +337,7 @@ int service_install(const ServiceSpec& spec, std::string& error) {
     std::wstring line = widen(win32::windows_command_line(words));
     std::wstring name = widen(spec.name);
     std::wstring display = widen(spec.display_name.empty() ? spec.name : spec.display_name);
-    std::wstring account = spec.account.empty() ? kLocalService : widen(spec.account);
+    std::wstring account = service_account(spec.account);
     std::wstring password = widen(spec.password);
     ScHandle service;
     service.h = CreateServiceW(manager.h, name.c_str(), display.c_str(), SERVICE_ALL_ACCESS,
@@ -304,7 +351,7 @@ int service_install(const ServiceSpec& spec, std::string& error) {
         }
         return failed(error, "Cannot register the service \"" + spec.name + "\"");
     }
-    int err = configure(service.h, spec, error);
+    err = configure(service.h, spec, error);
     if (err == 0) err = register_event_source(spec.name, spec.program, error);
     if (err != 0) DeleteService(service.h);  // nothing half made stays behind
     return err;
