@@ -2,11 +2,16 @@
 //
 //   xm_bench send DEVICE FILE          xm_send in 1K-CRC mode on DEVICE
 //   xm_bench recv DEVICE FILE SIZE     xm_recv with CRC/1K on DEVICE
-//   xm_bench relay [-b BAUD] [-w FILE] A B
+//   xm_bench relay [-b BAUD] [-w FILE] [-e FILE] A B
 //                                      joins two ends until both commands
 //                                      ended (or until killed when neither
 //                                      end is a command); with -w the
-//                                      commands start once FILE exists
+//                                      commands start once FILE exists;
+//                                      with -e it writes to FILE, once the
+//                                      relay ends, the microseconds from
+//                                      A's last byte to B's last byte: with
+//                                      the sender at A, how long the
+//                                      receiver took to answer the EOT
 // An end is "pty:PATH" (a pseudo-terminal whose slave is linked at PATH, for
 // our side) or "cmd:COMMAND" (a program on pipes, for lrzsz, which flushes
 // its terminal and so must not sit on a pty itself). With -b the relay
@@ -103,6 +108,7 @@ struct Link {
     int64_t byte_ns;  // 0 = deliver at once
     std::deque<std::pair<int64_t, char>> queue;
     int64_t line_free_ns = 0;  // when the paced line finishes its last byte
+    int64_t last_in_ns = 0;    // when the last byte was read from `from`
     bool open = true;
 };
 
@@ -169,6 +175,7 @@ bool open_cmd_end(const std::string& command, End& end, std::vector<Link>& links
 
 void take_in(Link& l, const char* data, size_t n) {
     int64_t now = now_ns();
+    l.last_in_ns = now;
     int64_t t = std::max(now, l.line_free_ns);
     for (size_t i = 0; i < n; ++i) {
         t += l.byte_ns;
@@ -266,12 +273,15 @@ void pump(std::vector<Link>& links, End* ends) {
 int run_relay(int argc, char** argv) {
     int baud = 0;
     const char* go_file = nullptr;
+    const char* answer_file = nullptr;
     int arg = 2;
     while (argc - arg > 2) {
         if (std::strcmp(argv[arg], "-b") == 0) {
             baud = std::atoi(argv[arg + 1]);
         } else if (std::strcmp(argv[arg], "-w") == 0) {
             go_file = argv[arg + 1];
+        } else if (std::strcmp(argv[arg], "-e") == 0) {
+            answer_file = argv[arg + 1];
         } else {
             return 2;
         }
@@ -301,6 +311,15 @@ int run_relay(int argc, char** argv) {
     links.push_back({ends[0].in, ends[1].out, byte_ns});
     links.push_back({ends[1].in, ends[0].out, byte_ns});
     pump(links, ends);
+    if (answer_file != nullptr) {
+        const Link& from_a = links[links.size() - 2];
+        const Link& from_b = links[links.size() - 1];
+        if (std::FILE* f = std::fopen(answer_file, "w")) {
+            std::fprintf(f, "%lld\n",
+                         static_cast<long long>((from_b.last_in_ns - from_a.last_in_ns) / 1000));
+            std::fclose(f);
+        }
+    }
     for (auto& e : ends) {
         if (!e.link.empty()) ::unlink(e.link.c_str());
     }
@@ -316,6 +335,6 @@ int main(int argc, char** argv) {
     if (argc >= 4 && std::strcmp(argv[1], "relay") == 0) return run_relay(argc, argv);
     std::fprintf(stderr,
                  "usage: xm_bench send DEVICE FILE | recv DEVICE FILE SIZE |"
-                 " relay [-b BAUD] END END\n");
+                 " relay [-b BAUD] [-w FILE] [-e FILE] END END\n");
     return 2;
 }
