@@ -52,15 +52,6 @@ class Serve : public testing_support::ServedLine {
         ql::settings().workdir = workdir;
     }
 
-    // The reply to a command that may be swallowed by a read still waiting
-    // for the terminal's ACK: asked again until it is answered.
-    termsim::Reply exchange_again(const std::string& text) {
-        termsim::Reply r;
-        for (int i = 0; i < 10 && !r.present; ++i) {
-            r = exchange_bytes(termsim::command_frame(text), 3000);
-        }
-        return r;
-    }
     // Status and text of the reply to one command, checked for a correct
     // checksum and the usual lead byte STX.
     std::string ask(const std::string& text) {
