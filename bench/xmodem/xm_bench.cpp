@@ -112,6 +112,14 @@ struct Link {
     bool open = true;
 };
 
+// Set by SIGTERM: the relay ends its pump and still writes its -e figure
+// (a relay between two ptys runs until it is killed).
+volatile sig_atomic_t g_terminated = 0;
+
+void on_terminate(int) {
+    g_terminated = 1;
+}
+
 int64_t now_ns() {
     timespec ts;
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -251,6 +259,7 @@ void pump(std::vector<Link>& links, End* ends) {
                     std::min(wait_ns, std::max<int64_t>(0, next_delivery(links[i]) - now_ns()));
             }
         }
+        if (g_terminated != 0) return;
         if (!pending && commands_ended(ends) && now_ns() - last_traffic > 200000000) return;
         timespec wait{static_cast<time_t>(wait_ns / 1000000000),
                       static_cast<long>(wait_ns % 1000000000)};
@@ -289,6 +298,7 @@ int run_relay(int argc, char** argv) {
     }
     if (argc - arg != 2) return 2;
     ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGTERM, on_terminate);
     End ends[2];
     std::vector<Link> links;
     // Terminals first, so that a program's first prompt finds its peer.
