@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "file_size_limit.h"
 #include "foundation/log.h"
 #include "foundation/server_state.h"
 #include "foundation/settings.h"
@@ -51,15 +52,6 @@ class Serve : public testing_support::ServedLine {
         ql::settings().workdir = workdir;
     }
 
-    // The reply to a command that may be swallowed by a read still waiting
-    // for the terminal's ACK: asked again until it is answered.
-    termsim::Reply exchange_again(const std::string& text) {
-        termsim::Reply r;
-        for (int i = 0; i < 10 && !r.present; ++i) {
-            r = exchange_bytes(termsim::command_frame(text), 3000);
-        }
-        return r;
-    }
     // Status and text of the reply to one command, checked for a correct
     // checksum and the usual lead byte STX.
     std::string ask(const std::string& text) {
@@ -217,7 +209,9 @@ TEST_F(Serve, RecvSendsTheFileAfterTheTerminalsAck) {
     EXPECT_NE(termsim_output.find("< STX 0 1234 (checksum ok)"), std::string::npos)
         << termsim_output;
     EXPECT_EQ(dir.read("got"), content);
-    EXPECT_TRUE(view.has_line("SEND SUCCESSFUL"));
+    // Logged once the server has read termsim's last ACK, which may be after
+    // termsim ended.
+    EXPECT_TRUE(view.wait_for_line("SEND SUCCESSFUL"));
 }
 
 TEST_F(Serve, PromptSentWithTheAckStartsTheDownloadAtOnce) {
@@ -264,6 +258,35 @@ TEST_F(Serve, SendReceivesTheFileIntoTheCurrentSubdirectory) {
     EXPECT_EQ(run_termsim({"CWD,sub", ":expect 0", ":send " + dir.file("upload") + " DATA.TXT"}), 0)
         << termsim_output;
     EXPECT_EQ(dir.read("sub/DATA.TXT"), content);
+}
+
+TEST_F(Serve, SendThatCannotBeSavedFailsAtTheTerminalAndTheNextCommandIsAnswered) {
+    // The disk fills up during the transfer (a block cannot be written: the
+    // server cancels, the terminal answers with its own CAN right before its
+    // next command) or only at the end (the commit's flush fails: the EOT is
+    // refused).
+    dir.write("A.TXT", "a");
+    dir.write("during", std::string(20000, 'd'));
+    dir.write("at_end", std::string(3000, 'e'));
+    start();
+    for (const std::string upload : {"during", "at_end"}) {
+        dir.write("DATA.TXT", "yesterday's records");
+        std::filesystem::remove(dir.file("B.TXT"));
+        int rc;
+        {
+            testing_support::FileSizeLimit full(1024);
+            ASSERT_TRUE(full.active());
+            rc = run_termsim({":send " + dir.file(upload) + " DATA.TXT", "COPY,A.TXT,B.TXT",
+                              ":expect 0COPY SUCCESSFUL"});
+        }
+        EXPECT_EQ(rc, 1) << upload << "\n" << termsim_output;
+        EXPECT_NE(termsim_output.find("< STX 0 COPY SUCCESSFUL"), std::string::npos)
+            << upload << "\n"
+            << termsim_output;
+        EXPECT_EQ(dir.read("B.TXT"), "a") << upload;
+        EXPECT_EQ(dir.read("DATA.TXT"), "yesterday's records") << upload;
+    }
+    EXPECT_TRUE(view.has_line("XM:DoRecv: File not saved [27]"));
 }
 
 TEST_F(Serve, NoCarrierEndsTheCall) {

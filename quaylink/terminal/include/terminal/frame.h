@@ -96,6 +96,9 @@ struct Frame {
 // for a good command logs "%s %s %s" (word, field 1, field 2) at verbosity 1
 // and shows the command word on the status line; for CAN shows "READY"; for
 // "NO CARRIER" logs "CALL ENDED". Sends nothing. Returns frame.kind.
+// CAN bytes followed by STX in one read (a terminal answering a cancelled
+// upload, then sending its next command) are taken as kCancel and the
+// bytes from the STX on are given back to the port for the next read.
 // wake (optional) ends the wait early while nothing has arrived (kIdle).
 FrameKind read_frame(Port* port, Frame& frame, uint32_t wait_ms = kFrameReadMs,
                      const platform::Event* wake = nullptr);

@@ -60,8 +60,11 @@ int xm_send(Port* line, const std::string& path, int one_k, uint8_t pad);
 // again right after it was accepted (the sender missed the ACK) is
 // acknowledged again and its bytes dropped; any other out-of-order block is
 // rejected with NAK.
-// The data goes to a temporary file in the same folder that replaces path
-// only after the end of file was acknowledged: a failed receive leaves the
+// The data goes to a temporary file in the same folder. At the end of file
+// it is flushed, synced and renamed over path, and only then is the EOT
+// acknowledged: an ACK means the file is in place. When that commit fails
+// the EOT is answered with NAK and the sender's repeated EOT with CAN, an
+// error line says why, and the result is -104. A failed receive leaves the
 // previous file untouched and nothing else behind. Returns 0 or an
 // xm_result code.
 int xm_recv(Port* line, const std::string& path, int crc_1k, int64_t announced_size);

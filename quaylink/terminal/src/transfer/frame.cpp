@@ -137,11 +137,31 @@ void fields_reset() {
     std::memset(g_fields, 0, sizeof g_fields);
 }
 
+namespace {
+
+// A terminal whose upload the server cancelled answers with its own CAN and
+// sends its next command right behind it, so both can arrive in one read.
+// The CAN is taken on its own and the command given back to the line for
+// the next read: read as one frame, the command would be lost unanswered.
+void give_back_command_after_cancel(Port* port, Frame& frame) {
+    int cans = 0;
+    while (cans < frame.count && static_cast<uint8_t>(frame.data[cans]) == line::kCan) ++cans;
+    if (cans == 0 || cans == frame.count || static_cast<uint8_t>(frame.data[cans]) != line::kStx) {
+        return;
+    }
+    port_unread(port, frame.data + cans, frame.count - cans);
+    std::memset(frame.data + cans, 0, static_cast<size_t>(frame.count - cans));
+    frame.count = cans;
+}
+
+}  // namespace
+
 FrameKind read_frame(Port* port, Frame& frame, uint32_t wait_ms, const platform::Event* wake) {
     std::memset(frame.data, 0, sizeof frame.data);
     int n = port_read(port, frame.data, kFrameMax, wait_ms, kNoBlockHint, wake);
     frame.count = std::clamp(n, 0, kFrameMax);
     frame.data[frame.count] = '\0';
+    give_back_command_after_cancel(port, frame);
     if (frame.count == 0) {
         frame.kind = FrameKind::kIdle;
         return frame.kind;

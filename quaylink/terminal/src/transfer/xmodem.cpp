@@ -309,7 +309,7 @@ int do_recv(Transfer& t, XmFile& file) {
             }
             verdict = judge_block(t, expected, last_accepted);
         } else if (first == line::kEot) {
-            write_byte(t, line::kAck);
+            // Answered by answer_eot once the file is in place.
             return xm_result::kOk;
         } else if (first == line::kCan) {
             debug_error("XM:DoRecv: rcvd CAN");
@@ -346,6 +346,30 @@ int do_recv(Transfer& t, XmFile& file) {
         int rc = recv_packet(t);
         if (rc != xm_result::kOk) return rc;
     }
+}
+
+// Answers the sender's EOT. The terminal takes an ACK to mean that its
+// upload is safe (an application may delete its data on it), so the file is
+// committed first - flushed, synced and renamed over the target - and the
+// ACK follows only when that succeeded. A failed commit (the disk full at
+// the flush, a refused rename) is answered with NAK; the sender repeats its
+// EOT on that, and the repeat is read and answered with CAN, so that the
+// terminal sees a failed transfer and no stray EOT is left on the line for
+// the command loop. 0 or -104.
+int answer_eot(Transfer& t, XmFile& file, const std::string& path) {
+    if (file.commit()) {
+        write_byte(t, line::kAck);
+        return xm_result::kOk;
+    }
+    int error = file.error();
+    xm_log(strformat("XM:DoRecv: File not saved [%d] %s [ %s ]", error, std::strerror(error),
+                     path.c_str()),
+           99);
+    write_byte(t, line::kNak);
+    port_read(t.line, reinterpret_cast<char*>(t.buffer), block_length(t), g_timing.answer_wait_ms,
+              t.crc);
+    write_byte(t, line::kCan);
+    return xm_result::kFileWrite;
 }
 
 }  // namespace
@@ -437,10 +461,7 @@ int xm_recv(Port* line, const std::string& path, int crc_1k, int64_t announced_s
     }
     show_progress(path, progress_kind::kSerialRecv, t.size, kProgressStart);
     result = do_recv(t, file);
-    if (result == xm_result::kOk && !file.commit()) {
-        debug_error(strformat("XM:DoRecv: File write error [%d]", file.error()));
-        result = xm_result::kFileWrite;
-    }
+    if (result == xm_result::kOk) result = answer_eot(t, file, path);
     if (result != xm_result::kOk) file.discard();
     show_progress(path, progress_kind::kSerialRecv, t.size, kProgressEnd);
     if (result == xm_result::kOk) {
