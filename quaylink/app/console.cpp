@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "console_view.h"
+#include "foundation/line_status.h"
 #include "foundation/log.h"
 #include "foundation/server_state.h"
 #include "foundation/settings.h"
@@ -156,6 +157,7 @@ int run_console(const ProgramOptions& options) {
         static_cast<long>(std::hash<std::thread::id>{}(std::this_thread::get_id()));
     server_paths_init(options.settings_name);
     settings_reset_defaults();
+    line_status_configure(options.line_name, options.metrics_file);
     apply_time_divisor();
 
     status_list_add("Running Quaylink V2.28");
@@ -194,6 +196,7 @@ int run_console(const ProgramOptions& options) {
     if (failed) status_list_add("Communication ended without serving: exit status 1");
     platform::sleep_ms(250);
     if (worker.joinable()) worker.join();
+    line_status_close();
     set_operator_view(nullptr);
     return failed ? 1 : 0;
 }

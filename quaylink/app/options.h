@@ -12,6 +12,8 @@ struct ProgramOptions {
     bool exit_on_failure = false;  // --exit-on-failure: see run_console
     bool help = false;             // --help or -h
     bool version = false;          // --version
+    std::string line_name;         // --name=NAME: the line's name in status and metrics
+    std::string metrics_file;      // --metrics-file=PATH: metrics in the Prometheus text format
 };
 
 // Reads the options; words that are no option are ignored, as are words

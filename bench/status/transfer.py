@@ -1,0 +1,90 @@
+#!/usr/bin/env python3
+"""A RECV and a SEND through the whole console server (termsim on the other
+end of a socat pty pair), with the status and metrics files on and with
+statusfile=off; median times of each."""
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def wait_for(path, seconds=20):
+    deadline = time.monotonic() + seconds
+    while not os.path.exists(path):
+        if time.monotonic() > deadline:
+            raise RuntimeError(f"no {path}")
+        time.sleep(0.05)
+
+
+def start_line(bindir, root, name, status_on):
+    work = os.path.join(root, name)
+    os.mkdir(work)
+    server_end, terminal_end = os.path.join(root, name + ".a"), os.path.join(root, name + ".b")
+    socat = subprocess.Popen(["socat", f"pty,link={server_end},raw,echo=0",
+                              f"pty,link={terminal_end},raw,echo=0"])
+    wait_for(server_end)
+    wait_for(terminal_end)
+    extra = f"metricsfile={work}/line.prom\r\n" if status_on else "statusfile=off\r\n"
+    ini = os.path.join(root, name + ".ini")
+    with open(ini, "w") as f:
+        f.write(f"[setup]\r\nconnect=direct\r\nbaudrate=115200\r\ninterchardelay=50\r\n"
+                f"commport={server_end}\r\nworkdir={work}\r\n{extra}")
+    server = subprocess.Popen([bindir + "/quaylink", "--console", "-I" + ini], cwd=work,
+                              stdout=subprocess.PIPE, text=True)
+    for line in server.stdout:
+        if "STATUS: READY" in line:
+            break
+    subprocess.Popen(["cat"], stdin=server.stdout, stdout=subprocess.DEVNULL)
+    return work, terminal_end, [server, socat]
+
+
+def timed_termsim(bindir, device, action):
+    start = time.perf_counter()
+    done = subprocess.run([bindir + "/termsim", "-b", "115200", "-x", device, action],
+                          capture_output=True, text=True)
+    elapsed = (time.perf_counter() - start) * 1000
+    if done.returncode != 0:
+        raise RuntimeError(f"termsim {action}: {done.stdout}{done.stderr}")
+    return elapsed
+
+
+def main():
+    bindir, size, runs = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+    with tempfile.TemporaryDirectory() as root:
+        payload = os.path.join(root, "PAYLOAD.DAT")
+        with open(payload, "wb") as f:
+            f.write(os.urandom(size))
+        lines, procs = {}, []
+        try:
+            for name, on in (("on", True), ("off", False)):
+                work, device, started = start_line(bindir, root, name, on)
+                os.link(payload, os.path.join(work, "BIG.DAT"))
+                lines[name] = (work, device)
+                procs += started
+            times = {(n, d): [] for n in lines for d in ("recv", "send")}
+            # Interleaved, so that a change in the machine's load hits both.
+            for _ in range(runs):
+                for name, (work, device) in lines.items():
+                    times[(name, "recv")].append(timed_termsim(
+                        bindir, device, f":recv BIG.DAT {root}/got-{name}.dat"))
+                    times[(name, "send")].append(timed_termsim(
+                        bindir, device, f":send {payload} UP.DAT"))
+            if not os.path.exists(os.path.join(lines["on"][0], "quaylink.status")):
+                print("the status file was not written", file=sys.stderr)
+                return 1
+        finally:
+            for p in procs:
+                p.terminate()
+                p.wait(timeout=30)
+    print(f"transfer through the server, {size} bytes, median of {runs} runs each:")
+    for way in ("recv", "send"):
+        on, off = statistics.median(times[("on", way)]), statistics.median(times[("off", way)])
+        print(f"  {way}: status on {on:.0f} ms, off {off:.0f} ms, "
+              f"difference {100 * (on - off) / off:+.2f} % (target <= +1 %)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
