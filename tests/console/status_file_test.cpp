@@ -131,6 +131,10 @@ TEST_F(StatusFile, ASessionIsFollowedStateByStateAndCountedExactly) {
     EXPECT_EQ(exchange(line, "LINEBID").status, '0');
     EXPECT_EQ(exchange(line, "NOSUCHWORD").lead, 0x18);
     EXPECT_EQ(exchange(line, "COPY,NONE.TXT,X.TXT").status, '1');
+    // The terminal's listing is what it was before the line was watched:
+    // BIG.DAT and the list itself, no status file.
+    std::string listed = exchange(line, "DIR,LIST.TXT").line();
+    EXPECT_EQ(listed.substr(listed.size() - 8), " COUNT 2") << listed;
     line.write(
         "\x02"
         "DATETIME"
@@ -156,7 +160,7 @@ TEST_F(StatusFile, ASessionIsFollowedStateByStateAndCountedExactly) {
     EXPECT_TRUE(in_state(o, "ENDED")) << ql::write_flat_json(o);
     EXPECT_EQ(ql::flat_text(o, "last_frame_command"), "LINESTOP");
     const std::pair<const char*, int64_t> counts[] = {
-        {"sessions", 1},    {"commands", 5},       {"commands_failed", 2},
+        {"sessions", 1},    {"commands", 6},       {"commands_failed", 2},
         {"files_sent", 1},  {"bytes_sent", 10240}, {"files_received", 0},
         {"line_errors", 1}, {"ftp_operations", 0}};
     for (const auto& [name, value] : counts) EXPECT_EQ(ql::flat_int(o, name), value) << name;

@@ -2,6 +2,7 @@
 // the table, the JSON list and the exit status say.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <sstream>
 
 #include "foundation/flat_json.h"
@@ -142,3 +143,16 @@ TEST(StatusOptions, WordsOfTheCommandLine) {
 }
 
 }  // namespace
+
+// Where the services keep their working folders, when no folder is given.
+#ifdef _WIN32
+TEST(StatusRoot, TheServicesFoldersAreUnderProgramData) {
+    const char* data = std::getenv("ProgramData");
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(platform::line_folders_root(), std::string(data) + "\\Quaylink");
+}
+#else
+TEST(StatusRoot, TheServicesFoldersAreUnderVarLib) {
+    EXPECT_EQ(platform::line_folders_root(), "/var/lib/quaylink");
+}
+#endif

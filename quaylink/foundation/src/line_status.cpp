@@ -416,6 +416,12 @@ void line_status_reset() {
     g.warned = false;
 }
 
+bool line_status_owns(const std::string& dir, const std::string& name) {
+    const std::string path = dir.empty() ? name : with_trailing_separator(dir) + name;
+    std::lock_guard<std::mutex> lock(g.mutex);
+    return path == g.status_path || path == g.metrics_path;
+}
+
 std::string line_status_json(const LineStatus& s) {
     FlatObject o;
     flat_put(o, "format", int64_t{1});

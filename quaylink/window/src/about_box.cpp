@@ -24,6 +24,7 @@ QString details_text() {
 
 void show_line_details(QWidget* parent) {
     QDialog dialog(parent);
+    dialog.setObjectName("LINEDETAILS");
     dialog.setWindowTitle("Line Details");
     auto* layout = new QVBoxLayout(&dialog);
     auto* text = new QPlainTextEdit(&dialog);

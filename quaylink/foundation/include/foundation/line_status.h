@@ -117,6 +117,9 @@ void line_status_flush();
 std::string line_status_file();
 std::string line_status_metrics_file();
 
+// True when dir/name is the status file or the metrics file in use.
+bool line_status_owns(const std::string& dir, const std::string& name);
+
 // The published forms.
 std::string line_status_json(const LineStatus& s);
 std::string line_status_metrics(const LineStatus& s);
