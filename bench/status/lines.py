@@ -52,18 +52,26 @@ def main():
                 print("not every line became READY", file=sys.stderr)
                 return 1
 
-            times = []
+            # Wall time from start to end of the program, and the CPU time it
+            # used: on a loaded machine the first includes waiting for a core.
+            times, cpu = [], []
             for _ in range(15):
                 start = time.perf_counter()
-                rc = subprocess.run([status_bin, lines_dir], stdout=subprocess.DEVNULL).returncode
+                proc = subprocess.Popen([status_bin, lines_dir], stdout=subprocess.DEVNULL)
+                _, status, usage = os.wait4(proc.pid, 0)
+                proc.returncode = os.waitstatus_to_exitcode(status)
                 times.append((time.perf_counter() - start) * 1000)
-                if rc != 0:
-                    print(f"quaylink-status said a line is down ({rc})", file=sys.stderr)
+                cpu.append((usage.ru_utime + usage.ru_stime) * 1000)
+                if proc.returncode != 0:
+                    print(f"quaylink-status said a line is down ({proc.returncode})",
+                          file=sys.stderr)
             times.sort()
+            cpu.sort()
             median = times[len(times) // 2]
             verdict = "met" if median < TARGET_MS else "NOT met"
             print(f"quaylink-status, {LINES} lines: median {median:.1f} ms, "
-                  f"slowest {times[-1]:.1f} ms (program start included); "
+                  f"fastest {times[0]:.1f} ms, slowest {times[-1]:.1f} ms (program start "
+                  f"included), CPU median {cpu[len(cpu) // 2]:.1f} ms; "
                   f"target < {TARGET_MS:.0f} ms: {verdict}")
 
             files = [os.path.join(lines_dir, f"cradle{n:02d}", "quaylink.status")

@@ -90,6 +90,24 @@ std::string ago(int64_t when, int64_t now) {
     return when > 0 ? duration_text(now - when) + " ago" : "never";
 }
 
+// A file that names no line goes by its folder's name (the service's
+// instance name), else by its own.
+std::string line_cell(const LineReport& r) {
+    std::string name = shown(r, "line");
+    if (!name.empty()) return name;
+    std::string path = r.path;
+    size_t end = path.size();
+    for (size_t i = path.size(); i-- > 0;) {
+        if (!platform::is_dir_separator(path[i])) continue;
+        if (end == path.size()) {
+            end = i;  // the folder holding the file
+            continue;
+        }
+        return log_escape(path.substr(i + 1, end - i - 1));
+    }
+    return log_escape(end == path.size() ? path : path.substr(0, end));
+}
+
 std::string port_cell(const LineReport& r) {
     std::string port = shown(r, "port");
     if (port.rfind("/dev/", 0) == 0) port.erase(0, 5);
@@ -101,7 +119,7 @@ std::string row(const LineReport& r, int64_t now, bool colour) {
     std::string since =
         r.alive ? duration_text(now - flat_int(f, "state_since", now)) : std::string();
     std::string cells[] = {
-        shown(r, "line").empty() ? r.path : shown(r, "line"),
+        line_cell(r),
         r.shown_state,
         since,
         port_cell(r),
@@ -128,7 +146,7 @@ std::string row(const LineReport& r, int64_t now, bool colour) {
 std::string detail_row(const LineReport& r, int64_t now) {
     std::string text;
     if (!r.error.empty()) {
-        text = r.path + ": " + r.error;
+        text = r.error + ": " + r.path;
     } else if (!flat_text(r.fields, "transfer_direction").empty()) {
         text = strformat("%s %s %lld of %lld bytes, %lld bytes/s", shown(r, "command").c_str(),
                          shown(r, "transfer_file").c_str(),
