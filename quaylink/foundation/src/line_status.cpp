@@ -37,9 +37,23 @@ struct Publisher {
     uint64_t due = 0;      // the change the writer should publish up to
     uint64_t published = 0;
     uint64_t last_write_ms = 0;
+    bool held = false;  // a count waits for its second to be up
     bool stopping = false;
     bool warned = false;  // a failed write was logged once
     std::thread writer;
+
+    // A program that never closed the status (a test running the
+    // communication thread in-process) must still end cleanly: the writer
+    // is stopped here, without a last write.
+    ~Publisher() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stopping = true;
+            due = published;
+            wake.notify_one();
+        }
+        if (writer.joinable()) writer.join();
+    }
 };
 
 Publisher g;
@@ -79,9 +93,13 @@ void changed_locked(bool urgent) {
     g.status.updated = wall_seconds();
     ++g.changes;
     if (!g.writer.joinable()) return;
-    if (!urgent && platform::monotonic_ms64() - g.last_write_ms < kCountIntervalMs) return;
-    g.due = g.changes;
-    g.wake.notify_one();
+    if (urgent || platform::monotonic_ms64() - g.last_write_ms >= kCountIntervalMs) {
+        g.due = g.changes;
+        g.wake.notify_one();
+    } else if (!g.held) {
+        g.held = true;
+        g.wake.notify_one();
+    }
 }
 
 void set_state_locked(LineState state) {
@@ -119,8 +137,19 @@ void publish(const LineStatus& s, const std::string& status_path, const std::str
 
 void writer_loop() {
     std::unique_lock<std::mutex> lock(g.mutex);
+    auto urgent = [] { return g.due > g.published || g.stopping; };
     for (;;) {
-        g.wake.wait(lock, [] { return g.due > g.published || g.stopping; });
+        g.wake.wait(lock, [&urgent] { return urgent() || g.held; });
+        if (g.held && !urgent()) {
+            // A count held back goes out when its second is up (sooner
+            // with anything urgent): the only timed wait, and only while a
+            // transfer moves.
+            uint64_t since = platform::monotonic_ms64() - g.last_write_ms;
+            if (since < kCountIntervalMs)
+                g.wake.wait_for(lock, std::chrono::milliseconds(kCountIntervalMs - since), urgent);
+            if (!g.stopping) g.due = g.changes;
+        }
+        g.held = false;
         if (g.due <= g.published) break;  // stopping with nothing left
         uint64_t target = g.due;
         LineStatus copy = g.status;
@@ -413,6 +442,7 @@ void line_status_reset() {
     g.pending_file = false;
     g.changes = g.due = g.published = 0;
     g.last_write_ms = 0;
+    g.held = false;
     g.warned = false;
 }
 

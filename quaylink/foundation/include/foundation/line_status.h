@@ -7,9 +7,10 @@
 // The server feeds it from the places that already report to the operator
 // (status line, progress display, activity log). Feeding only updates
 // memory; a writer thread publishes the files: at once after a change of
-// state or counter, at most once a second while only a transfer's byte count
-// moves, and never while nothing changes (it sleeps without a timer). No
-// call blocks on the disk. Every call may come from any thread.
+// state or counter, once a second while only a transfer's byte count moves
+// (a count held back goes out when its second is up), and never while
+// nothing changes (it sleeps without a timer). No call blocks on the disk.
+// Every call may come from any thread.
 #pragma once
 
 #include <cstdint>
