@@ -12,6 +12,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   lrzsz socat python3-pyftpdlib curl gawk
   man-db groff-base
+  prometheus
 )
 if [ "${1:-}" = "fuzz" ]; then
   PACKAGES+=(clang-14 libclang-rt-14-dev)
@@ -42,3 +43,9 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq >/dev/null
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# prometheus is here for promtool (the metrics file's check); the server
+# it also installs is not wanted on a build machine: a fresh install is
+# stopped and disabled again (where systemd runs at all).
+if [[ " ${missing[*]} " == *" prometheus "* ]] && [ -d /run/systemd/system ]; then
+  $SUDO systemctl disable --now prometheus >/dev/null 2>&1 || true
+fi

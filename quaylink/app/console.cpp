@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "console_view.h"
+#include "foundation/line_status.h"
 #include "foundation/log.h"
 #include "foundation/server_state.h"
 #include "foundation/settings.h"
@@ -162,6 +163,7 @@ int run_console(const ProgramOptions& options, std::FILE* out) {
         server_paths().default_workdir = with_trailing_separator(platform::current_directory());
     }
     settings_reset_defaults();
+    line_status_configure(options.line_name, options.metrics_file);
     apply_time_divisor();
 
     status_list_add("Running Quaylink V2.28");
@@ -205,6 +207,7 @@ int run_console(const ProgramOptions& options, std::FILE* out) {
     if (failed) status_list_add("Communication ended without serving: exit status 1");
     platform::sleep_ms(250);
     if (worker.joinable()) worker.join();
+    line_status_close();
     set_operator_view(nullptr);
     return failed ? 1 : 0;
 }

@@ -35,6 +35,10 @@ ProgramOptions parse_program_options(int argc, char** argv) {
             options.console = true;
         } else if (std::strcmp(word, "--exit-on-failure") == 0) {
             options.exit_on_failure = true;
+        } else if (std::strncmp(word, "--name=", 7) == 0) {
+            options.line_name = word + 7;
+        } else if (std::strncmp(word, "--metrics-file=", 15) == 0) {
+            options.metrics_file = word + 15;
         } else if (std::strcmp(word, "--version") == 0) {
             options.version = true;
         } else if (std::strcmp(word, "--help") == 0 || std::strcmp(word, "-h") == 0) {
@@ -51,7 +55,8 @@ ProgramOptions parse_program_options(int argc, char** argv) {
 const char* program_usage() {
     return "Usage: quaylink [-I<settings file>] [-Z] [--console [--exit-on-failure]]\n"
            "                [--install-service NAME [--config PATH] [--account USER]]\n"
-           "                [--remove-service NAME] [-h | --help] [--version]\n"
+           "                [--remove-service NAME] [--name=NAME] [--metrics-file=PATH]\n"
+           "                [-h | --help] [--version]\n"
            "\n"
            "The communications server for handheld barcode terminals. It serves one\n"
            "terminal over a serial cradle, an IR cradle, a USB virtual COM port or a\n"
@@ -74,6 +79,11 @@ const char* program_usage() {
            "              (password in QUAYLINK_SERVICE_PASSWORD)\n"
            "  --remove-service NAME\n"
            "              Windows: stop and remove the service \"Quaylink NAME\"\n"
+           "  --name=NAME the line's name in the status file and the metrics (default:\n"
+           "              the settings file's name without its extension)\n"
+           "  --metrics-file=PATH\n"
+           "              also write the line's figures in the Prometheus text format\n"
+           "              to PATH (overrides metricsfile= of the settings)\n"
            "  -h, --help  show this text\n"
            "  --version   show the versions of the suite and of the program\n"
            "\n"

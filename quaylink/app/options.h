@@ -19,6 +19,8 @@ struct ProgramOptions {
     std::string account;          // --account USER: the service's account
     std::string error;            // an option that lacks its value
     bool version = false;         // --version
+    std::string line_name;         // --name=NAME: the line's name in status and metrics
+    std::string metrics_file;      // --metrics-file=PATH: metrics in the Prometheus text format
 };
 
 // Reads the options; words that are no option are ignored, as are words

@@ -174,6 +174,8 @@ def main():
         overrides = os.path.dirname(args.docdir) + "/lintian/overrides"
         check_file_list("core", core, {
             args.bindir + "/quaylink", args.bindir + "/rowsmith", args.bindir + "/termsim",
+            args.bindir + "/quaylink-status", args.mandir + "/man1/quaylink-status.1.gz",
+            doc + "/monitoring.md", doc + "/examples/quaylink-grafana.json",
             args.unitdir + "/quaylink@.service", args.etcdir + "/quaylink/example.ini",
             args.mandir + "/man1/quaylink.1.gz", args.mandir + "/man1/rowsmith.1.gz",
             args.mandir + "/man1/termsim.1.gz", args.mandir + "/man5/quaylink.ini.5.gz",
@@ -183,11 +185,11 @@ def main():
             [args.bindir, args.unitdir, args.etcdir + "/quaylink", args.mandir, doc, overrides])
         for path in core:
             if path.startswith(args.bindir + "/") and os.path.basename(path) not in (
-                    "quaylink", "rowsmith", "termsim"):
+                    "quaylink", "quaylink-status", "rowsmith", "termsim"):
                 fail(f"core: unexpected program {path}")
 
         bindir = core_root + args.bindir
-        for program in ("quaylink", "rowsmith", "termsim"):
+        for program in ("quaylink", "quaylink-status", "rowsmith", "termsim"):
             bad = [lib for lib in needed_libraries(os.path.join(bindir, program))
                    if WINDOW_LIBS.search(lib)]
             if bad:

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <filesystem>
 #include <fstream>
@@ -281,17 +282,26 @@ TEST_F(MainWindowTest, StatusColoursFollowTheNetworkFlag) {
     EXPECT_EQ(colour(207), QColor(Qt::blue));
 }
 
-TEST_F(MainWindowTest, AboutBoxShowsTheVersion) {
+TEST_F(MainWindowTest, AboutBoxShowsTheVersionAndTheLineDetails) {
     write_usable_settings();
     auto w = open_window();
-    std::string version;
+    std::string version, details;
+    driver.on("LINEDETAILS", [&](QDialog& d) {
+        details = d.findChild<QPlainTextEdit*>("details_text")->toPlainText().toStdString();
+        d.reject();
+    });
     driver.on("ABOUTBOX", [&](QDialog& d) {
         version = d.findChild<QLabel*>("version")->text().toStdString();
         EXPECT_FALSE(d.findChild<QLabel*>("bitmap_101")->pixmap().isNull());
+        click(d, "details");
         click(d, "ok_1");
     });
     click(*w, "about_304");
     EXPECT_EQ(version, "Quaylink V2.28");
+    for (const char* label : {"Line: ", "State: ", "Last terminal frame: ", "Commands: ",
+                              "Files in / out: ", "Last error: "}) {
+        EXPECT_NE(details.find(label), std::string::npos) << label << "\n" << details;
+    }
 }
 
 // ---- First run ---------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <functional>
 #include <thread>
 
+#include "foundation/line_status.h"
 #include "foundation/log.h"
 #include "foundation/operator_view.h"
 #include "foundation/server_state.h"
@@ -186,6 +187,7 @@ int run_usb(const ServerSettings& s) {
     while (settings().connect_kind == kConnectUsb) {
         log_event("Waiting For Virtual USB", 0, 0);
         operator_view().set_text(item::kStatusLine, "WAIT USB");
+        line_status_state(LineState::kWaitUsb);
         while (port_present(s.commport) != 0) {
             if (stop_requested() || pause_unless_stopped(1000)) return 0;
         }
@@ -271,6 +273,7 @@ void communication_thread() {
     if (settings().workdir.empty()) settings().workdir = server_paths().default_workdir;
     const ServerSettings s = settings();
     show_line_parameters(s);
+    line_status_open(port_display_name(s.commport));
     if (s.modem) ensure_databin(s.workdir);
 
     view.set_enabled(item::kSettingsButton, false);
@@ -284,7 +287,9 @@ void communication_thread() {
     remove_stale_temp_files(s.workdir);
     view.set_text(item::kStartStopButton, "STOP");
 
-    if (run_communication() == -1) state.no_exit = true;
+    const bool failed = run_communication() == -1;
+    if (failed) state.no_exit = true;
+    line_status_state(failed ? LineState::kFailed : LineState::kOffline);
 
     // The port, baud and connection lines keep the last values tried, so
     // that the window still says which port failed or was served.

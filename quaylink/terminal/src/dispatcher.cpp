@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/line_status.h"
 #include "foundation/log.h"
 #include "foundation/operator_view.h"
 #include "foundation/server_state.h"
@@ -212,6 +213,7 @@ void run_ftp(Connection& c, CommandReply& reply) {
         // A server that cannot reach the start folder is not left half open.
         if (rc != 0) ftp_bridge(req.passive, "2", text);
     }
+    line_status_network(NetworkKind::kFtp, rc == 0);
     set(reply, rc == 0 ? '0' : '1', text);
 }
 
@@ -226,6 +228,7 @@ void run_relay(Connection& c, CommandReply& reply) {
     store_fields(f);
     std::string text;
     int rc = relay_bridge(request, text);
+    line_status_network(NetworkKind::kRelay, rc == 0);
     set(reply, rc == 0 ? '0' : '1', text);
 }
 
@@ -345,13 +348,15 @@ void run_transfer(Connection& c) {
     // same read: it belongs to the transfer, which must see it.
     port_unread(c.port, answer + 1, n - 1);
     std::string path = full_name(c.session, field(1));
+    int rc = 0;
     if (c.transfer == 1) {
         serial_pause(kBeforeReceiveMs);
         long long announced = std::strtoll(field(2), nullptr, 10);
-        xm_recv(c.port, path, 1, announced > 0 ? announced : 0);
+        rc = xm_recv(c.port, path, 1, announced > 0 ? announced : 0);
     } else {
-        xm_send(c.port, path, 1, 0);
+        rc = xm_send(c.port, path, 1, 0);
     }
+    line_status_transfer_result(rc == xm_result::kOk);
     if (log_state().verbosity.load() == 2) log_event("READY..", 0, 0);
 }
 
@@ -361,10 +366,12 @@ void answer_command(Connection& c) {
     CommandReply reply;
     Command cmd = lookup_command(field(0));
     if (cmd == Command::kNone) {
+        line_status_command_failed();
         send_reply(c.port, line::kCan, 0, "");
         return;
     }
     run_command(c, cmd, reply);
+    if (reply.status == '1') line_status_command_failed();
     send_reply(c.port, reply.busy ? line::kAck : line::kStx, reply.status, reply.text);
     if (c.transfer != 0) run_transfer(c);
 }
@@ -397,6 +404,8 @@ int serve_terminal(Port* port) {
     if (!c.session.programs) log_event("PROGRAMS OFF", 0, 0);
     log_event("READY..", 0, 0);
     operator_view().set_text(item::kStatusLine, "READY");
+    line_status_session(call_number());
+    line_status_state(LineState::kReady);
     int idle = 0;
     const platform::Event& stop = server_state().stop_request.event();
     for (;;) {
@@ -422,6 +431,7 @@ int serve_terminal(Port* port) {
         }
         if (c.result != 0) return c.result;
         operator_view().set_text(item::kStatusLine, "READY");
+        line_status_state(LineState::kReady);
     }
 }
 

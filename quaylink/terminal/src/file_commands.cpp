@@ -1,6 +1,7 @@
 // CWD, DIR, COPY, APPEND and DELETE, and the file services behind them.
 #include <cstdio>
 
+#include "foundation/line_status.h"
 #include "foundation/log.h"
 #include "platform/dirs.h"
 #include "platform/files.h"
@@ -25,14 +26,19 @@ CommandReply make_reply(char status, std::string text) {
 }
 
 // The listing of a folder's files, one line each. Folders are left out, and
-// so are our own temporary files: they are not files a terminal can use.
+// so are our own temporary files and the line's status and metrics files:
+// they are not files a terminal can use, and a terminal's listing must not
+// change because the line is watched.
 std::string listing_of(const std::string& dir, int& count) {
     std::vector<platform::DirEntry> entries;
     platform::list_folder(dir.empty() ? "." : dir, entries);
     std::string out;
     count = 0;
     for (const auto& e : entries) {
-        if (e.is_directory || platform::is_temp_file_name(e.name)) continue;
+        if (e.is_directory || platform::is_temp_file_name(e.name) ||
+            line_status_owns(dir, e.name)) {
+            continue;
+        }
         out += listing_line(e.name, e.size, e.modified);
         ++count;
     }

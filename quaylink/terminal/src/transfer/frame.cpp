@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "foundation/line_status.h"
 #include "foundation/log.h"
 #include "foundation/operator_view.h"
 #include "platform/clock.h"
@@ -46,6 +47,7 @@ FrameKind check_command(Frame& frame) {
     int body_len = frame.count - 2;
     uint8_t expected = checksum8(frame.data + 1, body_len);
     if (expected != static_cast<uint8_t>(frame.data[frame.count - 1])) {
+        line_status_line_error();
         return FrameKind::kChecksumError;
     }
     frame.data[frame.count - 1] = '\0';
@@ -54,6 +56,7 @@ FrameKind check_command(Frame& frame) {
         log_event(strformat("%s %s %s", field(0), field(1), field(2)), 0, 0);
     }
     operator_view().set_text(item::kStatusLine, field(0));
+    line_status_command(field(0));
     return FrameKind::kCommand;
 }
 
@@ -62,6 +65,7 @@ FrameKind classify(Frame& frame) {
     if (lead == line::kStx) return check_command(frame);
     if (lead == line::kCan) {
         operator_view().set_text(item::kStatusLine, "READY");
+        line_status_state(LineState::kReady);
         return FrameKind::kCancel;
     }
     if (contains(frame, "+++")) return FrameKind::kModemEscape;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "foundation/line_status.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
 #include "platform/clock.h"
@@ -98,6 +99,9 @@ int send_packet(Transfer& t) {
         if (t.answer == line::kAck) return xm_result::kOk;
         if (t.answer == line::kCan) return xm_result::kCancelled;
         if (t.answer == line::kNak) result = xm_result::kRetries;
+        // Every block sent again is a line error: a block refused, or one
+        // whose answer never came.
+        line_status_line_error();
     }
     return result;
 }
@@ -337,6 +341,7 @@ int do_recv(Transfer& t, XmFile& file) {
             show_progress("", progress_kind::kSerialRecv, t.size, received);
         } else {
             t.answer = line::kNak;
+            line_status_line_error();
             if (++bad >= kBadBlocks) {
                 debug_error("XM:DoRecv: retry error");
                 write_byte(t, line::kCan);
