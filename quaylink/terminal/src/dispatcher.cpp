@@ -10,6 +10,7 @@
 #include "foundation/settings.h"
 #include "network/bridge.h"
 #include "network/ftp.h"
+#include "platform/beneath.h"
 #include "platform/clock.h"
 #include "serial/modem.h"
 #include "terminal/frame.h"
@@ -165,6 +166,19 @@ struct Connection {
     Session session;
     int transfer = 0;  // 0 none, 1 terminal sends (SEND), 2 terminal receives (RECV)
     int result = 0;    // 0 while the loop goes on
+    // Opened when SEND or RECV is answered and used by the transfer after
+    // the ACK: the folder the terminal's file goes into and its name there,
+    // or the file the terminal receives.
+    platform::HeldFolder send_dir;
+    std::string send_leaf;
+    platform::FileHandle recv_file = platform::kNoFile;
+
+    // What the last SEND or RECV opened and no transfer used.
+    void release() {
+        platform::folder_release(send_dir);
+        platform::file_close(recv_file);
+    }
+    ~Connection() { release(); }
 };
 
 Fields current_fields() {
@@ -252,9 +266,11 @@ void run_line_command(Connection& c, Command cmd, CommandReply& reply) {
             break;
         }
         case Command::kSend:
-            // The terminal's file is created under this name.
+            // The terminal's file is created under this name, in the folder
+            // held from now on.
             if (!creatable_name(field(1)) ||
-                !name_allowed(c.session, full_name(c.session, field(1)))) {
+                hold_folder_of_name(c.session, full_name(c.session, field(1)), c.send_dir,
+                                    c.send_leaf) != 0) {
                 set(reply, '1', "SEND FAILED");
                 break;
             }
@@ -263,8 +279,13 @@ void run_line_command(Connection& c, Command cmd, CommandReply& reply) {
             break;
         case Command::kRecv: {
             std::string path = full_name(c.session, field(1));
-            int64_t size = name_allowed(c.session, path) ? file_size(path) : 0;
+            int64_t size = 0;
+            if (open_name(c.session, path, platform::FileAccess::read, c.recv_file) == 0 &&
+                platform::file_length(c.recv_file, size) != 0) {
+                size = 0;
+            }
             if (size == 0) {
+                platform::file_close(c.recv_file);
                 set(reply, '1', strformat(" %s FILE NOT FOUND", path.c_str()));
             } else {
                 set(reply, '0', strformat("%lld", static_cast<long long>(size)));
@@ -348,9 +369,10 @@ void run_transfer(Connection& c) {
     if (c.transfer == 1) {
         serial_pause(kBeforeReceiveMs);
         long long announced = std::strtoll(field(2), nullptr, 10);
-        xm_recv(c.port, path, 1, announced > 0 ? announced : 0);
+        XmHeld held{&c.send_dir, c.send_leaf};
+        xm_recv(c.port, path, 1, announced > 0 ? announced : 0, &held);
     } else {
-        xm_send(c.port, path, 1, 0);
+        xm_send_handle(c.port, c.recv_file, path, 1, 0);
     }
     if (log_state().verbosity.load() == 2) log_event("READY..", 0, 0);
 }
@@ -367,6 +389,7 @@ void answer_command(Connection& c) {
     run_command(c, cmd, reply);
     send_reply(c.port, reply.busy ? line::kAck : line::kStx, reply.status, reply.text);
     if (c.transfer != 0) run_transfer(c);
+    c.release();
 }
 
 // A USB virtual port whose device was unplugged never comes back on this

@@ -59,6 +59,10 @@ void folder_release(HeldFolder& f);
 int file_open_beneath(const HeldFolder& root, const std::string& rel, FileAccess access,
                       bool no_final_link, FileHandle& out);
 
+// The same open by path, links followed, nothing confined (for names that
+// may lead anywhere).
+int file_open_regular(const std::string& path, FileAccess access, FileHandle& out);
+
 // Number of names (hard links) of the open file, and its length.
 int file_link_count(FileHandle h, int64_t& links);
 int file_length(FileHandle h, int64_t& length);

@@ -150,6 +150,19 @@ int file_open_beneath(const HeldFolder& root, const std::string& rel, FileAccess
     return 0;
 }
 
+int file_open_regular(const std::string& path, FileAccess access, FileHandle& out) {
+    out = kNoFile;
+    int fd = ::open(path.c_str(), open_flags(access) | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    int err = accept_regular_fd(fd, access == FileAccess::write);
+    if (err != 0) {
+        ::close(fd);
+        return err;
+    }
+    out = fd;
+    return 0;
+}
+
 int file_link_count(FileHandle h, int64_t& links) {
     struct stat st;
     if (::fstat(static_cast<int>(h), &st) != 0) return errno;
