@@ -107,8 +107,8 @@ struct CopyLimits {
 // dir: a copy goes through a temporary file made in dir, an append opens
 // leaf in dir without following a link there (refused, as a hard-linked
 // file is when how.single_link is set: kCopyDestinationFailed).
-int copy_into_held(FileHandle source, const HeldFolder& dir, const std::string& leaf,
-                   bool append, const CopyLimits& how, size_t chunk_bytes);
+int copy_into_held(FileHandle source, const HeldFolder& dir, const std::string& leaf, bool append,
+                   const CopyLimits& how, size_t chunk_bytes);
 
 // Tests only: walk component by component even where openat2 exists, so
 // that the fall-back is exercised on every kernel. No effect on Windows.

@@ -90,7 +90,16 @@ int open_walked(int dir, const std::string& rel, int flags) {
         }
         int next =
             ::openat(path.back(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0) return unwind(errno == ELOOP ? EXDEV : errno);
+        if (next < 0) {
+            // O_NOFOLLOW | O_DIRECTORY on a link gives ENOTDIR or ELOOP.
+            int err = errno;
+            struct stat st;
+            if (::fstatat(path.back(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(st.st_mode)) {
+                err = EXDEV;
+            }
+            return unwind(err);
+        }
         path.push_back(next);
     }
 }
@@ -125,7 +134,8 @@ int folder_hold_beneath(const HeldFolder& root, const std::string& rel, HeldFold
     int fd = open_beneath_fd(fd_of(root), rel, O_RDONLY | O_DIRECTORY, false);
     if (fd < 0) return errno;
     out.handle = fd;
-    out.path = root.path.empty() || root.path.back() == '/' ? root.path + rel : root.path + "/" + rel;
+    out.path =
+        root.path.empty() || root.path.back() == '/' ? root.path + rel : root.path + "/" + rel;
     return 0;
 }
 
@@ -236,8 +246,8 @@ int list_held_folder(const HeldFolder& dir, std::vector<DirEntry>& out) {
     return err;
 }
 
-int copy_into_held(FileHandle source, const HeldFolder& dir, const std::string& leaf,
-                   bool append, const CopyLimits& how, size_t chunk_bytes) {
+int copy_into_held(FileHandle source, const HeldFolder& dir, const std::string& leaf, bool append,
+                   const CopyLimits& how, size_t chunk_bytes) {
     // The same file under two names: a copy would empty it, an append would
     // never reach the end.
     struct stat in, out;

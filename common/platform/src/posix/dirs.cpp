@@ -204,8 +204,7 @@ int open_locked(int dir, const std::string& path, bool append, const CopyLimits&
             return kCopyDestinationFailed;
         }
         struct stat st;
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-            (how.single_link && st.st_nlink > 1)) {
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (how.single_link && st.st_nlink > 1)) {
             ::close(fd);
             fd = -1;
             return kCopyDestinationFailed;
@@ -235,8 +234,7 @@ int append_into(int in, int out, size_t chunk_bytes) {
 // A copy into a temporary file beside the destination, renamed over it when
 // complete; in place when no temporary file can be made there (then out
 // must be the open destination).
-int replace_content(int in, int out, int dir, const std::string& destination,
-                    size_t chunk_bytes) {
+int replace_content(int in, int out, int dir, const std::string& destination, size_t chunk_bytes) {
     TempFile tmp;
     if (create_temp_file_at(dir, destination, tmp) != 0) {
         if (out < 0 || ::ftruncate(out, 0) != 0) return kCopyDestinationFailed;

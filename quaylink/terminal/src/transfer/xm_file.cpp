@@ -33,7 +33,8 @@ bool XmFile::open_in(const platform::HeldFolder& dir, const std::string& leaf) {
     platform::remove_stale_temp_files_in(dir);
     // As open(): an existing file must be one this process could write.
     platform::FileHandle probe = platform::kNoFile;
-    int error = platform::file_open_beneath(dir, leaf, platform::FileAccess::read_write, true, probe);
+    int error =
+        platform::file_open_beneath(dir, leaf, platform::FileAccess::read_write, true, probe);
     platform::file_close(probe);
     if (error != 0 && error != ENOENT && error != ELOOP) {
         error_ = error;
