@@ -265,18 +265,22 @@ void run_line_command(Connection& c, Command cmd, CommandReply& reply) {
                           t.minute, t.second));
             break;
         }
-        case Command::kSend:
+        case Command::kSend: {
             // The terminal's file is created under this name, in the folder
-            // held from now on.
-            if (!creatable_name(field(1)) ||
-                hold_folder_of_name(c.session, full_name(c.session, field(1)), c.send_dir,
-                                    c.send_leaf) != 0) {
+            // held from now on. Without confine a folder that cannot be
+            // held is left to the transfer to fail, as the reply is '0'.
+            int held = creatable_name(field(1))
+                           ? hold_folder_of_name(c.session, full_name(c.session, field(1)),
+                                                 c.send_dir, c.send_leaf)
+                           : kNameRefused;
+            if (held == kNameRefused || (held != 0 && c.session.confine)) {
                 set(reply, '1', "SEND FAILED");
                 break;
             }
             set(reply, '0', "");
             c.transfer = 1;
             break;
+        }
         case Command::kRecv: {
             std::string path = full_name(c.session, field(1));
             int64_t size = 0;
@@ -370,7 +374,8 @@ void run_transfer(Connection& c) {
         serial_pause(kBeforeReceiveMs);
         long long announced = std::strtoll(field(2), nullptr, 10);
         XmHeld held{&c.send_dir, c.send_leaf};
-        xm_recv(c.port, path, 1, announced > 0 ? announced : 0, &held);
+        bool in_folder = c.send_dir.handle != platform::kNoFile;
+        xm_recv(c.port, path, 1, announced > 0 ? announced : 0, in_folder ? &held : nullptr);
     } else {
         xm_send_handle(c.port, c.recv_file, path, 1, 0);
     }
