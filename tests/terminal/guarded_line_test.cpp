@@ -375,6 +375,7 @@ TEST_F(Confined, HardLinkedFilesAreRefused) {
     EXPECT_EQ(ask("COPY,hard.txt,C.TXT"), "1COPY FAILED");
     EXPECT_EQ(ask("RECV,hard.txt"), "1 " + workdir + "hard.txt FILE NOT FOUND");
     EXPECT_EQ(ask("SEND,hard.txt,5"), "1SEND FAILED");
+    EXPECT_EQ(ask("DIR,hard.txt"), "1OPEN ERROR {List} [" + workdir + "hard.txt] ");
     EXPECT_EQ(dir.read("outside.txt"), "secret");
     EXPECT_FALSE(std::filesystem::exists(dir.file("work/C.TXT")));
     EXPECT_TRUE(logged("Hard-linked file, refused: " + workdir + "hard.txt"));

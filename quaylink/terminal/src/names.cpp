@@ -149,6 +149,14 @@ int open_name(const Session& s, const std::string& path, platform::FileAccess ac
     platform::HeldFolder root;
     if (!inside_rel(s, path, rel)) return kNameRefused;
     int err = platform::folder_hold(s.workdir, root);
+    // An open for writing empties the file: a second name of it is looked
+    // for before that, through an open that changes nothing.
+    if (err == 0 && access != platform::FileAccess::read &&
+        platform::file_open_beneath(root, rel, platform::FileAccess::read, false, out) == 0) {
+        bool single = single_named(s, out, path);
+        platform::file_close(out);
+        if (!single) err = kNameRefused;
+    }
     if (err == 0) err = judged(platform::file_open_beneath(root, rel, access, false, out), path);
     platform::folder_release(root);
     if (err == 0 && !single_named(s, out, path)) {
