@@ -22,7 +22,10 @@ constexpr size_t kFlushAt = 60 * 1024;
 constexpr int kRetryDelayMs = 200;
 // The inventory file may also be a device chosen by the operator (NUL,
 // /dev/null); the data file is removed afterwards, so it must be a file.
-constexpr platform::ExclusiveOpen kTargetOpen{.read = false, .device_allowed = true};
+// A link at the inventory file is refused, never appended through: the
+// file may be a link someone else put where the operator's file belongs.
+constexpr platform::ExclusiveOpen kTargetOpen{
+    .read = false, .device_allowed = true, .no_link = true};
 
 Message make_message(const char* caption, const char* what, const std::string& path, int error) {
     return {caption, std::string(what) + "\r\n" + path + "\r\nRC = " + std::to_string(error)};

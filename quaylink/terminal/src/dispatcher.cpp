@@ -11,6 +11,7 @@
 #include "foundation/settings.h"
 #include "network/bridge.h"
 #include "network/ftp.h"
+#include "platform/beneath.h"
 #include "platform/clock.h"
 #include "serial/modem.h"
 #include "terminal/frame.h"
@@ -166,6 +167,19 @@ struct Connection {
     Session session;
     int transfer = 0;  // 0 none, 1 terminal sends (SEND), 2 terminal receives (RECV)
     int result = 0;    // 0 while the loop goes on
+    // Opened when SEND or RECV is answered and used by the transfer after
+    // the ACK: the folder the terminal's file goes into and its name there,
+    // or the file the terminal receives.
+    platform::HeldFolder send_dir;
+    std::string send_leaf;
+    platform::FileHandle recv_file = platform::kNoFile;
+
+    // What the last SEND or RECV opened and no transfer used.
+    void release() {
+        platform::folder_release(send_dir);
+        platform::file_close(recv_file);
+    }
+    ~Connection() { release(); }
 };
 
 Fields current_fields() {
@@ -254,20 +268,31 @@ void run_line_command(Connection& c, Command cmd, CommandReply& reply) {
                           t.minute, t.second));
             break;
         }
-        case Command::kSend:
-            // The terminal's file is created under this name.
-            if (!creatable_name(field(1)) ||
-                !name_allowed(c.session, full_name(c.session, field(1)))) {
+        case Command::kSend: {
+            // The terminal's file is created under this name, in the folder
+            // held from now on. Without confine a folder that cannot be
+            // held is left to the transfer to fail, as the reply is '0'.
+            int held = creatable_name(field(1))
+                           ? hold_folder_of_name(c.session, full_name(c.session, field(1)),
+                                                 c.send_dir, c.send_leaf)
+                           : kNameRefused;
+            if (held == kNameRefused || (held != 0 && c.session.confine)) {
                 set(reply, '1', "SEND FAILED");
                 break;
             }
             set(reply, '0', "");
             c.transfer = 1;
             break;
+        }
         case Command::kRecv: {
             std::string path = full_name(c.session, field(1));
-            int64_t size = name_allowed(c.session, path) ? file_size(path) : 0;
+            int64_t size = 0;
+            if (open_name(c.session, path, platform::FileAccess::read, c.recv_file) == 0 &&
+                platform::file_length(c.recv_file, size) != 0) {
+                size = 0;
+            }
             if (size == 0) {
+                platform::file_close(c.recv_file);
                 set(reply, '1', strformat(" %s FILE NOT FOUND", path.c_str()));
             } else {
                 set(reply, '0', strformat("%lld", static_cast<long long>(size)));
@@ -354,9 +379,11 @@ void run_transfer(Connection& c) {
     if (c.transfer == 1) {
         serial_pause(kBeforeReceiveMs);
         long long announced = std::strtoll(field(2), nullptr, 10);
-        rc = xm_recv(c.port, path, 1, announced > 0 ? announced : 0);
+        XmHeld held{&c.send_dir, c.send_leaf};
+        bool in_folder = c.send_dir.handle != platform::kNoFile;
+        rc = xm_recv(c.port, path, 1, announced > 0 ? announced : 0, in_folder ? &held : nullptr);
     } else {
-        rc = xm_send(c.port, path, 1, 0);
+        rc = xm_send_handle(c.port, c.recv_file, path, 1, 0);
     }
     line_status_transfer_result(rc == xm_result::kOk);
     if (log_state().verbosity.load() == 2) log_event("READY..", 0, 0);
@@ -376,6 +403,7 @@ void answer_command(Connection& c) {
     if (reply.status == '1') line_status_command_failed();
     send_reply(c.port, reply.busy ? line::kAck : line::kStx, reply.status, reply.text);
     if (c.transfer != 0) run_transfer(c);
+    c.release();
 }
 
 // A USB virtual port whose device was unplugged never comes back on this

@@ -400,16 +400,12 @@ uint16_t crc16(const void* data, size_t count) {
     return static_cast<uint16_t>(crc);
 }
 
-int xm_send(Port* line, const std::string& path, int one_k, uint8_t pad) {
+namespace {
+
+int send_stream(Port* line, std::FILE* file, const std::string& path, int one_k, uint8_t pad) {
     Transfer t;
     t.line = line;
     t.modem = settings().modem;
-    int open_error = 0;
-    std::FILE* file = platform::open_regular_file(path, platform::FileAccess::read, open_error);
-    if (file == nullptr) {
-        debug_error(strformat("XM:File Open: errno [%d]", open_error));
-        return xm_result::kOpenFailed;
-    }
     t.pad = pad;
     t.size = file_length(file);
     xm_log(strformat("XM:Send [ %s ] [ %ld ]", path.c_str(), static_cast<long>(t.size)), 0);
@@ -439,14 +435,39 @@ int xm_send(Port* line, const std::string& path, int one_k, uint8_t pad) {
     return result;
 }
 
-int xm_recv(Port* line, const std::string& path, int crc_1k, int64_t announced_size) {
+}  // namespace
+
+int xm_send(Port* line, const std::string& path, int one_k, uint8_t pad) {
+    int open_error = 0;
+    std::FILE* file = platform::open_regular_file(path, platform::FileAccess::read, open_error);
+    if (file == nullptr) {
+        debug_error(strformat("XM:File Open: errno [%d]", open_error));
+        return xm_result::kOpenFailed;
+    }
+    return send_stream(line, file, path, one_k, pad);
+}
+
+int xm_send_handle(Port* line, platform::FileHandle& file, const std::string& path, int one_k,
+                   uint8_t pad) {
+    int open_error = 0;
+    std::FILE* stream = platform::stream_from_handle(file, platform::FileAccess::read, open_error);
+    if (stream == nullptr) {
+        platform::file_close(file);
+        debug_error(strformat("XM:File Open: errno [%d]", open_error));
+        return xm_result::kOpenFailed;
+    }
+    return send_stream(line, stream, path, one_k, pad);
+}
+
+int xm_recv(Port* line, const std::string& path, int crc_1k, int64_t announced_size,
+            const XmHeld* held) {
     Transfer t;
     t.line = line;
     t.modem = settings().modem;
     t.size = announced_size > 0 ? announced_size : 0;
     xm_log(strformat("XM:Recv [ %s ] [ %ld ]", path.c_str(), static_cast<long>(announced_size)), 0);
     XmFile file;
-    if (!file.open(path)) {
+    if (!(held != nullptr ? file.open_in(*held->dir, held->leaf) : file.open(path))) {
         debug_error(strformat("XM:File Open: errno [%d]", file.error()));
         return xm_result::kOpenFailed;
     }
