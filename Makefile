@@ -12,6 +12,10 @@ BUILD      ?= build
 RELEASE    ?= build-release
 PACKAGE    ?= build-package
 JOBS       ?= 2
+# ccache (when installed) is keyed on paths relative to the checkout, so a
+# second clone or worktree reuses the objects the first one compiled.
+export CCACHE_BASEDIR ?= $(CURDIR)
+export CCACHE_NOHASHDIR ?= 1
 CMAKE_GEN  := -G Ninja
 FUZZ_BUILD ?= build-fuzz
 WINDOWS    ?= build-windows
