@@ -221,29 +221,7 @@ int remove_in(const HeldFolder& dir, const std::string& leaf) {
 }
 
 int list_held_folder(const HeldFolder& dir, std::vector<DirEntry>& out) {
-    out.clear();
-    int fd = ::openat(fd_of(dir), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* d = fd < 0 ? nullptr : ::fdopendir(fd);
-    if (d == nullptr) {
-        int err = errno;
-        if (fd >= 0) ::close(fd);
-        return err;
-    }
-    int err = 0;
-    for (;;) {
-        errno = 0;
-        dirent* ent = ::readdir(d);
-        if (ent == nullptr) {
-            err = errno;
-            break;
-        }
-        std::string_view n = ent->d_name;
-        if (n == "." || n == "..") continue;
-        out.push_back(describe_at(fd_of(dir), ent->d_name));
-    }
-    ::closedir(d);
-    sort_entries(out);
-    return err;
+    return list_open_folder(::openat(fd_of(dir), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC), out);
 }
 
 int copy_into_held(FileHandle source, const HeldFolder& dir, const std::string& leaf, bool append,

@@ -27,19 +27,6 @@ std::string join(const std::string& dir, const std::string& name) {
     return dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
-DirEntry describe(const std::string& dir, const char* name) {
-    DirEntry e;
-    e.name = name;
-    std::string path = join(dir, e.name);
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0 && ::lstat(path.c_str(), &st) != 0) return e;
-    e.is_directory = S_ISDIR(st.st_mode);
-    e.size = e.is_directory ? 0 : static_cast<int64_t>(st.st_size);
-    if (S_ISLNK(st.st_mode)) e.size = 0;  // a dangling link
-    e.modified = static_cast<int64_t>(st.st_mtim.tv_sec);
-    return e;
-}
-
 }  // namespace
 
 DirEntry describe_at(int dir, const char* name) {
@@ -117,10 +104,14 @@ void sort_entries(std::vector<DirEntry>& out) {
     std::sort(out.begin(), out.end(), name_before);
 }
 
-int list_folder(const std::string& dir, std::vector<DirEntry>& out) {
+int list_open_folder(int fd, std::vector<DirEntry>& out) {
     out.clear();
-    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-    if (d == nullptr) return errno;
+    DIR* d = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (d == nullptr) {
+        int err = errno;
+        if (fd >= 0) ::close(fd);
+        return err;
+    }
     int err = 0;
     for (;;) {
         errno = 0;
@@ -131,11 +122,16 @@ int list_folder(const std::string& dir, std::vector<DirEntry>& out) {
         }
         std::string_view n = ent->d_name;
         if (n == "." || n == "..") continue;
-        out.push_back(describe(dir, ent->d_name));
+        out.push_back(describe_at(::dirfd(d), ent->d_name));
     }
     ::closedir(d);
-    std::sort(out.begin(), out.end(), name_before);
+    sort_entries(out);
     return err;
+}
+
+int list_folder(const std::string& dir, std::vector<DirEntry>& out) {
+    return list_open_folder(
+        ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), out);
 }
 
 std::string find_name_ignoring_case(const std::string& dir, const std::string& name) {

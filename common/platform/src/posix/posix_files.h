@@ -35,4 +35,8 @@ DirEntry describe_at(int dir, const char* name);
 // Sorts entries as list_folder does.
 void sort_entries(std::vector<DirEntry>& out);
 
+// Lists the folder open at fd (taken over and closed; a negative fd gives
+// errno back), sorted as list_folder sorts. Returns 0 or the error number.
+int list_open_folder(int fd, std::vector<DirEntry>& out);
+
 }  // namespace platform
