@@ -11,6 +11,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   lrzsz socat python3-pyftpdlib curl gawk
+  libssl-dev openssl python3-openssl
   man-db groff-base
 )
 if [ "${1:-}" = "fuzz" ]; then

@@ -268,6 +268,14 @@ TEST_F(FtpClientTest, ReplyParsers) {
     EXPECT_TRUE(ftp_pasv_port("227 Entering Passive Mode (10,0,0,9,19,137)", port));
     EXPECT_EQ(port, "5001");
     EXPECT_FALSE(ftp_pasv_port("227 Entering Passive Mode (10,0,0,9)", port));
+
+    EXPECT_TRUE(ftp_epsv_port("229 Entering Extended Passive Mode (|||6446|)", port));
+    EXPECT_EQ(port, "6446");
+    EXPECT_TRUE(ftp_epsv_port("229 ok (!!!65535!)", port));  // any delimiter
+    EXPECT_EQ(port, "65535");
+    for (const char* bad : {"229 (|||0|)", "229 (|||65536|)", "229 (|||6446)", "229 (||6446|)",
+                            "229 (|||x|)", "229 no brackets", "229 ("})
+        EXPECT_FALSE(ftp_epsv_port(bad, port)) << bad;
 }
 
 TEST_F(FtpClientTest, DataPortCounterRotatesAndFixedPortWins) {
