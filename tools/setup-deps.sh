@@ -23,6 +23,11 @@ fi
 if [ "${1:-}" = "windows" ]; then
   PACKAGES+=(g++-mingw-w64-x86-64-posix googletest wine wine64)
 fi
+# make bench: vsftpd, run by bench/ftp as a second server (a C server, so
+# that the figures measure the client); the tests do not need it.
+if [ "${1:-}" = "bench" ]; then
+  PACKAGES+=(vsftpd)
+fi
 # make package: dpkg-shlibdeps (dpkg-dev), fakeroot and lintian as well.
 if [ "${1:-}" = "package" ]; then
   PACKAGES+=(dpkg-dev fakeroot lintian)

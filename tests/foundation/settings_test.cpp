@@ -78,8 +78,11 @@ TEST_F(Settings, FtpTlsWordsAndTheirDefaults) {
     struct Case {
         const char* text;
         int tls;
-    } cases[] = {{"", 0}, {"ftptls=no\r\n", 0}, {"ftptls=explicit\r\n", 1},
-                 {"ftptls=IMPLICIT\r\n", 2}, {"ftptls=yes\r\n", 1}};
+    } cases[] = {{"", 0},
+                 {"ftptls=no\r\n", 0},
+                 {"ftptls=explicit\r\n", 1},
+                 {"ftptls=IMPLICIT\r\n", 2},
+                 {"ftptls=yes\r\n", 1}};
     for (const Case& c : cases) {
         ini(c.text);
         ql::settings_load();

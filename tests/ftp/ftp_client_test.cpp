@@ -8,6 +8,7 @@
 
 #include "ftp_client_fixture.h"
 #include "network/bridge.h"
+#include "network/tls.h"
 
 using namespace ql;
 using namespace ftp_client_test;
@@ -30,6 +31,29 @@ TEST_F(FtpClientTest, LoginSendsUserPassTypeAndMasksThePassword) {
     EXPECT_EQ(server.received(), (std::vector<std::string>{"USER u", "PASS p", "TYPE I", "QUIT"}));
     EXPECT_FALSE(ftp_connection().connected);
     EXPECT_EQ(ftp_connection().control, kNoSocket);
+}
+
+// Implicit TLS against a server that speaks plain FTP: the handshake meets
+// a plain greeting, the open fails with the TLS code and says why, and no
+// login goes out. (A build without a TLS library refuses before the
+// connect, with a line that says so.)
+TEST_F(FtpClientTest, ImplicitTlsAgainstAPlainServerFailsAndSaysWhy) {
+    FakeFtpServer server([](FakeSession& s) {
+        s.reply("220 plain text only");
+        s.expect();  // the client's TLS hello is not a line; wait for the close
+    });
+    FtpOptions options;
+    options.tls = FtpTlsMode::kImplicit;
+    ftp_set_options(options);
+    ftp_set_reply_timeout(5000);
+    EXPECT_EQ(open_on(server), ftp_result::kTlsFailed);
+    EXPECT_TRUE(view.has_line(tls_available() ? "FTP:TLS failed [127.0.0.1]: handshake failed"
+                                              : "FTP:TLS is not available in this build"));
+    EXPECT_EQ(ftp_connection().control, kNoSocket);
+    if (!tls_available()) return;  // no connect: the server's accept runs out by itself
+    server.join();
+    for (const std::string& line : server.received())
+        EXPECT_EQ(line.find("USER"), std::string::npos);
 }
 
 TEST_F(FtpClientTest, PreliminaryAndIntermediateGreetingsAreAccepted) {

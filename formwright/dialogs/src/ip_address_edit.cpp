@@ -6,8 +6,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
-#include <QStringList>
 #include <QRegularExpressionValidator>
+#include <QStringList>
 #include <QValidator>
 
 #include "widgets.h"
@@ -119,8 +119,8 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QWidget(parent) {
         QRegularExpression(QString("[A-Za-z0-9.:\\-]{0,%1}").arg(kHostNameMax)), name_));
     fw::fit_box(name_, kHostNameMax, 'm');
     layout->addWidget(name_);
-    name_note_ = new QLabel(QString("(name or IPv6: %1 characters at most)").arg(kHostNameMax),
-                            this);
+    name_note_ =
+        new QLabel(QString("(name or IPv6: %1 characters at most)").arg(kHostNameMax), this);
     name_note_->setObjectName("nameNote");
     layout->addWidget(name_note_);
     name_->hide();

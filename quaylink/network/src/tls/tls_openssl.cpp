@@ -12,9 +12,11 @@
 #include <openssl/x509v3.h>
 
 #include <cstring>
+#include <vector>
 
 #include "../socket_wait.h"
 #include "network/tls.h"
+#include "platform/cert_store.h"
 #include "platform/sockets.h"
 
 namespace ql {
@@ -85,6 +87,22 @@ bool wants_io(int ssl_error) {
 
 // ---- set-up ----
 
+// Adds the system's root certificates that OpenSSL does not read by itself
+// (Windows' store; nothing on POSIX).
+void add_system_roots(SSL_CTX* ctx) {
+    std::vector<std::vector<uint8_t>> roots;
+    platform::system_root_certificates(roots);
+    X509_STORE* store = SSL_CTX_get_cert_store(ctx);
+    for (const auto& der : roots) {
+        const unsigned char* p = der.data();
+        X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+        if (cert == nullptr) continue;
+        X509_STORE_add_cert(store, cert);  // a duplicate is refused harmlessly
+        X509_free(cert);
+    }
+    ERR_clear_error();
+}
+
 // A context per connection: the CA bundle may differ between opens, and an
 // FTP client holds at most two connections at once.
 SSL_CTX* make_context(const TlsOptions& options, std::string& why) {
@@ -101,9 +119,13 @@ SSL_CTX* make_context(const TlsOptions& options, std::string& why) {
     SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT);
     if (!options.verify) return ctx;
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
-    int ok = options.ca_file.empty()
-                 ? SSL_CTX_set_default_verify_paths(ctx)
-                 : SSL_CTX_load_verify_locations(ctx, options.ca_file.c_str(), nullptr);
+    int ok = 0;
+    if (options.ca_file.empty()) {
+        ok = SSL_CTX_set_default_verify_paths(ctx);
+        add_system_roots(ctx);
+    } else {
+        ok = SSL_CTX_load_verify_locations(ctx, options.ca_file.c_str(), nullptr);
+    }
     if (ok != 1) {
         why = options.ca_file.empty() ? "cannot load the system's CA certificates"
                                       : "cannot load the CA file " + options.ca_file;
