@@ -19,8 +19,10 @@
 #
 # The source comes through apt with a private sources list, lists and cache
 # folder (deb-src lines only): the machine's own apt configuration stays
-# untouched. The Debian version is the one of the installed libssl-dev, so
-# Linux and Windows builds speak the same OpenSSL.
+# untouched. The Debian version wanted is the one of the installed
+# libssl-dev, so that Linux and Windows builds speak the same OpenSSL; when
+# the mirrors no longer serve that source, the newest bookworm source they
+# do serve is built (the stamp names the version built).
 #
 # Environment: JOBS (default 2), QL_OPENSSL_KEEP_BUILD=1 keeps the build folder.
 set -euo pipefail
@@ -86,11 +88,25 @@ apt_opts=(
   -o "APT::Sandbox::User=root"
 )
 apt-get "${apt_opts[@]}" -qq update
-(cd "$work/src" && apt-get "${apt_opts[@]}" -qq source "openssl=$version" >"$work/source.log" 2>&1) || {
+candidates=("$version")
+while read -r v; do
+  [ "$v" != "$version" ] && candidates+=("$v")
+done < <(apt-cache "${apt_opts[@]}" showsrc openssl 2>/dev/null | awk '/^Version:/ {print $2}' |
+  sort -r -V)
+built=""
+for v in "${candidates[@]}"; do
+  rm -rf "$work/src" && mkdir -p "$work/src"
+  if (cd "$work/src" && apt-get "${apt_opts[@]}" -qq source "openssl=$v" >>"$work/source.log" 2>&1); then
+    built="$v"
+    break
+  fi
+done
+if [ -z "$built" ]; then
   cat "$work/source.log" >&2
-  echo "build-openssl-windows: could not get the openssl $version source" >&2
+  echo "build-openssl-windows: could not get an openssl source (wanted $version)" >&2
   exit 1
-}
+fi
+[ "$built" = "$version" ] || echo "build-openssl-windows: the $version source is not served; building $built"
 src="$(find "$work/src" -mindepth 1 -maxdepth 1 -type d -name 'openssl-*' | head -n1)"
 
 # --- configure, build, install ---
@@ -115,7 +131,7 @@ mkdir -p "$prefix/licenses"
 cp "$src/LICENSE.txt" "$prefix/licenses/openssl-LICENSE.txt"
 cp "$src/debian/copyright" "$prefix/licenses/openssl-debian-copyright.txt"
 {
-  echo "openssl-version: $version"
+  echo "openssl-version: $built (wanted $version)"
   echo "options-hash: $key_hash"
   echo "built: $(date -u +%Y-%m-%dT%H:%M:%SZ) in $(($(date +%s) - started)) s"
   printf '%s\n' "${OPTIONS[@]}"

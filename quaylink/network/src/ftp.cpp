@@ -53,7 +53,7 @@ int receive(SocketHandle s, void* buffer, size_t capacity, int timeout_ms, int& 
     return tcp_receive(s, buffer, capacity, timeout_ms, count);
 }
 
-int secure(SocketHandle s, TlsChannel*& slot, const TlsChannel* resume) {
+int secure(SocketHandle s, TlsChannel*& slot, TlsChannel* resume) {
     FtpState& st = state();
     TlsOptions options;
     options.host = st.tls_host;

@@ -49,7 +49,7 @@ int receive(SocketHandle s, void* buffer, size_t capacity, int timeout_ms, int& 
 // Runs the TLS handshake on socket s (resuming the control connection's
 // session when resume is set) and logs the reason when it fails. Returns 0
 // or a tls_result code.
-int secure(SocketHandle s, TlsChannel*& slot, const TlsChannel* resume);
+int secure(SocketHandle s, TlsChannel*& slot, TlsChannel* resume);
 
 // Closes the data socket, when there is one, and empties its slot.
 void close_data_socket();

@@ -13,7 +13,7 @@ std::string tls_library() {
     return "none";
 }
 
-int tls_connect(SocketHandle, const TlsOptions&, const TlsChannel*, TlsChannel*& out, int,
+int tls_connect(SocketHandle, const TlsOptions&, TlsChannel*, TlsChannel*& out, int,
                 std::string& why) {
     out = nullptr;
     why = "this build of the program has no TLS library";

@@ -25,6 +25,13 @@ struct TlsChannel {
     SSL* ssl = nullptr;
     SSL_CTX* ctx = nullptr;
     SocketHandle socket = kNoSocket;
+    // The session that the next connection resuming from this one takes:
+    // the newest ticket that arrived here or on a connection that resumed
+    // from this one (a server may accept each TLS 1.3 ticket only once),
+    // else this connection's own session.
+    SSL_SESSION* next_session = nullptr;
+    // The channel this one resumed from, which gets its session back.
+    TlsChannel* parent = nullptr;
 };
 
 namespace {
@@ -116,7 +123,8 @@ SSL_CTX* make_context(const TlsOptions& options, std::string& why) {
     // close notice; the FTP reply that follows says whether the transfer
     // was complete, so such an end is not an error here.
     SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
-    SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT);
+    // Sessions are kept by keep_session, not in OpenSSL's cache.
+    SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
     if (!options.verify) return ctx;
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
     int ok = 0;
@@ -165,8 +173,20 @@ std::string failure_reason(SSL* ssl, int ssl_error, bool timed_out, int& code) {
     return "handshake failed";
 }
 
+// A session (a TLS 1.3 ticket) arrived: it becomes the one the next
+// connection resuming from the channel (or from the channel this one
+// resumed from) takes. Keeps the reference OpenSSL hands over.
+int keep_session(SSL* ssl, SSL_SESSION* session) {
+    auto* channel = static_cast<TlsChannel*>(SSL_get_app_data(ssl));
+    TlsChannel* owner = channel->parent != nullptr ? channel->parent : channel;
+    SSL_SESSION_free(owner->next_session);
+    owner->next_session = session;
+    return 1;
+}
+
 void free_channel(TlsChannel* channel) {
     if (channel == nullptr) return;
+    SSL_SESSION_free(channel->next_session);
     SSL_free(channel->ssl);
     SSL_CTX_free(channel->ctx);
     delete channel;
@@ -182,8 +202,8 @@ std::string tls_library() {
     return OpenSSL_version(OPENSSL_VERSION);
 }
 
-int tls_connect(SocketHandle s, const TlsOptions& options, const TlsChannel* resume,
-                TlsChannel*& out, int timeout_ms, std::string& why) {
+int tls_connect(SocketHandle s, const TlsOptions& options, TlsChannel* resume, TlsChannel*& out,
+                int timeout_ms, std::string& why) {
     out = nullptr;
     ERR_clear_error();
     auto* channel = new TlsChannel;
@@ -202,8 +222,13 @@ int tls_connect(SocketHandle s, const TlsOptions& options, const TlsChannel* res
         return tls_result::kSetup;
     }
     SSL_set_bio(channel->ssl, bio, bio);
+    SSL_set_app_data(channel->ssl, channel);
+    SSL_CTX_sess_set_new_cb(channel->ctx, keep_session);
     if (resume != nullptr) {
-        SSL_SESSION* session = SSL_get1_session(resume->ssl);
+        channel->parent = resume;
+        SSL_SESSION* session = resume->next_session;
+        if (session != nullptr) SSL_SESSION_up_ref(session);
+        if (session == nullptr) session = SSL_get1_session(resume->ssl);
         if (session != nullptr) {
             SSL_set_session(channel->ssl, session);
             SSL_SESSION_free(session);
