@@ -36,12 +36,12 @@ if [ -z "$version" ]; then
   exit 1
 fi
 
-# Static libraries only, nothing the FTP client does not use: no programs,
-# no tests, no loadable engines or providers (the default provider is built
-# in), no compression.
+# Static libraries only (the build makes the libraries alone), nothing the
+# FTP client does not use: no loadable engines or providers (the default
+# provider is built in), no compression.
 OPTIONS=(
-  mingw64 no-shared no-apps no-tests no-docs no-module no-engine no-dso
-  no-legacy no-comp no-ssl3 no-dtls no-srp no-psk no-idea no-rc5 no-md2
+  mingw64 no-shared no-tests no-module no-engine no-dso
+  no-legacy no-comp no-ssl3 no-dtls no-srp no-idea no-rc5 no-md2
   no-camellia no-seed no-sm2 no-sm3 no-sm4 no-whirlpool no-async
 )
 

@@ -22,7 +22,9 @@ Options:
     --announce-size    preliminary RETR replies end in "(N bytes)."
     --host ADDRESS     address to listen on (default 127.0.0.1; ::1 for IPv6)
     --tls MODE         explicit: AUTH TLS, PBSZ and PROT are offered;
-                       implicit: TLS from the first byte (needs --cert)
+                       implicit: TLS from the first byte (needs --cert);
+                       data connections must resume the control
+                       connection's TLS session (522 otherwise)
     --cert PATH        PEM file with the server's certificate chain and key
     --refuse-epsv      EPSV is answered 502, as by servers that lack it
 
@@ -38,7 +40,8 @@ import sys
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 try:
-    from pyftpdlib.handlers import TLS_FTPHandler
+    from OpenSSL._util import lib as ssl_lib
+    from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
 except ImportError:  # python3-openssl missing: plain FTP only
     TLS_FTPHandler = None
 from pyftpdlib.servers import FTPServer
@@ -144,8 +147,19 @@ class TestHandler(Extensions, FTPHandler):
 
 def tls_handler(implicit):
     """The test handler over TLS_FTPHandler (the same extensions)."""
+    class ReusingDTPHandler(TLS_DTPHandler):
+        """Data connections must resume the control connection's TLS
+        session, as vsftpd's default require_ssl_reuse demands."""
+        def handle_ssl_established(self):
+            if not ssl_lib.SSL_session_reused(self.socket._ssl):
+                self.cmd_channel.respond('522 SSL connection failed: session reuse required')
+                self.close()
+                return
+            super().handle_ssl_established()
+
     class TlsTestHandler(Extensions, TLS_FTPHandler):
         proto_cmds = with_extensions(TLS_FTPHandler.proto_cmds)
+        dtp_handler = ReusingDTPHandler
 
         def handle(self):
             if implicit:
