@@ -58,6 +58,11 @@ bool FtpServer::start() {
         "--user",      options_.user, "--password", options_.password,
         "--port-file", port_file,     "--commands", dir_.file("commands.log")};
     if (options_.announce_size) args.push_back("--announce-size");
+    std::string rate = std::to_string(options_.rate);
+    if (options_.rate > 0) {
+        args.push_back("--rate");
+        args.push_back(rate);
+    }
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -30,6 +30,8 @@ struct FtpServerOptions {
     std::string password = "link";
     // Preliminary RETR replies end in "(N bytes)." with the file size.
     bool announce_size = false;
+    // Bytes a second each data connection moves at most (0: no limit).
+    int rate = 0;
 };
 
 class FtpServer {

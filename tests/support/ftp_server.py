@@ -20,6 +20,7 @@ Options:
     --port-file PATH   where to write the port once listening
     --commands PATH    every command line received is appended here
     --announce-size    preliminary RETR replies end in "(N bytes)."
+    --rate N           data connections move at most N bytes a second
 
 Run with /usr/bin/python3 (the Debian python3-pyftpdlib package).
 """
@@ -31,7 +32,7 @@ import shutil
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 COPY_COMMANDS = {
@@ -128,6 +129,7 @@ def main():
     parser.add_argument('--port-file')
     parser.add_argument('--commands')
     parser.add_argument('--announce-size', action='store_true')
+    parser.add_argument('--rate', type=int, default=0)
     args = parser.parse_args()
 
     logging.basicConfig(stream=sys.stderr, level=logging.INFO,
@@ -137,6 +139,12 @@ def main():
     TestHandler.authorizer = authorizer
     TestHandler.commands_path = args.commands
     TestHandler.announce_size = args.announce_size
+    if args.rate > 0:
+        # Slow transfers, so that a test can step in while one runs.
+        class SlowDTPHandler(ThrottledDTPHandler):
+            read_limit = args.rate
+            write_limit = args.rate
+        TestHandler.dtp_handler = SlowDTPHandler
 
     server = FTPServer(('127.0.0.1', args.port), TestHandler)
     port = server.socket.getsockname()[1]
