@@ -247,12 +247,13 @@ TEST_F(FtpClientTest, EndlessReplyIsBoundedInTimeSizeAndByAStop) {
         const char* name;
         int pause_ms;      // between continuation lines
         int timeout_ms;    // the client's reply time-out
+        size_t max_reply;  // the client's size bound of a reply
         bool stop;         // a stop is asked for while the lines come
         long long max_ms;  // generous bound of the open
     };
-    const Case cases[] = {{"trickle", 10, 400, false, 20000},
-                          {"flood", 0, 60000, false, 20000},
-                          {"stop", 10, 60000, true, 20000}};
+    const Case cases[] = {{"trickle", 10, 400, kFtpMaxReply, false, 20000},
+                          {"flood", 0, 60000, 4096, false, 20000},
+                          {"stop", 10, 60000, kFtpMaxReply, true, 20000}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakeFtpServer server([&c](FakeSession& s) {
@@ -263,6 +264,9 @@ TEST_F(FtpClientTest, EndlessReplyIsBoundedInTimeSizeAndByAStop) {
             }
         });
         ftp_set_reply_timeout(c.timeout_ms);
+        // Small for the flood: replies are read a byte per receive, which
+        // costs about a millisecond each under wine.
+        ftp_set_max_reply(c.max_reply);
         std::thread stopper;
         if (c.stop) {
             stopper = std::thread([] {

@@ -181,7 +181,7 @@ struct ReplyLimits {
 ReplyLimits fresh_limits() {
     return {
         platform::monotonic_ms64() + static_cast<uint64_t>(std::max(state().reply_timeout_ms, 0)),
-        kFtpMaxReply};
+        state().max_reply};
 }
 
 // The one place reply bytes come from. 1: a byte; 0: the server closed;
@@ -408,6 +408,10 @@ int ftp_last_file_error() {
 
 void ftp_set_reply_timeout(int ms) {
     state().reply_timeout_ms = ms;
+}
+
+void ftp_set_max_reply(size_t bytes) {
+    state().max_reply = bytes > 0 ? bytes : kFtpMaxReply;
 }
 
 void ftp_reset() {

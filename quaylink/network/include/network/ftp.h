@@ -195,12 +195,14 @@ bool ftp_text_breaks_line(const std::string& text);
 // Shortens the reply, accept, data and send waits (default
 // kFtpReplyTimeoutMs).
 void ftp_set_reply_timeout(int ms);
+// Lowers the size bound of one reply (0 restores kFtpMaxReply).
+void ftp_set_max_reply(size_t bytes);
 // Sets the data port counter (the next rotating port).
 void ftp_set_data_port_counter(int port);
 
 // Starts clean: closes any open socket and transfer file, zero-fills the
 // connection, control port 0, fixed data port 0, counter 8000, log flag
-// off, default time-out.
+// off, default time-out and size bound.
 void ftp_reset();
 
 }  // namespace ql
