@@ -357,6 +357,66 @@ TEST_F(ConsoleServer, ModemThatNeverAnswersGivesUpAfterThreeAttemptsAndStaysUp) 
     terminate_and_expect_clean_end(server);
 }
 
+// A stop while the modem dialogue waits for an answer, and while the server
+// waits for the terminal's ACK after a RECV reply: each wait used to run
+// its course (10 s, 5 s) first. Real time in both.
+TEST_F(ConsoleServer, SigtermEndsTheModemDialogueAndTheAckWaitWithinASecond) {
+    {
+        SCOPED_TRACE("modem answer");
+        PtyPair line;
+        ASSERT_TRUE(line.ok());
+        ModemSim modem(line);
+        modem.set_silent(true);
+        std::string ini = write_settings({"commport=" + line.slave_path(), "connect=modem"});
+        ServerProcess server(ini, 1);
+        ASSERT_TRUE(server.started());
+        ASSERT_TRUE(modem.wait_for_command("AT&F", kStartMs)) << server.transcript();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // in the answer wait
+        auto asked = Clock::now();
+        server.signal(SIGTERM);
+        EXPECT_EQ(server.wait_exit(kStartMs), 0) << server.transcript();
+        long long took = ms_since(asked);
+        std::printf("SIGTERM in the modem dialogue to the end of the program: %lld ms\n", took);
+        EXPECT_LT(took, 2500) << server.transcript();
+        EXPECT_LT(server.find_line("MODEM INIT FAILED"), 0) << server.transcript();
+    }
+    {
+        SCOPED_TRACE("ACK wait");
+        PtyPair line;
+        ASSERT_TRUE(line.ok());
+        dir.write("work/A.TXT", "abc");
+        std::string ini = write_settings({"commport=" + line.slave_path(), "connect=direct"});
+        ServerProcess server(ini, 1);
+        ASSERT_TRUE(server.started());
+        ASSERT_GE(server.wait_for_line("STATUS: READY", kStartMs), 0) << server.transcript();
+        EXPECT_EQ(exchange(line, "RECV,A.TXT").status, '0');  // no ACK follows
+        auto asked = Clock::now();
+        server.signal(SIGTERM);
+        EXPECT_EQ(server.wait_exit(kStartMs), 0) << server.transcript();
+        long long took = ms_since(asked);
+        std::printf("SIGTERM in the ACK wait to the end of the program: %lld ms\n", took);
+        EXPECT_LT(took, 2500) << server.transcript();
+    }
+}
+
+// interchardelay=0 made every frame wait out the whole 5 s read time-out.
+TEST_F(ConsoleServer, ZeroInterCharacterDelayIsIgnoredAndCommandsAnswerPromptly) {
+    PtyPair line;
+    ASSERT_TRUE(line.ok());
+    std::string ini = write_settings(
+        {"commport=" + line.slave_path(), "connect=direct", "interchardelay=0", "baudrate=x"});
+    ServerProcess server(ini, 1);
+    ASSERT_TRUE(server.started());
+    ASSERT_GE(server.wait_for_line("STATUS: READY", kStartMs), 0) << server.transcript();
+    expect_in_order(server, {"Baud rate x ignored: must be at least 1",
+                             "Inter-character delay 0 ignored: must be at least 1 ms",
+                             "BAUD = 57600", "INTER CHAR DELAY = 125"});
+    auto asked = Clock::now();
+    EXPECT_EQ(exchange(line, "LINEBID").status, '0');
+    EXPECT_LT(ms_since(asked), 3000) << server.transcript();
+    terminate_and_expect_clean_end(server);
+}
+
 // ---------------------------------------------------------------------------
 // A port that cannot be opened.
 

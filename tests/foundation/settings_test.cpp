@@ -182,14 +182,35 @@ TEST_F(Settings, NumbersBeyondTheIntegerRangeReadAsInvalid) {
     ini("baudrate=99999999999\r\ncommport=4294967297\r\ninterchardelay=-99999999999\r\n"
         "ftpdataport=2147483648\r\n");
     ql::settings_load();
-    EXPECT_EQ(ql::settings().baudrate, 0);
+    EXPECT_EQ(ql::settings().baudrate, 57600);  // ignored: the default stays
     EXPECT_EQ(ql::settings().commport, 0);
-    EXPECT_EQ(ql::settings().interchardelay, 0);
+    EXPECT_EQ(ql::settings().interchardelay, 125);
     EXPECT_EQ(ql::settings().ftpdataport, 0);
     ini("baudrate=2147483647\r\ncommport= 7x\r\n");
     ql::settings_load();
     EXPECT_EQ(ql::settings().baudrate, 2147483647);
     EXPECT_EQ(ql::settings().commport, 7);
+}
+
+// interchardelay=0 made every frame wait out the 5 s read time-out. A rate
+// or delay below 1, or a word, is missing: the previous value stays.
+TEST_F(Settings, RateAndDelayBelowOneAreIgnoredAndLogged) {
+    ini("baudrate=9600\r\ninterchardelay=50\r\n");
+    ql::settings_load();
+    for (const char* bad : {"0", "-5", "fast"}) {
+        SCOPED_TRACE(bad);
+        ini(std::string("baudrate=") + bad + "\r\ninterchardelay=" + bad + "\r\n");
+        ql::settings_load();
+        EXPECT_EQ(ql::settings().baudrate, 9600);
+        EXPECT_EQ(ql::settings().interchardelay, 50);
+        EXPECT_TRUE(view.has_line(std::string("Inter-character delay ") + bad +
+                                  " ignored: must be at least 1 ms"));
+        EXPECT_TRUE(
+            view.has_line(std::string("Baud rate ") + bad + " ignored: must be at least 1"));
+    }
+    ini("interchardelay=1\r\n");
+    ql::settings_load();
+    EXPECT_EQ(ql::settings().interchardelay, 1);
 }
 
 TEST_F(Settings, DashINameIsInTheProgramDirectoryUnlessAbsolute) {

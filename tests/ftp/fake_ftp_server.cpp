@@ -22,7 +22,7 @@ SocketHandle accept_within(SocketHandle listener, int ms) {
     return platform::socket_accept(listener);
 }
 
-void send_all(SocketHandle s, const std::string& bytes) {
+bool send_all(SocketHandle s, const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         long n = platform::socket_send(s, bytes.data() + done, bytes.size() - done);
@@ -31,9 +31,10 @@ void send_all(SocketHandle s, const std::string& bytes) {
             continue;
         }
         // A full send buffer is waited out (boundedly); anything else ends it.
-        if (n == 0 || !platform::socket_would_block()) return;
-        if (platform::socket_wait(s, platform::SocketEvent::kWritable, kWaitMs) != 1) return;
+        if (n == 0 || !platform::socket_would_block()) return false;
+        if (platform::socket_wait(s, platform::SocketEvent::kWritable, kWaitMs) != 1) return false;
     }
+    return true;
 }
 
 // One receive once something is waiting: the count, 0 at the peer's close,
@@ -88,8 +89,8 @@ FakeSession::~FakeSession() {
     close_socket(passive_listener_);
 }
 
-void FakeSession::send(const std::string& raw) {
-    send_all(control_, raw);
+bool FakeSession::send(const std::string& raw) {
+    return send_all(control_, raw);
 }
 
 void FakeSession::reply(const std::string& line) {

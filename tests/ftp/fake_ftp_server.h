@@ -47,7 +47,7 @@ class FakeSession {
     ~FakeSession();
 
     // Control connection.
-    void send(const std::string& raw);    // bytes as they stand
+    bool send(const std::string& raw);    // bytes as they stand; false once the client is gone
     void reply(const std::string& line);  // line + CR LF
     std::string expect();                 // the next command line ("" at end)
     bool peer_closed();                   // true when the client closed

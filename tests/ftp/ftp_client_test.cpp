@@ -1,11 +1,14 @@
 // The FTP client against a scripted peer: login paths, reply reading, the
 // one-line commands, and the data connections' failure paths.
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
+#include "foundation/server_state.h"
 #include "ftp_client_fixture.h"
 #include "network/bridge.h"
 #include "network/tls.h"
@@ -149,7 +152,8 @@ TEST_F(FtpClientTest, SilentUserStepGivesUserFailure) {
 
 TEST_F(FtpClientTest, ReplyCutShortBySilenceIsNotAccepted) {
     // PASS answered with the first line of a multi-line 230 and then
-    // nothing: the wait times out and the login is refused.
+    // nothing: the wait times out, the login is refused and the connection,
+    // out of step now, is closed without a QUIT.
     FakeFtpServer server([](FakeSession& s) {
         s.reply("220 hi");
         s.expect();
@@ -161,7 +165,7 @@ TEST_F(FtpClientTest, ReplyCutShortBySilenceIsNotAccepted) {
     ftp_set_reply_timeout(300);
     EXPECT_EQ(open_on(server), -6);
     server.join();
-    EXPECT_EQ(server.received(), (std::vector<std::string>{"USER u", "PASS p", "QUIT"}));
+    EXPECT_EQ(server.received(), (std::vector<std::string>{"USER u", "PASS p"}));
     EXPECT_FALSE(ftp_connection().connected);
     EXPECT_TRUE(view.has_line("Reply error, timeout/close[105]"));
 }
@@ -180,7 +184,7 @@ TEST_F(FtpClientTest, ContinuationLinesFormOneReply) {
     EXPECT_EQ(ftp_reply_wait(1, code), 1);
     EXPECT_EQ(code, 230);
     EXPECT_STREQ(ftp_connection().reply, "230 OK");
-    EXPECT_EQ(ftp_reply_wait(1, code), -1);
+    EXPECT_EQ(ftp_reply_wait(1, code), kFtpProtocolError);
     EXPECT_EQ(code, -1);
     EXPECT_STREQ(ftp_connection().reply, "letters only");
     EXPECT_EQ(ftp_reply_wait(1, code), 1);
@@ -203,7 +207,7 @@ TEST_F(FtpClientTest, OverlongLineIsCutAndTheRestReadAsTheNextLine) {
     EXPECT_EQ(ftp_reply_wait(1, code), 1);
     EXPECT_EQ(code, 250);
     EXPECT_EQ(std::string(ftp_connection().reply).size(), kFtpMaxLine);
-    EXPECT_EQ(ftp_reply_wait(2, code), -1);
+    EXPECT_EQ(ftp_reply_wait(2, code), kFtpProtocolError);
     EXPECT_EQ(std::string(ftp_connection().reply), tail);
     ftp_quit();
 }
@@ -219,13 +223,94 @@ TEST_F(FtpClientTest, ClassificationAndClosedPeer) {
     EXPECT_EQ(ftp_reply_wait(1, code), -4);
     EXPECT_EQ(ftp_reply_wait(1, code), 0);
     EXPECT_EQ(ftp_reply_wait(1, code), -1);
-    EXPECT_EQ(ftp_reply_wait(1, code), -1);
+    // Codes outside 100-599 are no answer at all.
+    EXPECT_EQ(ftp_reply_wait(1, code), kFtpProtocolError);
     EXPECT_EQ(code, 99);
-    EXPECT_EQ(ftp_reply_wait(1, code), -1);
+    EXPECT_EQ(ftp_reply_wait(1, code), kFtpProtocolError);
     EXPECT_EQ(code, 600);
-    // The server has closed: the line ends empty at once, code -1.
-    EXPECT_EQ(ftp_reply_wait(1, code), -1);
+    EXPECT_TRUE(view.has_line("Reply error, code out of range[1]"));
+    // The server has closed: the wait ends at once, code -1, and the
+    // connection is closed on this side too.
+    EXPECT_EQ(ftp_reply_wait(1, code), kFtpReplyTimeout);
     EXPECT_EQ(code, -1);
+    EXPECT_FALSE(ftp_connection().connected);
+    EXPECT_EQ(ftp_connection().control, kNoSocket);
+}
+
+// A code outside 100-599 fails the step it answers; USER used to take 999
+// for "no password wanted" and log in without one.
+TEST_F(FtpClientTest, ReplyCodeOutOfRangeFailsTheCommand) {
+    FakeFtpServer server([](FakeSession& s) {
+        s.reply("220 hi");
+        s.expect();  // USER
+        s.reply("999 whatever");
+        s.expect();  // QUIT
+        s.reply("221 bye");
+    });
+    EXPECT_EQ(open_on(server), -5);
+    server.join();
+    EXPECT_EQ(server.received(), (std::vector<std::string>{"USER u", "QUIT"}));
+
+    FakeFtpServer second([](FakeSession& s) {
+        login(s);
+        s.expect();
+        s.reply("099 changed");
+        answer_quit(s);
+    });
+    ASSERT_EQ(open_on(second), 0);
+    EXPECT_EQ(ftp_cwd("in"), -132);
+    ftp_quit();
+}
+
+// A reply that never ends: continuation lines trickling in, continuation
+// lines flooding in, and a flood while a stop is asked for. Each open fails
+// as a broken connection, within the reply time-out, the size bound or a
+// second of the stop.
+TEST_F(FtpClientTest, EndlessReplyIsBoundedInTimeSizeAndByAStop) {
+    struct Case {
+        const char* name;
+        int pause_ms;      // between continuation lines
+        int timeout_ms;    // the client's reply time-out
+        size_t max_reply;  // the client's size bound of a reply
+        bool stop;         // a stop is asked for while the lines come
+        long long max_ms;  // generous bound of the open
+    };
+    const Case cases[] = {{"trickle", 10, 400, kFtpMaxReply, false, 20000},
+                          {"flood", 0, 60000, 4096, false, 20000},
+                          {"stop", 10, 60000, kFtpMaxReply, true, 20000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeFtpServer server([&c](FakeSession& s) {
+            const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(70);
+            while (std::chrono::steady_clock::now() < give_up && s.send("220-still greeting\r\n")) {
+                if (c.pause_ms > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(c.pause_ms));
+            }
+        });
+        ftp_set_reply_timeout(c.timeout_ms);
+        // Small for the flood: replies are read a byte per receive, which
+        // costs about a millisecond each under wine.
+        ftp_set_max_reply(c.max_reply);
+        std::thread stopper;
+        if (c.stop) {
+            stopper = std::thread([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                server_state().stop_request = true;
+            });
+        }
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(open_on(server), -4);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - start)
+                              .count();
+        if (stopper.joinable()) stopper.join();
+        server_state().stop_request = false;
+        EXPECT_LT(took, c.max_ms);
+        EXPECT_FALSE(ftp_connection().connected);
+        EXPECT_EQ(ftp_connection().control, kNoSocket);
+        EXPECT_TRUE(view.has_line("Reply error, timeout/close[104]"));
+        server.join();
+    }
 }
 
 TEST_F(FtpClientTest, CwdAndCopyFamilyCommands) {
@@ -456,8 +541,10 @@ TEST_F(FtpClientTest, RefusedPasvAndRefusedStoreFailCleanly) {
 }
 
 // A server that takes the upload's data connection and never reads from it:
-// the upload fails at the send deadline as a dropped connection would, the
-// terminal gets the usual failure reply, and the next command is served.
+// the upload fails at the send deadline as a dropped connection would, ABOR
+// goes out before the data connection closes (a close alone would tell the
+// server the file is complete), the transfer's closing replies are read,
+// the terminal gets the usual failure reply, and the next command is served.
 TEST_F(FtpClientTest, UploadToAServerThatNeverReadsFailsAndTheNextCommandIsServed) {
     FakeFtpServer server([](FakeSession& s) {
         login(s);
@@ -466,7 +553,12 @@ TEST_F(FtpClientTest, UploadToAServerThatNeverReadsFailsAndTheNextCommandIsServe
         s.reply_pasv();
         if (s.expect() != "STOR big.bin" || !s.accept_data()) return;
         s.reply("150 go ahead");
-        // Not one byte is read. The client gives up and goes on.
+        // Not one byte is read. The client gives up, aborts and resyncs.
+        if (s.expect() != "ABOR") return;
+        s.reply("426 transfer aborted");
+        s.reply("226 abort done");
+        if (s.expect() != "NOOP") return;
+        s.reply("200 nothing done");
         if (s.expect() != "CWD next") return;
         s.reply("250 there");
         s.data_close();
@@ -488,4 +580,35 @@ TEST_F(FtpClientTest, UploadToAServerThatNeverReadsFailsAndTheNextCommandIsServe
     ftp_bridge_close();
     server.join();
     ftp_bridge_reset();
+}
+
+// The server ends a download early: the data connection closes after part
+// of the file and 426 follows. The download fails, and the listing after it
+// gets its own replies.
+TEST_F(FtpClientTest, DataClosedEarlyByTheServerKeepsTheNextCommandInStep) {
+    FakeFtpServer server([](FakeSession& s) {
+        login(s);
+        if (s.expect() != "PASV") return;
+        s.reply_pasv();
+        if (!s.accept_data() || s.expect() != "RETR big.bin") return;
+        s.reply("150 sending (100 bytes).");
+        s.data_send(std::string(40, 'z'));
+        s.data_close();
+        s.reply("426 connection closed; transfer aborted");
+        if (s.expect() != "PASV") return;
+        s.reply_pasv();
+        if (!s.accept_data() || s.expect() != "LIST") return;
+        s.reply("150 listing");
+        s.data_send("-rw-r--r-- 1 u u 5 Jan 1 00:00 small.txt\r\n");
+        s.data_close();
+        s.reply("226 done");
+        answer_quit(s);
+    });
+    ASSERT_EQ(open_on(server), 0);
+    EXPECT_EQ(ftp_recv(dir.file("big.bin"), "big.bin"), -133);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("big.bin")));
+    EXPECT_EQ(ftp_dir(dir.file("list.txt")), 0);
+    EXPECT_NE(dir.read("list.txt").find("small.txt"), std::string::npos);
+    ftp_quit();
+    server.join();
 }

@@ -7,13 +7,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <random>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
+#include "file_size_limit.h"
 #include "foundation/log.h"
+#include "foundation/server_state.h"
 #include "ftp_fixture.h"
+#include "network/bridge.h"
 #include "network/ftp.h"
 #include "platform/files.h"
 #include "recording_view.h"
@@ -253,4 +258,71 @@ TEST_F(FtpServerTest, FixedDataPortServesEveryActiveTransfer) {
     auto ports = starting_with(server->commands(), "PORT");
     EXPECT_EQ(ports.size(), 6u);
     EXPECT_TRUE(std::all_of(ports.begin(), ports.end(), [&](auto& p) { return p == expected; }));
+}
+
+// A download that ends early on this side leaves the server with replies
+// still to give (426, 226, and the answer to the disk-full line). They are
+// read before the next command, or the connection is closed and reopened,
+// so that the next command gets its own answer. Each case is followed by a
+// listing and a download through the bridge, as a terminal would ask.
+class FtpEarlyEndTest : public FtpServerTest {
+  protected:
+    void TearDown() override {
+        server_state().stop_request = false;
+        ftp_bridge_reset();
+        FtpServerTest::TearDown();
+    }
+    int bridge(const std::string& request) { return ftp_bridge(1, request, reply); }
+    void open_bridge() {
+        server->write("big.bin", std::string(4 << 20, 'x'));
+        server->write("small.txt", "small");
+        ftp_set_defaults("127.0.0.1", server->user(), server->password(), 1);
+        ASSERT_EQ(bridge("1"), 0) << reply;
+    }
+    void expect_next_commands_served() {
+        EXPECT_EQ(bridge("3," + local.file("list.txt")), 0) << reply << server->server_log();
+        EXPECT_NE(local.read("list.txt").find("small.txt"), std::string::npos);
+        EXPECT_EQ(bridge("5," + local.file("small.txt") + ",small.txt"), 0) << reply;
+        EXPECT_EQ(local.read("small.txt"), "small");
+        ftp_bridge_close();
+    }
+    std::string reply;
+};
+
+TEST_F(FtpEarlyEndTest, DiskFullOnDownload) {
+    open_bridge();
+    int rc = 0;
+    {
+        testing_support::FileSizeLimit full(256 * 1024);
+        ASSERT_TRUE(full.active());
+        rc = bridge("5," + local.file("big.bin") + ",big.bin");
+    }
+    EXPECT_EQ(rc, -133) << reply;
+    EXPECT_FALSE(exists(local.file("big.bin")));
+    expect_next_commands_served();
+}
+
+// The transfer abandoned on this side: a stop asked for while a slow
+// download runs. The closing replies are not waited for then; the control
+// connection is closed and the next command opens a fresh one.
+TEST_F(FtpEarlyEndTest, DownloadAbandonedByAStop) {
+    testing_support::FtpServerOptions slow;
+    slow.rate = 256 * 1024;
+    start(slow);
+    open_bridge();
+    std::thread stopper([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        server_state().stop_request = true;
+    });
+    const auto asked = std::chrono::steady_clock::now();
+    int rc = bridge("5," + local.file("big.bin") + ",big.bin");
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - asked)
+                          .count();
+    stopper.join();
+    server_state().stop_request = false;
+    EXPECT_EQ(rc, -133) << reply;
+    EXPECT_LT(took, 10000);  // the whole file would take 16 s
+    EXPECT_FALSE(ftp_connection().connected);
+    expect_next_commands_served();
 }

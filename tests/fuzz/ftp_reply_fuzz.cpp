@@ -19,7 +19,7 @@ void check_reply(int rc, int code) {
     const ql::FtpConnection& c = ql::ftp_connection();
     if (std::strlen(c.reply) > ql::kFtpMaxLine) __builtin_trap();
     if (rc == ql::kFtpReplyTimeout) return;
-    if (rc != 1 && rc != 0 && rc != -1 && rc != -4) __builtin_trap();
+    if (rc != 1 && rc != 0 && rc != -1 && rc != -4 && rc != ql::kFtpProtocolError) __builtin_trap();
     if (code != ql::ftp_reply_code(c.reply)) __builtin_trap();
     if (ql::ftp_expected_size(c.reply) < 0) __builtin_trap();
     std::string port;

@@ -86,15 +86,17 @@ def check_versions(bindir, has_gui):
             fail(f"{program} --version gave {rc}: {text!r}")
 
 
-def check_console_serves(root, bindir, work):
+def check_console_serves(root, bindir, work, launcher=(), what="installed server"):
     """The installed quaylink --console serves LINEBID and LINESTOP sent by the
-    installed termsim over a pty pair, then ends by itself."""
+    installed termsim over a pty pair, then ends by itself. launcher: words
+    put before the server's command line (systemd-run and its properties)."""
     master, slave = os.openpty()
     settings = os.path.join(work, "cradle.ini")
     with open(settings, "w") as f:
         f.write(f"[setup]\r\nconnect=direct\r\ncommport={os.ttyname(slave)}\r\n"
                 f"baudrate=57600\r\nworkdir={work}\r\nlogfile=CREATE\r\n")
-    server = subprocess.Popen([os.path.join(bindir, "quaylink"), "--console", "-I" + settings],
+    server = subprocess.Popen(list(launcher) +
+                              [os.path.join(bindir, "quaylink"), "--console", "-I" + settings],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, cwd=work,
                               text=True)
     try:
@@ -102,20 +104,83 @@ def check_console_serves(root, bindir, work):
                               str(master), "LINEBID", ":expect 0", "LINESTOP"],
                              pass_fds=[master])
         if rc != 0:
-            fail(f"installed termsim against the installed server: {rc}\n{text}")
+            fail(f"installed termsim against the {what}: {rc}\n{text}")
         try:
             server.wait(timeout=60)
         except subprocess.TimeoutExpired:
-            fail("the installed server did not end after LINESTOP")
+            fail(f"the {what} did not end after LINESTOP")
     finally:
         stop(server)
         os.close(master)
         os.close(slave)
     out = server.stdout.read()
     if server.returncode != 0 or "STATUS: READY" not in out:
-        fail(f"installed server ended with {server.returncode}:\n{out}")
+        fail(f"the {what} ended with {server.returncode}:\n{out}")
     if not os.path.exists(os.path.join(work, "quaylink.log")):
         fail("the log did not go to the working directory")
+
+
+MAX_EXPOSURE = 2.5
+
+
+def check_unit_security(unit):
+    """systemd-analyze security --offline=yes rates the installed unit (as an
+    instance) at most MAX_EXPOSURE."""
+    if shutil.which("systemd-analyze") is None:
+        print("SKIP: unit security rating: systemd-analyze not found")
+        return
+    folder = tempfile.mkdtemp(prefix="ql-unit-")
+    try:
+        shutil.copy(unit, os.path.join(folder, "quaylink@.service"))
+        os.symlink("quaylink@.service", os.path.join(folder, "quaylink@cradle1.service"))
+        rc, text = output_of(["systemd-analyze", "security", "--offline=yes", "--no-pager",
+                              "quaylink@cradle1.service"], cwd=folder)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+    found = re.search(r"Overall exposure level for quaylink@cradle1\.service: ([0-9.]+)", text)
+    if not found:
+        fail(f"systemd-analyze security gave no rating ({rc}):\n{text}")
+        return
+    level = float(found.group(1))
+    print(f"unit exposure level: {level}")
+    if level > MAX_EXPOSURE:
+        fail(f"unit exposure level {level} is above {MAX_EXPOSURE}:\n{text}")
+
+
+# Settings of the unit's [Service] section that confine the process; the
+# rest (user, folders, restart, logging) belongs to the installed service.
+SANDBOX_KEYS = re.compile(r"^(NoNewPrivileges|Protect\w+|PrivateDevices|PrivateMounts|"
+                          r"PrivateNetwork|PrivateUsers|Restrict\w+|SystemCall\w+|"
+                          r"MemoryDenyWriteExecute|LockPersonality|CapabilityBoundingSet|"
+                          r"AmbientCapabilities|UMask|DevicePolicy|DeviceAllow|RemoveIPC|"
+                          r"ProcSubset)=")
+
+
+def unit_sandbox(unit):
+    with open(unit) as f:
+        lines = [line.strip() for line in f]
+    return [line for line in lines if SANDBOX_KEYS.match(line)]
+
+
+def check_console_serves_under_unit(unit, root, bindir, work):
+    """The installed server serves a termsim session with the unit's sandbox
+    settings, run as a transient service by systemd."""
+    if not os.path.isdir("/run/systemd/system") or shutil.which("systemd-run") is None:
+        with open("/proc/1/comm") as f:
+            init = f.read().strip()
+        print(f"SKIP: session under the unit's sandbox: systemd is not the service manager "
+              f"here (PID 1 is {init}), so it cannot run the server as a service")
+        return
+    properties = []
+    for line in unit_sandbox(unit):
+        properties += ["-p", line]
+    # The test line is a pseudo-terminal, and the staged copy and its
+    # working folder live in the test's temporary folder, which the unit's
+    # ProtectSystem=strict would make read-only.
+    properties += ["-p", "DeviceAllow=char-pts rw", "-p", f"ReadWritePaths={work}"]
+    launcher = ["systemd-run", "--quiet", "--wait", "--pipe", "--collect",
+                f"--working-directory={work}"] + properties
+    check_console_serves(root, bindir, work, launcher, "installed server under the unit")
 
 
 def check_window_module(bindir, modules, work, program, words, module, must_load):
@@ -176,6 +241,9 @@ def main():
         work = os.path.join(top, "work")
         os.mkdir(work)
         check_console_serves(core_root, bindir, work)
+        unit = core_root + args.unitdir + "/quaylink@.service"
+        check_unit_security(unit)
+        check_console_serves_under_unit(unit, core_root, bindir, work)
         check_window_module(bindir, core_root + args.moduledir, work, "quaylink",
                             ["-I" + os.path.join(work, "w.ini")], "quaylink_window.so", False)
 

@@ -29,7 +29,9 @@ fi
 for line in "User=quaylink" "Group=dialout" "StateDirectory=quaylink/%i" \
             "ProtectSystem=strict" "ProtectHome=yes" "PrivateTmp=yes" "NoNewPrivileges=yes" \
             "DevicePolicy=closed" "DeviceAllow=char-ttyUSB rw" "Restart=always" \
-            "WorkingDirectory=%S/quaylink/%i" \
+            "WorkingDirectory=%S/quaylink/%i" "SystemCallFilter=@system-service" \
+            "MemoryDenyWriteExecute=yes" "ProtectProc=invisible" "ProcSubset=pid" \
+            "PrivateMounts=yes" "UMask=0027" \
             "ExecStart=$program --console --exit-on-failure -I/etc/quaylink/%i.ini"; do
   grep -qxF "$line" "$dir/quaylink@.service" || { echo "FAIL: missing $line"; exit 1; }
 done

@@ -82,6 +82,11 @@ bool FtpServer::start() {
     if (!options_.tls.empty())
         args.insert(args.end(), {"--tls", options_.tls, "--cert", options_.cert});
     if (options_.refuse_epsv) args.push_back("--refuse-epsv");
+    std::string rate = std::to_string(options_.rate);
+    if (options_.rate > 0) {
+        args.push_back("--rate");
+        args.push_back(rate);
+    }
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

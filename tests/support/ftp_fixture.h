@@ -38,6 +38,8 @@ struct FtpServerOptions {
     std::string cert;
     // EPSV is answered 502, as by a server that lacks it.
     bool refuse_epsv = false;
+    // Bytes a second each data connection moves at most (0: no limit).
+    int rate = 0;
 };
 
 class FtpServer {

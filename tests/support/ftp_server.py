@@ -27,6 +27,7 @@ Options:
                        connection's TLS session (522 otherwise)
     --cert PATH        PEM file with the server's certificate chain and key
     --refuse-epsv      EPSV is answered 502, as by servers that lack it
+    --rate N           data connections move at most N bytes a second
 
 Run with /usr/bin/python3 (the Debian python3-pyftpdlib package).
 """
@@ -38,7 +39,7 @@ import shutil
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 try:
     from OpenSSL._util import lib as ssl_lib
     from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
@@ -182,6 +183,7 @@ def main():
     parser.add_argument('--tls', choices=('explicit', 'implicit'))
     parser.add_argument('--cert')
     parser.add_argument('--refuse-epsv', action='store_true')
+    parser.add_argument('--rate', type=int, default=0)
     args = parser.parse_args()
 
     logging.basicConfig(stream=sys.stderr, level=logging.INFO,
@@ -196,6 +198,12 @@ def main():
     handler.commands_path = args.commands
     handler.announce_size = args.announce_size
     handler.refuse_epsv = args.refuse_epsv
+    if args.rate > 0:
+        # Slow transfers, so that a test can step in while one runs.
+        class SlowDTPHandler(ThrottledDTPHandler):
+            read_limit = args.rate
+            write_limit = args.rate
+        handler.dtp_handler = SlowDTPHandler
 
     server = FTPServer((args.host, args.port), handler)
     port = server.socket.getsockname()[1]

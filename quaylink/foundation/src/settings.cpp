@@ -55,6 +55,21 @@ int to_int(const std::string& value) {
     return static_cast<int>(n);
 }
 
+// A line number that must be at least 1 (a rate, a delay): 0, a negative
+// number, a word or a number beyond the integer range is treated as
+// missing, so the previous value stays, and the log says why. A delay of 0
+// made every frame wait out the whole read time-out, a rate of 0 no line.
+void read_positive(const char* key, const char* what, const char* unit, int& setting) {
+    std::string value = read_value(key);
+    if (value.empty()) return;
+    int n = to_int(value);
+    if (n >= 1) {
+        setting = n;
+        return;
+    }
+    log_event(strformat("%s %s ignored: must be at least 1%s", what, value.c_str(), unit), 99, 0);
+}
+
 void load_log_settings() {
     std::string logfile = read_value("logfile");
     int mode = 0;
@@ -77,10 +92,8 @@ void load_line_settings() {
         g_settings.commport = to_int(port);
         g_settings.commport_device = port[0] == '/' ? port : std::string();
     }
-    std::string baud = read_value("baudrate");
-    if (!baud.empty()) g_settings.baudrate = to_int(baud);
-    std::string delay = read_value("interchardelay");
-    if (!delay.empty()) g_settings.interchardelay = to_int(delay);
+    read_positive("baudrate", "Baud rate", "", g_settings.baudrate);
+    read_positive("interchardelay", "Inter-character delay", " ms", g_settings.interchardelay);
 
     std::string connect = read_value("connect");
     if (!connect.empty()) {

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "foundation/log.h"
 #include "ftp_internal.h"
 #include "network/ftp.h"
+#include "platform/clock.h"
 
 namespace ql {
 
@@ -98,8 +101,9 @@ constexpr int kTagType = 110;
 constexpr int kTagCwd = 101;
 constexpr int kTagCopy = 110;
 constexpr int kTagQuit = 109;
-constexpr int kTagAuth = 112;
-constexpr int kTagProt = 113;
+constexpr int kTagResync = 112;
+constexpr int kTagAuth = 115;
+constexpr int kTagProt = 116;
 
 // The password never reaches the log file.
 constexpr const char* kPasswordMask = "********";
@@ -121,9 +125,11 @@ int command_step(const std::string& text, int tag, int& code) {
 }
 
 // USER, TYPE and the copy family go on after a time-out when the text read
-// so far begins with "QUIT", with a code that no success test accepts.
+// so far begins with "QUIT", with a code that no success test accepts. A
+// code outside 100-599 is never an answer: USER would otherwise take it
+// for "no password wanted".
 bool failed_outright(int rc, int& code) {
-    if (rc == kNotSent) return true;
+    if (rc == kNotSent || rc == kFtpProtocolError) return true;
     if (rc != kFtpReplyTimeout) return false;
     if (std::strncmp(ftp_connection().reply, "QUIT", 4) != 0) return true;
     code = 0;
@@ -279,25 +285,55 @@ int login(const std::string& user, const std::string& password) {
     return ftp_result::kOk;
 }
 
-}  // namespace
+// The limits of one reply, all its lines together: it must arrive before
+// the deadline and within kFtpMaxReply bytes. A server that never ends its
+// reply (continuation lines without end, or one byte at a time) otherwise
+// holds the communication thread for ever.
+struct ReplyLimits {
+    uint64_t deadline = 0;
+    size_t bytes_left = 0;
+};
 
-FtpConnection& ftp_connection() {
-    static FtpConnection c;
-    return c;
+ReplyLimits fresh_limits() {
+    return {
+        platform::monotonic_ms64() + static_cast<uint64_t>(std::max(state().reply_timeout_ms, 0)),
+        state().max_reply};
 }
 
-int ftp_read_line() {
+// The one place reply bytes come from. 1: a byte; 0: the server closed;
+// -1: the deadline or the size bound passed, a stop was asked for, or the
+// receive failed. The stop is looked at before every byte, so bytes that
+// keep coming cannot outlast it.
+int next_reply_byte(ReplyLimits& limits, char& byte) {
+    if (socket_stop_requested() || limits.bytes_left == 0) return -1;
+    uint64_t now = platform::monotonic_ms64();
+    if (now >= limits.deadline) return -1;
+    int count = 0;
+    int wait = static_cast<int>(std::min<uint64_t>(limits.deadline - now, INT32_MAX));
+    if (receive(ftp_connection().control, &byte, 1, wait, count) != 0) return -1;
+    if (count == 0) return 0;
+    --limits.bytes_left;
+    return 1;
+}
+
+// Reads one reply line into the reply buffer within limits. closed is set
+// when the server closed the connection during the line.
+int read_line(ReplyLimits& limits, bool& closed) {
     FtpConnection& c = ftp_connection();
     size_t n = 0;
     int rc = 0;
+    closed = false;
     while (n < kFtpMaxLine) {
         char byte = 0;
-        int count = 0;
-        if (receive(c.control, &byte, 1, state().reply_timeout_ms, count) != 0) {
+        int got = next_reply_byte(limits, byte);
+        if (got < 0) {
             rc = kFtpReplyTimeout;
             break;
         }
-        if (count == 0) break;  // the server closed: the line ends with what came
+        if (got == 0) {
+            closed = true;  // the line ends with what came
+            break;
+        }
         if (byte == '\n') {
             if (n > 0 && c.reply[n - 1] == '\r') --n;
             break;
@@ -306,6 +342,59 @@ int ftp_read_line() {
     }
     c.reply[n] = '\0';
     return rc;
+}
+
+// A connection whose replies can no longer be trusted to be in step is
+// closed; the next operation then finds it closed instead of reading some
+// earlier command's answer.
+void break_connection() {
+    close_sockets();
+    ftp_connection().connected = false;
+}
+
+// One reply within limits; see ftp_reply_wait.
+int reply_within(ReplyLimits& limits, int tag, int& code) {
+    FtpConnection& c = ftp_connection();
+    code = -1;
+    for (;;) {
+        c.reply[0] = '\0';
+        bool closed = false;
+        int rc = read_line(limits, closed);
+        bool continued = false;
+        if (rc == 0) {
+            code = ftp_reply_code(c.reply);
+            continued = (std::strlen(c.reply) >= 4 && c.reply[3] == '-') ||
+                        (code == -1 && std::strncmp(c.reply, "   ", 3) == 0);
+        }
+        if (rc != 0 || (closed && (continued || c.reply[0] == '\0'))) {
+            // A reply cut short has no code, whatever the lines before
+            // announced; the connection is out of step from here on.
+            code = -1;
+            info(strformat("Reply error, timeout/close[%d]", tag), 0);
+            break_connection();
+            return kFtpReplyTimeout;
+        }
+        if (closed) break_connection();  // the reply stands, the connection does not
+        if (continued) continue;
+        if (code < 100 || code > 599) {
+            info(strformat("Reply error, code out of range[%d]", tag), code);
+            return kFtpProtocolError;
+        }
+        return classify(code);
+    }
+}
+
+}  // namespace
+
+FtpConnection& ftp_connection() {
+    static FtpConnection c;
+    return c;
+}
+
+int ftp_read_line() {
+    ReplyLimits limits = fresh_limits();
+    bool closed = false;
+    return read_line(limits, closed);
 }
 
 int ftp_reply_code(const char* line) {
@@ -321,21 +410,29 @@ int ftp_reply_code(const char* line) {
 }
 
 int ftp_reply_wait(int tag, int& code) {
+    ReplyLimits limits = fresh_limits();
+    return reply_within(limits, tag, code);
+}
+
+int ftp_resync(bool abort, const std::string& extra) {
     FtpConnection& c = ftp_connection();
-    code = -1;
+    if (abort) ftp_send_command("ABOR\r\n");
+    if (!extra.empty()) ftp_send_command(extra);
+    close_data_socket();
+    if (!c.connected) return -1;
+    // The NOOP's 200 marks the end of whatever the transfer and the abort
+    // still had to say (426, 226, 225, 451 or a refusal of the extra line);
+    // none of those is ever a 200.
+    if (ftp_send_command("NOOP\r\n") != 0) {
+        break_connection();
+        return -1;
+    }
+    ReplyLimits limits = fresh_limits();
     for (;;) {
-        c.reply[0] = '\0';
-        if (ftp_read_line() != 0) {
-            // A reply cut short by the time-out has no code, whatever the
-            // lines before the silence announced.
-            code = -1;
-            info(strformat("Reply error, timeout/close[%d]", tag), 0);
-            return kFtpReplyTimeout;
-        }
-        code = ftp_reply_code(c.reply);
-        bool continued = (std::strlen(c.reply) >= 4 && c.reply[3] == '-') ||
-                         (code == -1 && std::strncmp(c.reply, "   ", 3) == 0);
-        if (!continued) return classify(code);
+        int code = -1;
+        int rc = reply_within(limits, kTagResync, code);
+        if (rc == kFtpReplyTimeout) return -1;  // already closed
+        if (code == 200) return 0;
     }
 }
 
@@ -449,6 +546,10 @@ int ftp_last_file_error() {
 
 void ftp_set_reply_timeout(int ms) {
     state().reply_timeout_ms = ms;
+}
+
+void ftp_set_max_reply(size_t bytes) {
+    state().max_reply = bytes > 0 ? bytes : kFtpMaxReply;
 }
 
 void ftp_reset() {

@@ -31,12 +31,23 @@ Reply failed(const char* what, int rc) {
     return {strformat("FTP %s FAILED:%d", what, rc), rc};
 }
 
-// Opens with the default login when no connection is open. Returns 0, or
-// the open's result with the reply written.
+void remember_login(const std::string& host, const std::string& user, const std::string& password) {
+    BridgeState& b = bridge_state();
+    b.open_host = host;
+    b.open_user = user;
+    b.open_password = password;
+}
+
+// Opens with the default login when no connection is open, and with the
+// login of the last open when the client closed that connection because it
+// fell out of step (a reply that never ended, replies owed by a transfer
+// that never came). Returns 0, or the open's result with the reply written.
 int implicit_open(int passive, Reply& r) {
     BridgeState& b = bridge_state();
-    if (b.connected) return 0;
-    int rc = ftp_open(b.host, b.user, b.password, passive & 0xff);
+    if (b.connected && ftp_connection().connected) return 0;
+    if (!b.connected) remember_login(b.host, b.user, b.password);
+    b.connected = false;
+    int rc = ftp_open(b.open_host, b.open_user, b.open_password, passive & 0xff);
     if (rc != ftp_result::kOk) {
         r = {strformat("FTP OPEN FAILED:%d", rc), rc};
         return rc;
@@ -56,6 +67,7 @@ Reply open_request(int passive) {
     const std::string password = p(3).empty() ? b.password : p(3);
     int rc = ftp_open(host, user, password, passive & 0xff);
     if (rc != ftp_result::kOk) return {strformat("FTP OPEN FAILED:%d", rc), rc};
+    remember_login(host, user, password);
     b.connected = true;
     const std::string peer = peer_address();
     bridge_detail::show_network_status(strformat("FTP %s", (peer.empty() ? host : peer).c_str()));

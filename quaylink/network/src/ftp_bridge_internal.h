@@ -9,6 +9,9 @@ namespace ql::bridge_detail {
 struct BridgeState {
     bool connected = false;
     std::string host, user, password;  // the default login, up to 63 characters each
+    // The login of the open connection, for a reopen after the client
+    // closed a connection that fell out of step.
+    std::string open_host, open_user, open_password;
     bool defaults_set = false;
     bool log = false;
 };

@@ -17,6 +17,7 @@ struct FtpState {
     int data_port_counter = kFtpFirstDataPort;
     bool log_flag = false;
     int reply_timeout_ms = kFtpReplyTimeoutMs;
+    size_t max_reply = kFtpMaxReply;
     std::FILE* transfer_file = nullptr;
     bool disk_full = false;
     int last_file_error = 0;

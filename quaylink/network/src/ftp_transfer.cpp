@@ -179,11 +179,11 @@ bool secure_data() {
 }
 
 // Ends a download early: ABOR (and, when the disk is full, the line that
-// says so) on the control connection, no reply read; the data socket closes.
+// says so) on the control connection, the data socket closed, and the
+// replies the transfer still owes read, so that they are not taken for the
+// answers of the next commands.
 void abort_download(bool disk_full) {
-    ftp_send_command("ABOR\r\n");
-    if (disk_full) ftp_send_command("452 Disk full error.\r\n");
-    close_data_socket();
+    ftp_resync(true, disk_full ? "452 Disk full error.\r\n" : "");
 }
 
 // Receives the data connection into the transfer file until the server
@@ -247,9 +247,12 @@ int retrieve(const std::string& remote) {
     ProgressScope progress(remote, progress_kind::kFtpRecv);
     int64_t expected = ftp_expected_size(c.reply);
     if (expected != 0) progress.start(expected);
-    if (!c.passive && !accept_wait()) return 0;
+    if (!c.passive && !accept_wait()) {
+        ftp_resync(true);  // the server still waits to connect, or has given up
+        return 0;
+    }
     if (!secure_data()) {
-        abort_download(false);
+        ftp_resync(true);
         return 0;
     }
     if (!receive_loop(progress)) return 0;
@@ -292,12 +295,26 @@ int store(const std::string& remote, int64_t total) {
     ProgressScope progress(remote, progress_kind::kFtpSend);
     progress.start(total);
     // Passive uploads connect only after STOR; active ones accept before the
-    // preliminary reply.
-    if (c.passive ? !connect_passive(port) : !accept_wait()) return 0;
+    // preliminary reply. STOR is answered whatever happens to the data
+    // connection, so every early end reads what the server still owes.
+    if (c.passive ? !connect_passive(port) : !accept_wait()) {
+        ftp_resync(true);
+        return 0;
+    }
     int code = -1;
     ftp_reply_wait(kTagStore, code);
-    if ((code != 150 && code != 125) || !secure_data() || !send_loop(progress)) {
+    if (code != 150 && code != 125) {
         close_data_socket();
+        return 0;
+    }
+    if (!secure_data()) {
+        ftp_resync(true);
+        return 0;
+    }
+    if (!send_loop(progress)) {
+        // ABOR goes out before the data connection closes: a close alone
+        // tells the server the file is complete.
+        ftp_resync(true);
         return 0;
     }
     progress.end();

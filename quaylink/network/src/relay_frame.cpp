@@ -1,9 +1,12 @@
 // Relay frames: the length field, the sequence byte, the request/reply
 // exchange and the reply fields; the process-wide relay state.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "foundation/log.h"
+#include "platform/clock.h"
 #include "relay_internal.h"
 
 namespace ql {
@@ -63,13 +66,36 @@ using relay_detail::state;
 
 namespace {
 
+// The deadline of one reply frame, all its reads together: a server that
+// sends a frame a byte at a time cannot stretch the wait past the reply
+// time-out, and a stop request ends it before the next read.
+struct FrameDeadline {
+    uint64_t at = 0;
+};
+
+FrameDeadline deadline_after(int timeout_ms) {
+    return {platform::monotonic_ms64() + static_cast<uint64_t>(std::max(timeout_ms, 0))};
+}
+
+// One receive within the deadline. Returns 0 with count > 0, or -1
+// (failure, time-out, stop, or the connection closed).
+int receive_within(SocketHandle s, char* buf, size_t n, const FrameDeadline& deadline, int& count) {
+    count = 0;
+    if (socket_stop_requested()) return -1;
+    uint64_t now = platform::monotonic_ms64();
+    if (now >= deadline.at) return -1;
+    int wait = static_cast<int>(std::min<uint64_t>(deadline.at - now, INT32_MAX));
+    if (tcp_receive(s, buf, n, wait, count) != 0 || count == 0) return -1;
+    return 0;
+}
+
 // Reads exactly n bytes (looping on short reads) into buf. Returns 0, or -7
 // when a read fails, times out or finds the connection closed.
-int read_body(SocketHandle s, char* buf, size_t n, int timeout_ms) {
+int read_body(SocketHandle s, char* buf, size_t n, const FrameDeadline& deadline) {
     size_t got = 0;
     while (got < n) {
         int count = 0;
-        if (tcp_receive(s, buf + got, n - got, timeout_ms, count) != 0 || count == 0) {
+        if (receive_within(s, buf + got, n - got, deadline, count) != 0) {
             return relay_result::kShortHeader;
         }
         got += static_cast<size_t>(count);
@@ -80,14 +106,10 @@ int read_body(SocketHandle s, char* buf, size_t n, int timeout_ms) {
 // Reads the 4-byte length field. Nothing at all (error, time-out, close) is
 // -9; a field cut off after its first bytes is -7. The field is completed
 // across reads, since the network may split it.
-int read_length_field(SocketHandle s, char head[4], int timeout_ms) {
+int read_length_field(SocketHandle s, char head[4], const FrameDeadline& deadline) {
     int count = 0;
-    if (tcp_receive(s, head, 4, timeout_ms, count) != 0 || count == 0) {
-        return relay_result::kNoHeader;
-    }
-    if (count < 4) {
-        return read_body(s, head + count, 4 - static_cast<size_t>(count), timeout_ms);
-    }
+    if (receive_within(s, head, 4, deadline, count) != 0) return relay_result::kNoHeader;
+    if (count < 4) return read_body(s, head + count, 4 - static_cast<size_t>(count), deadline);
     return relay_result::kOk;
 }
 
@@ -100,12 +122,12 @@ size_t parse_length(const char head[4]) {
 
 // Reads and drops a body too long for the frame buffer, so the connection
 // stays in step. Returns the sequence byte through seq.
-int drain_body(SocketHandle s, size_t n, int timeout_ms, uint8_t& seq) {
+int drain_body(SocketHandle s, size_t n, const FrameDeadline& deadline, uint8_t& seq) {
     RelayState& st = state();
     bool first = true;
     while (n > 0) {
         size_t part = n < st.frame.size() ? n : st.frame.size();
-        int rc = read_body(s, st.frame.data(), part, timeout_ms);
+        int rc = read_body(s, st.frame.data(), part, deadline);
         if (rc != relay_result::kOk) return rc;
         if (first) seq = static_cast<uint8_t>(st.frame[0]);
         first = false;
@@ -133,19 +155,21 @@ int relay_receive_frame(SocketHandle s, char* dest, size_t capacity, size_t& len
     RelayState& st = state();
     length = 0;
     if (capacity > 0) dest[0] = '\0';
+    // Both attempts share the deadline: the reply is what is waited for.
+    const FrameDeadline deadline = deadline_after(timeout_ms);
     for (int attempt = 0; attempt < 2; ++attempt) {
         char head[4];
-        int rc = read_length_field(s, head, timeout_ms);
+        int rc = read_length_field(s, head, deadline);
         if (rc != relay_result::kOk) return rc;
         const size_t n = parse_length(head);
         if (n == 0) return relay_result::kShortHeader;  // no room even for the sequence byte
 
         uint8_t seq = 0;
         if (n > kRelayMaxBody) {
-            rc = drain_body(s, n, timeout_ms, seq);
+            rc = drain_body(s, n, deadline, seq);
             if (rc != relay_result::kOk) return rc;
         } else {
-            rc = read_body(s, st.frame.data(), n, timeout_ms);
+            rc = read_body(s, st.frame.data(), n, deadline);
             if (rc != relay_result::kOk) return rc;
             seq = static_cast<uint8_t>(st.frame[0]);
         }

@@ -28,10 +28,13 @@ const char* const kDefaultInit[2] = {"AT&F\r", "ATE0V1X4S0=2\r"};
 std::mutex g_source_mutex;
 ModemStatusSource g_status_source;
 
-// One answer of the modem (up to 512 bytes within 10 s); empty on silence.
+// One answer of the modem (up to 512 bytes within 10 s); empty on silence,
+// and at once on a stop request: a silent modem must not keep the program
+// from ending.
 std::string read_answer(Port* port) {
     char buffer[kReadMax + 1];
-    int n = port_read(port, buffer, kReadMax, kReadTimeoutMs, kNoBlockHint);
+    int n = port_read(port, buffer, kReadMax, kReadTimeoutMs, kNoBlockHint,
+                      &server_state().stop_request.event());
     return std::string(buffer, static_cast<size_t>(n > 0 ? n : 0));
 }
 
@@ -71,6 +74,14 @@ bool connected(Port* port, int trace_enabled) {
     return answer.find("CONNECT") != std::string::npos;
 }
 
+void drop_dtr(Port* port) {
+    platform::SerialDevice* device = port_device(port);
+    platform::SerialConfig config;
+    if (device == nullptr || device->read_config(&config) != 0) return;
+    config.dtr = false;
+    device->configure(config);
+}
+
 unsigned modem_lines(Port* port) {
     {
         std::lock_guard<std::mutex> lock(g_source_mutex);
@@ -89,7 +100,7 @@ int modem_init(Port* port, const std::string (&init)[3]) {
         std::string text = init_string(init, slot);
         if (text.empty()) return 0;
         send(port, text);
-        serial_detail::pause(kAfterWriteMs);
+        if (serial_detail::pause_unless_stopped(kAfterWriteMs)) return -1;
         if (!acknowledged(port, text)) return -1;
     }
     return 0;
@@ -121,11 +132,15 @@ int modem_wait_call(Port* port) {
 }
 
 void modem_hangup(Port* port) {
-    serial_detail::pause(kEscapeGuardMs);
+    // A stop cuts the escape's guard times short (the program must end
+    // within a second), and a modem may then miss the escape: DTR is
+    // dropped as well, which hangs up a modem without any guard time.
+    bool stopped = serial_detail::pause_unless_stopped(kEscapeGuardMs);
     send(port, "+++");
-    serial_detail::pause(kHangupGuardMs);
+    stopped = serial_detail::pause_unless_stopped(kHangupGuardMs) || stopped;
     send(port, "ATH0\r");
     modem_trace(read_answer(port), log_state().debug, kFromModem);
+    if (stopped) drop_dtr(port);
 }
 
 unsigned modem_status(Port* port, unsigned mask) {

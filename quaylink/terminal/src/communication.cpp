@@ -180,6 +180,8 @@ int run_modem(Port* port, const ServerSettings& s) {
     int failures = 0;
     for (;;) {
         if (modem_init(port, s.init) != 0) {
+            // A stop ends the dialogue early: not a failure of the modem.
+            if (stop_requested()) return 0;
             if (++failures >= kModemInitAttempts) {
                 log_event("MODEM INIT FAILED", 0, 0);
                 serial_pause(2000);

@@ -336,10 +336,12 @@ void run_command(Connection& c, Command cmd, CommandReply& reply) {
 }
 
 // After the reply to SEND or RECV: the transfer runs only when the
-// terminal's next byte is ACK; anything else, or silence, skips it.
+// terminal's next byte is ACK; anything else, silence, or a stop request
+// (which ends the wait at once) skips it.
 void run_transfer(Connection& c) {
     char answer[kFrameMax + 1];
-    int n = port_read(c.port, answer, kFrameMax, kAckWaitMs, kNoBlockHint);
+    int n = port_read(c.port, answer, kFrameMax, kAckWaitMs, kNoBlockHint,
+                      &server_state().stop_request.event());
     if (n <= 0 || static_cast<uint8_t>(answer[0]) != line::kAck) return;
     // A receiver may send its first prompt right behind the ACK, in the
     // same read: it belongs to the transfer, which must see it.

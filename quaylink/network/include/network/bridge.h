@@ -53,7 +53,10 @@ int sent_register_record(const std::string& name);
 // 12 APPDEL) and writes the reply line (at most 255 characters) into
 // reply. passive: only its low byte counts, as the passive flag of any
 // open this request makes. Codes 3 to 6, 8 to 12 and 44 first open the
-// connection with the default login when it is not open. Unknown codes
+// connection with the default login when it is not open, and with the
+// login of the last open when the client closed that connection because
+// it fell out of step (a reply that never ended, replies owed by a
+// transfer that never came). Unknown codes
 // answer "INVALID COMMAND:%d" with result 99. A successful OPEN writes
 // "FTP %s" (server address) into the network status field, every CLOSE a
 // single space.

@@ -11,8 +11,12 @@
 // operation returns an integer result; nothing throws. Replies are read one
 // byte per receive, so no byte of a following reply or of the data exchange
 // is consumed early; file data moves in pieces of up to kFtpDataPiece bytes.
-// Every wait (reply byte, accept, data piece, command or data send) ends
-// after the reply time-out without progress.
+// A whole reply, all its lines, must arrive within the reply time-out and
+// kFtpMaxReply bytes, and a stop request ends the wait at once; a reply
+// that does not, or that the server cuts off by closing, closes the control
+// connection (it is out of step from then on). Every other wait (accept,
+// data piece, command or data send) ends after the reply time-out without
+// progress.
 #pragma once
 
 #include <cstddef>
@@ -29,9 +33,11 @@ inline constexpr size_t kFtpMaxLine = kFtpBufferSize - 1;
 // The data connection moves file data in pieces of up to this size; TCP is a
 // byte stream, so the piece size is not visible to the server.
 inline constexpr size_t kFtpDataPiece = 64 * 1024;
-// Wait for each reply byte, for the data connection's accept, for each data
+// Wait for a whole reply, for the data connection's accept, for each data
 // receive and for room to send a command or a data piece.
 inline constexpr int kFtpReplyTimeoutMs = 30000;
+// Most bytes one reply may take, all its lines together.
+inline constexpr size_t kFtpMaxReply = 64 * 1024;
 // Active-mode data ports rotate through this range when no fixed port is set.
 inline constexpr int kFtpFirstDataPort = 8000;
 inline constexpr int kFtpLastDataPort = 8999;
@@ -75,8 +81,13 @@ struct FtpOptions {
 // The port an implicit-TLS open uses when no control port is set.
 inline constexpr int kFtpImplicitTlsPort = 990;
 
-// Result of a reply wait that timed out or failed to read.
+// Result of a reply wait that timed out, failed to read, outgrew
+// kFtpMaxReply, was stopped or was cut off by the server closing; the
+// control connection is closed then.
 inline constexpr int kFtpReplyTimeout = -2;
+// Result of a reply wait whose reply ended with a code outside 100-599 (or
+// none): a protocol error, which fails the command like a refusal.
+inline constexpr int kFtpProtocolError = -3;
 
 // The one FTP connection of the process.
 struct FtpConnection {
@@ -168,14 +179,26 @@ bool ftp_log_flag();
 
 // Reads one reply line into the reply buffer (line feed and a carriage
 // return before it removed; cut after kFtpMaxLine characters; ended early
-// when the peer closes). Returns 0 or kFtpReplyTimeout.
+// when the peer closes), within the limits of a whole reply. Returns 0 or
+// kFtpReplyTimeout.
 int ftp_read_line();
 
 // Reads one reply (continuation lines included; the buffer keeps the last
 // line) and stores its code (-1 when the line has no number). Returns 1 for
-// 1xx and 2xx, -4 for 3xx, 0 for 4xx, -1 otherwise, or kFtpReplyTimeout
-// (logged with the step tag).
+// 1xx and 2xx, -4 for 3xx, 0 for 4xx, -1 for 5xx, kFtpProtocolError for a
+// code outside 100-599 or none (logged "Reply error, code out of
+// range[tag]" with the code), or kFtpReplyTimeout (logged "Reply error,
+// timeout/close[tag]"; the control connection is closed). A reply complete
+// when the server closes is judged, and the connection closed after it.
 int ftp_reply_wait(int tag, int& code);
+
+// Brings the control connection back in step after a data transfer that
+// ended early: sends ABOR when abort is set (the transfer may still run on
+// the server) and extra when not empty, closes the data socket, sends NOOP
+// and reads replies until the NOOP's 200, all within one reply time-out
+// and kFtpMaxReply bytes. Returns 0 in step, or -1 with the control
+// connection closed (not connected, or the replies did not come).
+int ftp_resync(bool abort, const std::string& extra = "");
 
 // The reply code of a line: the decimal number after leading white space,
 // or -1 when there is none.
@@ -218,12 +241,14 @@ bool ftp_text_breaks_line(const std::string& text);
 // Shortens the reply, accept, data and send waits (default
 // kFtpReplyTimeoutMs).
 void ftp_set_reply_timeout(int ms);
+// Lowers the size bound of one reply (0 restores kFtpMaxReply).
+void ftp_set_max_reply(size_t bytes);
 // Sets the data port counter (the next rotating port).
 void ftp_set_data_port_counter(int port);
 
 // Starts clean: closes any open socket and transfer file, zero-fills the
 // connection, control port 0, fixed data port 0, counter 8000, log flag
-// off, default time-out.
+// off, default time-out and size bound.
 void ftp_reset();
 
 }  // namespace ql

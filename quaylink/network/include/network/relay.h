@@ -64,17 +64,19 @@ inline constexpr int kRelayFinalTimeoutMs = 5000;   // the last reply of a strea
 // does not move). Returns 0 or -8.
 int relay_send_frame(SocketHandle s, const char* payload, size_t length);
 
-// Receives one frame from s, waiting at most timeout_ms for every read.
-// dest must hold capacity bytes; the payload is copied there followed by a
-// zero byte and its length is stored in length. A frame whose sequence
-// byte matches the counter moves the counter on by one (mod 256) and gives
-// 0. The first mismatching frame is dropped and the next one read; a second
-// mismatch gives -11 with the counter unchanged. Other results: -9 no length
-// field (error, time-out, peer closed), -7 short or unreadable length field
-// (also a length of 0) or the body cannot be read whole, -12 the body is
-// longer than the frame buffer or the payload longer than capacity - 1 (the
-// body is read and dropped so that the connection stays in step). Never
-// writes past dest or the frame buffer.
+// Receives one frame from s, waiting at most timeout_ms for all of it (a
+// dropped frame and the one after it included); a stop request ends the
+// wait before the next read. dest must hold capacity bytes; the payload is
+// copied there followed by a zero byte and its length is stored in length.
+// A frame whose sequence byte matches the counter moves the counter on by
+// one (mod 256) and gives 0. The first mismatching frame is dropped and the
+// next one read; a second mismatch gives -11 with the counter unchanged.
+// Other results: -9 no length field (error, time-out, stop, peer closed),
+// -7 short or unreadable length field (also a length of 0) or the body
+// cannot be read whole, -12 the body is longer than the frame buffer or the
+// payload longer than capacity - 1 (the body is read and dropped so that
+// the connection stays in step). Never writes past dest or the frame
+// buffer.
 int relay_receive_frame(SocketHandle s, char* dest, size_t capacity, size_t& length,
                         int timeout_ms);
 

@@ -32,7 +32,8 @@ inline constexpr const char* kCallCounterFile = "QLCALLNO.DAT";
 // Sends the three init strings (empty slot 1 and 2 take the defaults, an
 // empty slot 3 ends early), each ended with CR, and waits for each to be
 // acknowledged ("OK", a numeric '0', an echo followed by either).
-// 0 when all were acknowledged, -1 otherwise.
+// 0 when all were acknowledged, -1 otherwise (also at once on a stop
+// request: every pause and answer wait ends with it).
 int modem_init(Port* port, const std::string (&init)[3]);
 
 // Waits for an incoming call: shows "WAITING FOR CALL", polls ring and
@@ -42,7 +43,9 @@ int modem_init(Port* port, const std::string (&init)[3]);
 int modem_wait_call(Port* port);
 
 // Escapes to command mode ("+++") and hangs up ("ATH0"); the answer is
-// traced, not checked.
+// traced, not checked. On a stop request the guard pauses and the answer's
+// wait end at once and DTR is dropped as well (a hang-up that needs no
+// guard time).
 void modem_hangup(Port* port);
 
 // The modem status bits of one mask (kModemCts ... kModemCarrier): the mask
