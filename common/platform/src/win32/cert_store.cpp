@@ -1,7 +1,9 @@
 // Windows implementation of platform/cert_store.h: every certificate of the
 // system store "ROOT" (the machine's and the user's trusted roots).
-#include <wincrypt.h>
+// windows.h has to come before wincrypt.h.
 #include <windows.h>
+
+#include <wincrypt.h>
 
 #include "platform/cert_store.h"
 
