@@ -5,6 +5,9 @@
 #   make windows      - cross-builds the console server, rowsmith, termsim and
 #                       the tests for 64-bit Windows (mingw-w64)
 #   make test-windows - runs those tests under wine
+#   make package-windows - the MSI package quaylink-2.28-x64.msi (wixl)
+#   make test-repeat  - the whole suite REPEAT times (default 5) in the
+#                       sanitizer build and in a RelWithDebInfo build
 BUILD      ?= build
 RELEASE    ?= build-release
 PACKAGE    ?= build-package
@@ -15,7 +18,8 @@ WINDOWS    ?= build-windows
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= frame xmodem profile settings ftp_reply relay_frame field_options rowsmith
 
-.PHONY: all deps package-deps windows-deps build release test demo bench fuzz package windows test-windows clean format
+.PHONY: all deps package-deps windows-deps build release test test-repeat demo bench fuzz package windows \
+        test-windows package-windows clean format
 
 all: release
 
@@ -34,6 +38,21 @@ release: deps
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
+# The whole suite REPEAT times in a row, in the sanitizer build and in a
+# RelWithDebInfo build (faster, so a test that races the server fails there
+# first); stops at the first failing run.
+REPEAT    ?= 5
+RELDEBUG  ?= build-relwithdebinfo
+test-repeat: build
+	@cmake -S . -B $(RELDEBUG) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(RELDEBUG) -j $(JOBS)
+	@for b in $(BUILD) $(RELDEBUG); do \
+	  for i in $$(seq $(REPEAT)); do \
+	    echo "== $$b: run $$i of $(REPEAT)"; \
+	    (cd $$b && ctest --output-on-failure -j $(JOBS) --timeout 300) || exit 1; \
+	  done; \
+	done
+
 # The Windows programs (console mode; the windows need a Qt for Windows,
 # which Debian does not have) and the tests that need no Qt.
 windows-deps:
@@ -47,6 +66,12 @@ windows: windows-deps
 
 test-windows: windows
 	@bash tests/windows/run-under-wine.sh $(WINDOWS) --output-on-failure -j $(JOBS) --timeout 300
+
+# The MSI package, in $(WINDOWS)/packages: the install tree of the Windows
+# build (console only, or with the windows when a Qt for Windows was given)
+# as a per-machine package for Program Files\Quaylink.
+package-windows: windows
+	@bash packaging/windows/build-msi.sh $(WINDOWS) $(WINDOWS)/packages
 
 # The Debian packages quaylink and quaylink-gui, in $(PACKAGE)/packages:
 # a release build with Debian's hardening flags, then CPack, then lintian.
@@ -76,4 +101,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(RELEASE) $(FUZZ_BUILD) $(PACKAGE) $(WINDOWS)
+	rm -rf $(BUILD) $(RELEASE) $(FUZZ_BUILD) $(PACKAGE) $(WINDOWS) $(RELDEBUG)

@@ -13,15 +13,17 @@ PACKAGES=(
   lrzsz socat python3-pyftpdlib curl gawk
   libssl-dev openssl python3-openssl
   man-db groff-base
+  prometheus
 )
 if [ "${1:-}" = "fuzz" ]; then
   PACKAGES+=(clang-14 libclang-rt-14-dev)
 fi
 # make windows / test-windows: the mingw-w64 cross compiler, GoogleTest's
 # sources (built with it), wine to run the programs, and the peers of the
-# end-to-end run (socat, lrzsz, pyftpdlib: already in the list).
+# end-to-end run (socat, lrzsz, pyftpdlib: already in the list), and wixl
+# (msitools) for the MSI package and its check.
 if [ "${1:-}" = "windows" ]; then
-  PACKAGES+=(g++-mingw-w64-x86-64-posix googletest wine wine64)
+  PACKAGES+=(g++-mingw-w64-x86-64-posix googletest wine wine64 wixl)
 fi
 # make bench: vsftpd, run by bench/ftp as a second server (a C server, so
 # that the figures measure the client); the tests do not need it.
@@ -47,3 +49,9 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq >/dev/null
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# prometheus is here for promtool (the metrics file's check); the server
+# it also installs is not wanted on a build machine: a fresh install is
+# stopped and disabled again (where systemd runs at all).
+if [[ " ${missing[*]} " == *" prometheus "* ]] && [ -d /run/systemd/system ]; then
+  $SUDO systemctl disable --now prometheus >/dev/null 2>&1 || true
+fi

@@ -3,7 +3,9 @@
 # ours, ours to rx, sx to ours, sx to rx) and prints the median time, the
 # rate and the ratio to sx->rx; then moves a smaller file ours to ours
 # through a relay paced like a 115200-baud line (10 bits a byte) and prints
-# the efficiency against the line rate.
+# the efficiency against the line rate and the time per block; last the time
+# the receiver takes to answer the end of file, which includes putting the
+# file in place (flush, sync, rename) before the ACK.
 #
 # Every way runs through the same relay (xm_bench relay): our programs sit
 # on a pty, lrzsz on pipes (it flushes its terminal, which loses bytes on a
@@ -116,4 +118,17 @@ done
 paced=$(ours_ours PACED.DAT "$paced_size" "-b 115200")
 awk -v ms="$paced" -v n="$paced_size" 'BEGIN {
     line = n * 10 / 115200 * 1000
-    printf "paced 115200 baud, %d bytes ours->ours: %d ms, line time %.0f ms, efficiency %.1f %%\n", n, ms, line, 100 * line / ms }'
+    printf "paced 115200 baud, %d bytes ours->ours: %d ms, line time %.0f ms, efficiency %.1f %%, %.1f ms per 1K block\n", n, ms, line, 100 * line / ms, ms / (n / 1024) }'
+
+# The receiver answers the end of file only once the file is flushed, synced
+# and renamed into place, so the sender's last wait is the receiver's
+# inter-character delay (125 ms by default) plus that commit: the cost of
+# the commit per transfer. Measured by the relay from the EOT to the ACK.
+eot_times=""
+for _ in $(seq "$runs"); do
+    ours_ours PACED.DAT "$paced_size" "-e $work/eot.us" >/dev/null
+    eot_times="$eot_times $(cat "$work/eot.us")"
+done
+eot=$(echo $eot_times | tr ' ' '\n' | median)
+awk -v us="$eot" -v n="$paced_size" -v runs="$runs" 'BEGIN {
+    printf "end of file answered %.1f ms after the EOT (%d bytes ours->ours, median of %d; 125 ms of it the inter-character delay, the rest the commit)\n", us / 1000, n, runs }'

@@ -2,11 +2,16 @@
 //
 //   xm_bench send DEVICE FILE          xm_send in 1K-CRC mode on DEVICE
 //   xm_bench recv DEVICE FILE SIZE     xm_recv with CRC/1K on DEVICE
-//   xm_bench relay [-b BAUD] [-w FILE] A B
+//   xm_bench relay [-b BAUD] [-w FILE] [-e FILE] A B
 //                                      joins two ends until both commands
 //                                      ended (or until killed when neither
 //                                      end is a command); with -w the
-//                                      commands start once FILE exists
+//                                      commands start once FILE exists;
+//                                      with -e it writes to FILE, once the
+//                                      relay ends, the microseconds from
+//                                      A's last byte to B's last byte: with
+//                                      the sender at A, how long the
+//                                      receiver took to answer the EOT
 // An end is "pty:PATH" (a pseudo-terminal whose slave is linked at PATH, for
 // our side) or "cmd:COMMAND" (a program on pipes, for lrzsz, which flushes
 // its terminal and so must not sit on a pty itself). With -b the relay
@@ -103,8 +108,17 @@ struct Link {
     int64_t byte_ns;  // 0 = deliver at once
     std::deque<std::pair<int64_t, char>> queue;
     int64_t line_free_ns = 0;  // when the paced line finishes its last byte
+    int64_t last_in_ns = 0;    // when the last byte was read from `from`
     bool open = true;
 };
+
+// Set by SIGTERM: the relay ends its pump and still writes its -e figure
+// (a relay between two ptys runs until it is killed).
+volatile sig_atomic_t g_terminated = 0;
+
+void on_terminate(int) {
+    g_terminated = 1;
+}
 
 int64_t now_ns() {
     timespec ts;
@@ -169,6 +183,7 @@ bool open_cmd_end(const std::string& command, End& end, std::vector<Link>& links
 
 void take_in(Link& l, const char* data, size_t n) {
     int64_t now = now_ns();
+    l.last_in_ns = now;
     int64_t t = std::max(now, l.line_free_ns);
     for (size_t i = 0; i < n; ++i) {
         t += l.byte_ns;
@@ -244,6 +259,7 @@ void pump(std::vector<Link>& links, End* ends) {
                     std::min(wait_ns, std::max<int64_t>(0, next_delivery(links[i]) - now_ns()));
             }
         }
+        if (g_terminated != 0) return;
         if (!pending && commands_ended(ends) && now_ns() - last_traffic > 200000000) return;
         timespec wait{static_cast<time_t>(wait_ns / 1000000000),
                       static_cast<long>(wait_ns % 1000000000)};
@@ -266,12 +282,15 @@ void pump(std::vector<Link>& links, End* ends) {
 int run_relay(int argc, char** argv) {
     int baud = 0;
     const char* go_file = nullptr;
+    const char* answer_file = nullptr;
     int arg = 2;
     while (argc - arg > 2) {
         if (std::strcmp(argv[arg], "-b") == 0) {
             baud = std::atoi(argv[arg + 1]);
         } else if (std::strcmp(argv[arg], "-w") == 0) {
             go_file = argv[arg + 1];
+        } else if (std::strcmp(argv[arg], "-e") == 0) {
+            answer_file = argv[arg + 1];
         } else {
             return 2;
         }
@@ -279,6 +298,7 @@ int run_relay(int argc, char** argv) {
     }
     if (argc - arg != 2) return 2;
     ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGTERM, on_terminate);
     End ends[2];
     std::vector<Link> links;
     // Terminals first, so that a program's first prompt finds its peer.
@@ -301,6 +321,15 @@ int run_relay(int argc, char** argv) {
     links.push_back({ends[0].in, ends[1].out, byte_ns});
     links.push_back({ends[1].in, ends[0].out, byte_ns});
     pump(links, ends);
+    if (answer_file != nullptr) {
+        const Link& from_a = links[links.size() - 2];
+        const Link& from_b = links[links.size() - 1];
+        if (std::FILE* f = std::fopen(answer_file, "w")) {
+            std::fprintf(f, "%lld\n",
+                         static_cast<long long>((from_b.last_in_ns - from_a.last_in_ns) / 1000));
+            std::fclose(f);
+        }
+    }
     for (auto& e : ends) {
         if (!e.link.empty()) ::unlink(e.link.c_str());
     }
@@ -316,6 +345,6 @@ int main(int argc, char** argv) {
     if (argc >= 4 && std::strcmp(argv[1], "relay") == 0) return run_relay(argc, argv);
     std::fprintf(stderr,
                  "usage: xm_bench send DEVICE FILE | recv DEVICE FILE SIZE |"
-                 " relay [-b BAUD] END END\n");
+                 " relay [-b BAUD] [-w FILE] [-e FILE] END END\n");
     return 2;
 }

@@ -20,8 +20,6 @@ const char* item_label(int id) {
             return "STATUS: ";
         case item::kNetworkStatus:
             return "NETWORK: ";
-        case item::kStartStopButton:
-            return "BUTTON: ";
         default:
             return "";
     }
@@ -56,9 +54,9 @@ void ConsoleView::print(const std::string& line) {
 }
 
 void ConsoleView::set_text(int id, const std::string& text) {
-    // The bar repeats the percentage line; the line items are emptied when
-    // communication ends, which says nothing on a console.
-    if (id == item::kProgressBar) return;
+    // The bar repeats the percentage line; START/STOP is a button nobody
+    // can press on a console.
+    if (id == item::kProgressBar || id == item::kStartStopButton) return;
     bool line_item = id == item::kPortLine || id == item::kBaudLine || id == item::kConnectLine;
     if (line_item && text.empty()) return;
     print(item_label(id) + text);
@@ -87,10 +85,23 @@ void ConsoleView::post_command(int command) {
     exit_posted_.notify_all();
 }
 
+void ConsoleView::reset(std::FILE* out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    out_ = out;
+    exit_ = false;
+    terminating_ = false;
+}
+
 void ConsoleView::note_termination_request() {
     std::lock_guard<std::mutex> lock(mutex_);
     terminating_ = true;
     exit_posted_.notify_all();
+}
+
+bool ConsoleView::wait_for_termination(int ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return exit_posted_.wait_for(lock, std::chrono::milliseconds(ms),
+                                 [this] { return terminating_ || exit_; });
 }
 
 bool ConsoleView::wait_for_exit(const std::function<bool()>& may_end,

@@ -24,6 +24,11 @@ class ConsoleView final : public OperatorView {
     void post_command(int command) override;
     int bar_width_chars() override { return 40; }
 
+    // Prints to out from now on and forgets a posted exit command and a
+    // termination request, for the next run of the server in the same
+    // process (a service serves session after session).
+    void reset(std::FILE* out);
+
     // Records that the program was asked to end (SIGINT, SIGTERM).
     void note_termination_request();
 
@@ -34,6 +39,10 @@ class ConsoleView final : public OperatorView {
     // returns true without the exit command; the result is then true.
     bool wait_for_exit(const std::function<bool()>& may_end,
                        const std::function<bool()>& gave_up = {});
+
+    // Waits up to ms for a termination request (SIGINT, SIGTERM); true when
+    // one came.
+    bool wait_for_termination(int ms);
 
   private:
     void print(const std::string& line);

@@ -6,6 +6,7 @@
 #include "console.h"
 #include "options.h"
 #include "platform/module.h"
+#include "service_mode.h"
 
 namespace {
 
@@ -38,6 +39,13 @@ int main(int argc, char** argv) {
         std::fputs(ql::program_version().c_str(), stdout);
         return 0;
     }
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "quaylink: %s (see --help)\n", options.error.c_str());
+        return 2;
+    }
+    if (!options.install_service.empty()) return ql::install_service(options);
+    if (!options.remove_service.empty()) return ql::remove_service(options);
+    if (!options.service.empty()) return ql::run_service(options);
     if (options.console) return ql::run_console(options);
     return run_window(argc, argv);
 }

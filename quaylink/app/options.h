@@ -11,7 +11,16 @@ struct ProgramOptions {
     bool console = false;          // --console: no window, lines on standard output
     bool exit_on_failure = false;  // --exit-on-failure: see run_console
     bool help = false;             // --help or -h
-    bool version = false;          // --version
+    // Windows services, one per line (see service_mode.h).
+    std::string install_service;  // --install-service NAME
+    std::string remove_service;   // --remove-service NAME
+    std::string service;          // --service NAME: run as that line's service
+    std::string config;           // --config PATH: settings file of the service
+    std::string account;          // --account USER: the service's account
+    std::string error;            // an option that lacks its value
+    bool version = false;         // --version
+    std::string line_name;         // --name=NAME: the line's name in status and metrics
+    std::string metrics_file;      // --metrics-file=PATH: metrics in the Prometheus text format
 };
 
 // Reads the options; words that are no option are ignored, as are words

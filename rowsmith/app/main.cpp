@@ -19,7 +19,9 @@ int main(int argc, char** argv) {
         std::fputs(version_text().c_str(), stdout);
         return 0;
     }
-    Paths paths = resolve_paths(options, working_folder());
+    // The window shows its folder and lets the operator choose another,
+    // which it remembers; a plain run keeps to the fixed rule.
+    Paths paths = resolve_paths(options, options.dialog ? window_folder() : working_folder());
     if (options.dialog) {
         std::string error;
         int status = run_window(argc, argv, paths, error);

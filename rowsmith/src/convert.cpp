@@ -22,7 +22,10 @@ constexpr size_t kFlushAt = 60 * 1024;
 constexpr int kRetryDelayMs = 200;
 // The inventory file may also be a device chosen by the operator (NUL,
 // /dev/null); the data file is removed afterwards, so it must be a file.
-constexpr platform::ExclusiveOpen kTargetOpen{.read = false, .device_allowed = true};
+// A link at the inventory file is refused, never appended through: the
+// file may be a link someone else put where the operator's file belongs.
+constexpr platform::ExclusiveOpen kTargetOpen{
+    .read = false, .device_allowed = true, .no_link = true};
 
 Message make_message(const char* caption, const char* what, const std::string& path, int error) {
     return {caption, std::string(what) + "\r\n" + path + "\r\nRC = " + std::to_string(error)};
@@ -250,19 +253,19 @@ void append_record(const char* line, size_t length, std::string& out) {
 }
 
 Message open_failed_message(const std::string& path, int system_error) {
-    return make_message("OPEN ERROR = OPEN ERROR", "File open failed", path, system_error);
+    return make_message("OPEN ERROR", "File open failed", path, system_error);
 }
 
 Message write_failed_message(const std::string& path, int system_error) {
-    return make_message("WRITE ERROR = WRITE ERROR", "File write failed", path, system_error);
+    return make_message("WRITE ERROR", "File write failed", path, system_error);
 }
 
 Message read_failed_message(const std::string& path, int system_error) {
-    return make_message("READ ERROR = READ ERROR", "File read failed", path, system_error);
+    return make_message("READ ERROR", "File read failed", path, system_error);
 }
 
 Message remove_failed_message(const std::string& path, int system_error) {
-    return make_message("DELETE ERROR = DELETE ERROR", "File delete failed", path, system_error);
+    return make_message("DELETE ERROR", "File delete failed", path, system_error);
 }
 
 }  // namespace rowsmith

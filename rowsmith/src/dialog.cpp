@@ -3,12 +3,15 @@
 #include "rowsmith/dialog.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -30,8 +33,20 @@ QString to_q(const std::string& text) {
 }  // namespace
 
 RowsmithDialog::RowsmithDialog(const Paths& paths, QWidget* parent)
-    : QDialog(parent), paths_(paths), choose_file_(&RowsmithDialog::ask_for_file) {
+    : QDialog(parent),
+      paths_(paths),
+      choose_file_(&RowsmithDialog::ask_for_file),
+      choose_folder_(&RowsmithDialog::ask_for_folder) {
     setWindowTitle("Rowsmith V1.01");
+    // Which folder the files are looked for in was a rule the operator could
+    // not see: it is shown, and can be changed.
+    auto* folder_label = new QLabel("Folder:", this);
+    folder_ = new QLineEdit(to_q(paths_.workdir), this);
+    folder_->setObjectName("folder");
+    folder_->setToolTip("The folder of DATA.TXT and DEVSCAN.CSV; Return takes a folder typed here");
+    folder_label->setBuddy(folder_);
+    browse_ = new QPushButton("BROWSE", this);
+    browse_->setObjectName("browse");
     status_ = new QLabel(" ", this);
     status_->setObjectName("status");
     status_->setMinimumWidth(360);
@@ -39,7 +54,15 @@ RowsmithDialog::RowsmithDialog(const Paths& paths, QWidget* parent)
     run_ = new QPushButton("RUN BUILD", this);
     exit_ = new QPushButton("EXIT", this);
     file_ = new QPushButton("FILE", this);
+    run_->setObjectName("run");
+    exit_->setObjectName("exit");
+    file_->setObjectName("file");
     run_->setDefault(true);
+
+    auto* folder_row = new QHBoxLayout;
+    folder_row->addWidget(folder_label);
+    folder_row->addWidget(folder_, 1);
+    folder_row->addWidget(browse_);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(run_);
@@ -47,11 +70,17 @@ RowsmithDialog::RowsmithDialog(const Paths& paths, QWidget* parent)
     buttons->addStretch(1);
     buttons->addWidget(exit_);
     auto* layout = new QVBoxLayout(this);
+    layout->addLayout(folder_row);
     layout->addWidget(status_);
     layout->addLayout(buttons);
 
     connect(run_, &QPushButton::clicked, this, [this] { run_build(); });
     connect(file_, &QPushButton::clicked, this, [this] { choose_source(); });
+    connect(browse_, &QPushButton::clicked, this, [this] {
+        const QString chosen = choose_folder_(this, to_q(paths_.workdir));
+        if (!chosen.isEmpty()) set_folder(chosen);
+    });
+    folder_->installEventFilter(this);
     connect(exit_, &QPushButton::clicked, this, &QDialog::accept);
     show_ = [this](const Message& message) { show_message(message); };
     if (file_length(paths_.source) == 0)
@@ -65,6 +94,56 @@ QString RowsmithDialog::status_text() const {
 QString RowsmithDialog::ask_for_file(QWidget* parent, const QString& folder) {
     return QFileDialog::getOpenFileName(parent, "Open Inventory", folder,
                                         "Xmit (*.TXT *.txt);;All (*)");
+}
+
+QString RowsmithDialog::ask_for_folder(QWidget* parent, const QString& folder) {
+    return QFileDialog::getExistingDirectory(parent, "Rowsmith Folder", folder);
+}
+
+namespace {
+
+// A path below folder is carried over as its name; any other stays as is.
+std::string moved(const std::string& path, const std::string& old_folder,
+                  const std::string& new_folder) {
+    if (path.compare(0, old_folder.size(), old_folder) != 0) return path;
+    return resolve_in(new_folder, path.substr(old_folder.size()));
+}
+
+}  // namespace
+
+bool RowsmithDialog::set_folder(const QString& folder) {
+    const QFileInfo info(folder.trimmed());
+    if (folder.trimmed().isEmpty() || !info.isDir()) {
+        status_->setText(QString("Folder not found [%1]").arg(folder.trimmed()));
+        folder_->setText(to_q(paths_.workdir));
+        return false;
+    }
+    std::string dir = QDir::toNativeSeparators(info.absoluteFilePath()).toLocal8Bit().toStdString();
+    if (dir.back() != '/' && dir.back() != QDir::separator().toLatin1())
+        dir += QDir::separator().toLatin1();
+    paths_.source = moved(paths_.source, paths_.workdir, dir);
+    paths_.target = moved(paths_.target, paths_.workdir, dir);
+    paths_.workdir = dir;
+    folder_->setText(to_q(dir));
+    if (remember_folder(dir) != 0) {
+        std::fprintf(stderr, "rowsmith: the folder could not be remembered for the next start\n");
+    }
+    show_source_state();
+    return true;
+}
+
+// Return in the folder box takes the folder typed there, and only that: it
+// must not go on to the default button and run a build in a folder that
+// was half typed.
+bool RowsmithDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == folder_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            set_folder(folder_->text());
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void RowsmithDialog::showEvent(QShowEvent* event) {
@@ -129,7 +208,7 @@ int caption_width(const QWidget& box) {
 }
 
 // A message box sizes itself to its text; a short text under a long caption
-// ("OPEN ERROR = OPEN ERROR") would leave the title cut off.
+// would leave the title cut off.
 void size_to_caption(QMessageBox& box) {
     auto* grid = qobject_cast<QGridLayout*>(box.layout());
     if (grid == nullptr) return;

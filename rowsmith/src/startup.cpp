@@ -2,11 +2,12 @@
 #include "rowsmith/startup.h"
 
 #include <cctype>
+#include <cerrno>
 
 #include "platform/file_handle.h"
 #include "platform/files.h"
-#include "platform/paths.h"
 #include "platform/module.h"
+#include "platform/paths.h"
 
 namespace rowsmith {
 
@@ -94,6 +95,42 @@ std::string working_folder() {
     if (platform::directory_writable(own)) return own;
     std::string here = platform::current_directory();
     return here.empty() ? own : with_separator(here);
+}
+
+namespace {
+
+// <config>/quaylink/rowsmith-folder: one line, the folder.
+std::string folder_memory_path(bool create_folders) {
+    std::string config = platform::user_config_directory();
+    if (config.empty()) return {};
+    std::string dir = with_separator(config) + "quaylink";
+    if (create_folders) {
+        platform::make_directory(config);
+        platform::make_directory(dir);
+    }
+    return with_separator(dir) + "rowsmith-folder";
+}
+
+}  // namespace
+
+std::string remembered_folder() {
+    const std::string path = folder_memory_path(false);
+    std::string text;
+    if (path.empty() || platform::read_file(path, text) != 0) return {};
+    const size_t end = text.find_first_of("\r\n");
+    return end == std::string::npos ? text : text.substr(0, end);
+}
+
+int remember_folder(const std::string& folder) {
+    const std::string path = folder_memory_path(true);
+    if (path.empty()) return ENOENT;
+    return platform::write_file_atomic(path, folder + "\n", 0644);
+}
+
+std::string window_folder() {
+    const std::string chosen = remembered_folder();
+    if (!chosen.empty() && platform::is_directory(chosen)) return with_separator(chosen);
+    return working_folder();
 }
 
 int run_window(int argc, char** argv, const Paths& paths, std::string& error) {

@@ -94,8 +94,8 @@ TEST_F(ConsoleServer, DirectLineIsServedOnceAndTheProgramEndsAfterLinestop) {
     expect_in_order(
         server, {"PORT:  " + line.slave_path(), "BAUD:  115200", "CONNECT:  Direct",
                  "Starting Communications", "DIR Path: " + work, "CFG File: " + ini,
-                 "LOG File: " + dir.path() + "/quaylink.log", "BUTTON: STOP", "COMMPORT = ",
-                 "BAUD = 115200", "INTER CHAR DELAY = 50", "DIRECT CONNECT", "FTP PASSIVE MODE ON",
+                 "LOG File: " + dir.path() + "/quaylink.log", "COMMPORT = ", "BAUD = 115200",
+                 "INTER CHAR DELAY = 50", "DIRECT CONNECT", "FTP PASSIVE MODE ON",
                  "FIXED FTP CLIENT DATA PORT: 2021", "VERBOSE MODE", "READY..", "STATUS: READY"});
     EXPECT_LT(server.find_line("MODEM"), 0) << server.transcript();
     EXPECT_LT(server.find_line("databin"), 0) << "only modem lines get a databin folder";
@@ -110,8 +110,8 @@ TEST_F(ConsoleServer, DirectLineIsServedOnceAndTheProgramEndsAfterLinestop) {
     // command, and the program ends by itself.
     EXPECT_EQ(server.wait_exit(kStartMs), 0) << server.transcript();
     int ready = server.find_line("STATUS: READY");
-    expect_in_order(server, {"STATUS: READY", "STATUS: OFFLINE", "Communication thread Ending",
-                             "OFFLINE", "BUTTON: START"});
+    expect_in_order(server,
+                    {"STATUS: READY", "STATUS: OFFLINE", "Communication thread Ending", "OFFLINE"});
     EXPECT_LT(server.find_line("Waiting For Virtual USB", static_cast<size_t>(ready)), 0);
 
     // The activity log got the same lines.
@@ -270,8 +270,7 @@ TEST_F(ConsoleServer, UsbWithoutDeviceWaitsUntilSigintThenEnds) {
 
     server.signal(SIGINT);
     EXPECT_EQ(server.wait_exit(kStartMs), 0) << server.transcript();
-    expect_in_order(server, {"STATUS: WAIT USB", "STATUS: OFFLINE", "Communication thread Ending",
-                             "BUTTON: START"});
+    expect_in_order(server, {"STATUS: WAIT USB", "STATUS: OFFLINE", "Communication thread Ending"});
     EXPECT_LT(server.find_line("STATUS: READY"), 0) << server.transcript();
 }
 
@@ -351,7 +350,9 @@ TEST_F(ConsoleServer, ModemThatNeverAnswersGivesUpAfterThreeAttemptsAndStaysUp) 
     EXPECT_LT(server.find_line("STATUS: READY"), 0);
 
     // The thread ends without the exit command: the program stays up.
-    ASSERT_GE(server.wait_for_line("BUTTON: START", kStepMs, static_cast<size_t>(failed)), 0)
+    ASSERT_GE(
+        server.wait_for_line("Communication thread Ending", kStepMs, static_cast<size_t>(failed)),
+        0)
         << server.transcript();
     EXPECT_EQ(server.wait_exit(1000), -1) << server.transcript();
     terminate_and_expect_clean_end(server);
@@ -420,20 +421,64 @@ TEST_F(ConsoleServer, ZeroInterCharacterDelayIsIgnoredAndCommandsAnswerPromptly)
 // ---------------------------------------------------------------------------
 // A port that cannot be opened.
 
-TEST_F(ConsoleServer, WrongPortShowsCommOpenFailedWithThePortNumberAndStaysUp) {
-    std::string ini =
-        write_settings({"commport=7", "connect=direct"}, {"com7=" + dir.file("no-such-device")});
-    ServerProcess server(ini, 1);
+// The failure says why and what to do; without --exit-on-failure the port
+// is tried again every 30 s (here 1.5 s), quietly, and served once the
+// device is there: a cradle plugged in later.
+TEST_F(ConsoleServer, WrongPortIsExplainedAndTriedAgainUntilItOpens) {
+    const std::string device = dir.file("no-such-device");
+    std::string ini = write_settings({"commport=7", "connect=direct"}, {"com7=" + device});
+    ServerProcess server(ini, 20);
     ASSERT_TRUE(server.started());
     int failed = server.wait_for_line("MESSAGE [COMM OPEN]", kStartMs);
     ASSERT_GE(failed, 0) << server.transcript();
     EXPECT_EQ(server.lines()[static_cast<size_t>(failed)],
-              "MESSAGE [COMM OPEN] COMM OPEN FAILED / PORT=7");
-    ASSERT_GE(server.wait_for_line("BUTTON: START", kStepMs, static_cast<size_t>(failed)), 0)
+              "MESSAGE [COMM OPEN] COMM OPEN FAILED / PORT=7 / " + device +
+                  ": no such device; is the cradle plugged in?");
+    ASSERT_GE(server.wait_for_line("trying again every 30 s", kStepMs), 0) << server.transcript();
+    expect_in_order(server, {"PORT:  COM7", "COMMPORT = 7", "DIRECT CONNECT",
+                             "Comm CreateFile Error: 2 (" + device + ": no such device",
+                             "MESSAGE [COMM OPEN]", "STATUS: OFFLINE", "trying again"});
+
+    // About four retries: one line a minute (3 s here) at most, no new start.
+    std::this_thread::sleep_for(std::chrono::milliseconds(6500));
+    int retries = 0;
+    for (const std::string& line : server.lines()) {
+        retries += line.find("Retrying PORT=7") != std::string::npos ? 1 : 0;
+        EXPECT_EQ(line.find("BUTTON:"), std::string::npos) << line;
+    }
+    EXPECT_GE(retries, 1) << server.transcript();
+    EXPECT_LE(retries, 3) << server.transcript();
+    EXPECT_EQ(server.find_line("MESSAGE [COMM OPEN]", static_cast<size_t>(failed) + 1), -1)
         << server.transcript();
-    expect_in_order(server, {"PORT:  COM7", "COMMPORT = 7", "DIRECT CONNECT", "MESSAGE [COMM OPEN]",
-                             "STATUS: OFFLINE", "BUTTON: START"});
-    EXPECT_EQ(server.wait_exit(1000), -1) << "the program must stay open\n" << server.transcript();
+
+    // The cradle is plugged in: the device appears and is served.
+    PtyPair line;
+    ASSERT_TRUE(line.ok());
+    ASSERT_EQ(symlink(line.slave_path().c_str(), device.c_str()), 0);
+    ASSERT_GE(server.wait_for_line("STATUS: READY", kStartMs), 0) << server.transcript();
+    EXPECT_EQ(exchange(line, "LINEBID").status, '0');
+    terminate_and_expect_clean_end(server);
+}
+
+// The working folder and the log folder are checked at the start, and a
+// missing one is named with what to do, before any terminal fails on it.
+TEST_F(ConsoleServer, MissingWorkingAndLogFoldersAreSaidAtTheStart) {
+    PtyPair line;
+    ASSERT_TRUE(line.ok());
+    const std::string missing_work = dir.path() + "/no-work";
+    const std::string missing_log = dir.path() + "/no-log";
+    std::string ini = dir.write(
+        "quaylink.ini",
+        settings_text({"commport=" + line.slave_path(), "connect=direct", "workdir=" + missing_work,
+                       "logfile=CREATE", "logdir=" + missing_log}));
+    ServerProcess server(ini, 10);
+    ASSERT_TRUE(server.started());
+    ASSERT_GE(server.wait_for_line("STATUS: READY", kStartMs), 0) << server.transcript();
+    expect_in_order(server, {"Working folder " + missing_work +
+                                 " does not exist: create it or change workdir in Settings",
+                             "Log folder " + missing_log +
+                                 " does not exist: create it or change logdir in Settings",
+                             "STATUS: READY"});
     terminate_and_expect_clean_end(server);
 }
 
@@ -445,8 +490,7 @@ TEST_F(ConsoleServer, WrongPortWithExitOnFailureEndsWithStatusOne) {
     ServerProcess server(ini, 1, {"--exit-on-failure"});
     ASSERT_TRUE(server.started());
     EXPECT_EQ(server.wait_exit(kStartMs), 1) << server.transcript();
-    expect_in_order(server,
-                    {"MESSAGE [COMM OPEN]", "STATUS: OFFLINE", "BUTTON: START", "exit status 1"});
+    expect_in_order(server, {"MESSAGE [COMM OPEN]", "STATUS: OFFLINE", "exit status 1"});
 }
 
 // A served session still ends with status 0 under the same option.
@@ -471,7 +515,7 @@ TEST_F(ConsoleServer, WithoutSettingsFileWritesTheDefaultsAndStarts) {
     ServerProcess server(ini, 20);
     ASSERT_TRUE(server.started());
     ASSERT_GE(server.wait_for_line("Starting Communications", kStartMs), 0) << server.transcript();
-    expect_in_order(server, {"Running Quaylink", "V2.28", "Creating Config File " + ini, "written",
+    expect_in_order(server, {"Running Quaylink V2.28", "Creating Config File " + ini, "written",
                              "STATUS: OFFLINE", "Starting Communications"});
     std::string text = testing_support::read_whole_file(ini);
     EXPECT_NE(text.find("commport="), std::string::npos) << text;
@@ -502,6 +546,28 @@ TEST_F(ConsoleServer, VersionShowsTheSuiteAndTheProgramAndStartsNothing) {
     ASSERT_EQ(lines.size(), 2u) << server.transcript();
     EXPECT_EQ(lines[0], "quaylink (quaylink suite) 2.28");
     EXPECT_EQ(lines[1], "Quaylink V2.28");
+    EXPECT_EQ(access(dir.file("unused.ini").c_str(), F_OK), -1);
+}
+
+// The service options exist for Windows; here each says so, points to the
+// systemd unit, and starts no server. A missing line name is a usage error.
+TEST_F(ConsoleServer, ServiceOptionsSayTheyAreForWindowsAndStartNothing) {
+    for (const char* option : {"--install-service", "--remove-service", "--service"}) {
+        ServerProcess server(dir.file("unused.ini"), 1, {option, "cradle1"});
+        ASSERT_TRUE(server.started());
+        EXPECT_EQ(server.wait_exit(kStartMs), 1) << option;
+        server.wait_for_line("\x01", 2000);
+        std::string all = server.transcript();
+        EXPECT_NE(all.find("Windows feature"), std::string::npos) << option << "\n" << all;
+        EXPECT_NE(all.find("quaylink@NAME"), std::string::npos) << option << "\n" << all;
+        EXPECT_EQ(all.find("Running Quaylink"), std::string::npos) << option << "\n" << all;
+    }
+    ServerProcess missing(dir.file("unused.ini"), 1, {"--install-service"});
+    ASSERT_TRUE(missing.started());
+    EXPECT_EQ(missing.wait_exit(kStartMs), 2);
+    missing.wait_for_line("\x01", 2000);
+    EXPECT_NE(missing.transcript().find("--install-service needs a value"), std::string::npos)
+        << missing.transcript();
     EXPECT_EQ(access(dir.file("unused.ini").c_str(), F_OK), -1);
 }
 

@@ -47,7 +47,9 @@ TEST(ConsoleTempFiles, KilledUploadLeavesItsFileAndTheNextStartRemovesIt) {
     std::string ini = dir.write(
         "quaylink.ini", settings_text({"commport=" + line.slave_path(), "connect=direct",
                                        "baudrate=115200", "interchardelay=50", "workdir=" + work,
-                                       "logfile=CREATE", "logdir=" + dir.path()}));
+                                       "logfile=CREATE", "logdir=" + dir.path(),
+                                       // only the upload's temporary files here
+                                       "statusfile=off"}));
     dir.write("work/A.TXT", "a");
 
     // An upload that has begun: the server prompts for the first block.

@@ -1,5 +1,6 @@
-// Every text box shows its longest allowed text without scrolling, at the
-// normal font and at the larger one of a 144 DPI screen.
+// Every text box shows its longest allowed text, in its widest capitals,
+// without scrolling, at the normal font and at the larger one of a 144 DPI
+// screen.
 #include <QApplication>
 #include <QFont>
 #include <QLineEdit>
@@ -24,10 +25,11 @@ class BoxWidths : public DialogTest {
     QFont normal_font_;
 };
 
-// The longest text the box takes: its limit in capitals, or in digits when
-// it takes digits only.
-QString longest_text(const QLineEdit* box) {
-    QString text(box->maxLength(), 'N');
+// The longest text the box takes: its limit in the given capital (the
+// wide ones: a box sized for "N" cut the last "W"), or in digits when it
+// takes digits only.
+QString longest_text(const QLineEdit* box, QChar capital) {
+    QString text(box->maxLength(), capital);
     int pos = 0;
     if (box->validator() != nullptr &&
         box->validator()->validate(text, pos) != QValidator::Acceptable)
@@ -59,10 +61,12 @@ void check_all_boxes(QDialog& dialog) {
     int checked = 0;
     for (QLineEdit* box : dialog.findChildren<QLineEdit*>()) {
         if (box->maxLength() >= 1000) continue;
-        const QString text = longest_text(box);
-        EXPECT_TRUE(shows_whole(box, text))
-            << dialog.windowTitle().toStdString() << " " << box->objectName().toStdString()
-            << " width " << box->width() << " text " << text.toStdString();
+        for (QChar capital : {QChar('W'), QChar('M'), QChar('N')}) {
+            const QString text = longest_text(box, capital);
+            EXPECT_TRUE(shows_whole(box, text))
+                << dialog.windowTitle().toStdString() << " " << box->objectName().toStdString()
+                << " width " << box->width() << " text " << text.toStdString();
+        }
         ++checked;
     }
     EXPECT_GT(checked, 0) << dialog.windowTitle().toStdString();

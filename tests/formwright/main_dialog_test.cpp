@@ -72,7 +72,7 @@ TEST_F(MainWindow, LinkToItemNeedsField3BeforeExit) {
     answer = QMessageBox::Yes;
     click(child<QPushButton>(w, "exitButton"));
     ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[1].text, "Save Changes");
+    EXPECT_EQ(messages[1].text, "Save Changes?");
     EXPECT_EQ(messages[1].caption, "EXIT");
     EXPECT_EQ(messages[1].buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     EXPECT_FALSE(w.isVisible());
@@ -101,7 +101,7 @@ TEST_F(MainWindow, NewModeOpensItsDialogAndCountsOnceEvenWhenCancelled) {
     answer = QMessageBox::No;
     click(child<QPushButton>(w, "exitButton"));
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, "Save Changes");
+    EXPECT_EQ(messages[0].text, "Save Changes?");
     EXPECT_FALSE(w.isVisible());
     EXPECT_FALSE(file_exists());
 }

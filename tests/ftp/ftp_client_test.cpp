@@ -477,7 +477,9 @@ TEST_F(FtpClientTest, StalledDataConnectionAbortsAndLeavesNoPartialFile) {
         s.reply("426 aborted");
     }));
     ASSERT_EQ(open_on(server), 0);
-    ftp_set_reply_timeout(200);
+    // Whole replies must fit the time-out too, at about a millisecond per
+    // reply byte under wine: not shorter than a second.
+    ftp_set_reply_timeout(1000);
     EXPECT_EQ(ftp_recv(target, "big.bin"), -133);
     ftp_quit();
     server.join();
@@ -566,7 +568,7 @@ TEST_F(FtpClientTest, UploadToAServerThatNeverReadsFailsAndTheNextCommandIsServe
     });
     ftp_set_defaults("127.0.0.1", "u", "p", 1);
     ftp_set_control_port(server.port());
-    ftp_set_reply_timeout(300);
+    ftp_set_reply_timeout(1000);  // whole replies, under wine too
     std::string source = dir.write("big.bin", std::string(8 << 20, 'b'));
     std::string reply;
     ASSERT_EQ(ftp_bridge(1, "1", reply), 0) << reply;

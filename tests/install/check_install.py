@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Stages the install of a build (DESTDIR) component by component and checks
 what an installed copy must be: the file list of each package, the console
-server free of window libraries, --version of every program, the window
+server free of window libraries, --version and --help of every program
+(the options of --help in the manual pages), the window
 modules found in their private folder, and the installed console server
 serving a terminal (the installed termsim) over a pseudo-terminal."""
 import argparse
+import gzip
 import os
 import re
 import shutil
@@ -84,6 +86,25 @@ def check_versions(bindir, has_gui):
         first = f"{program} (quaylink suite) {args.version}"
         if rc != 0 or not text.startswith(first) or title not in text:
             fail(f"{program} --version gave {rc}: {text!r}")
+
+
+def check_help(bindir, mandir, has_gui):
+    """--help of every program prints its usage and ends with 0, without a
+    display and without opening a window, and the program's installed manual
+    page lists every option the usage names."""
+    programs = ["quaylink", "rowsmith", "termsim"] + (["formwright"] if has_gui else [])
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+    for program in programs:
+        rc, text = output_of([os.path.join(bindir, program), "--help"], env=env)
+        if rc != 0 or "Usage:" not in text:
+            fail(f"{program} --help gave {rc}: {text!r}")
+            continue
+        with gzip.open(os.path.join(mandir, "man1", program + ".1.gz"), "rt") as f:
+            page = f.read().replace("\\-", "-")
+        for option in sorted(set(re.findall(r"(?<![\w-])(--?[A-Za-z][\w-]*)", text))):
+            if option not in page:
+                fail(f"{program}.1 does not list the option {option} of --help")
 
 
 def check_console_serves(root, bindir, work, launcher=(), what="installed server"):
@@ -218,6 +239,8 @@ def main():
         overrides = os.path.dirname(args.docdir) + "/lintian/overrides"
         check_file_list("core", core, {
             args.bindir + "/quaylink", args.bindir + "/rowsmith", args.bindir + "/termsim",
+            args.bindir + "/quaylink-status", args.mandir + "/man1/quaylink-status.1.gz",
+            doc + "/monitoring.md", doc + "/examples/quaylink-grafana.json",
             args.unitdir + "/quaylink@.service", args.etcdir + "/quaylink/example.ini",
             args.mandir + "/man1/quaylink.1.gz", args.mandir + "/man1/rowsmith.1.gz",
             args.mandir + "/man1/termsim.1.gz", args.mandir + "/man5/quaylink.ini.5.gz",
@@ -227,16 +250,17 @@ def main():
             [args.bindir, args.unitdir, args.etcdir + "/quaylink", args.mandir, doc, overrides])
         for path in core:
             if path.startswith(args.bindir + "/") and os.path.basename(path) not in (
-                    "quaylink", "rowsmith", "termsim"):
+                    "quaylink", "quaylink-status", "rowsmith", "termsim"):
                 fail(f"core: unexpected program {path}")
 
         bindir = core_root + args.bindir
-        for program in ("quaylink", "rowsmith", "termsim"):
+        for program in ("quaylink", "quaylink-status", "rowsmith", "termsim"):
             bad = [lib for lib in needed_libraries(os.path.join(bindir, program))
                    if WINDOW_LIBS.search(lib)]
             if bad:
                 fail(f"{program} needs window libraries: {bad}")
         check_versions(bindir, False)
+        check_help(bindir, core_root + args.mandir, False)
 
         work = os.path.join(top, "work")
         os.mkdir(work)
@@ -266,6 +290,7 @@ def main():
             shutil.copytree(gui_root, both_root, symlinks=True, dirs_exist_ok=True)
             both_bin, modules = both_root + args.bindir, both_root + args.moduledir
             check_versions(both_bin, True)
+            check_help(both_bin, both_root + args.mandir, True)
             check_window_module(both_bin, modules, work, "quaylink",
                                 ["-I" + os.path.join(work, "w.ini")], "quaylink_window.so", True)
             check_window_module(both_bin, modules, work, "rowsmith", ["-D"],

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/beneath.h"
 #include "platform/dirs.h"
 #include "platform/files.h"
 #include "temp_dir.h"
@@ -174,3 +175,61 @@ TEST(PosixRealPath, DanglingLinksAndLoopsAreErrors) {
 }
 
 }  // namespace
+
+// Names opened beneath a held folder, by openat2 and by the walk that stands
+// in for it on older kernels: the same answers either way.
+class PosixBeneath : public ::testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override {
+        platform::beneath_force_walk(GetParam());
+        dir_.write("outside.txt", "secret");
+        std::filesystem::create_directories(dir_.file("root/sub"));
+        dir_.write("root/sub/in.txt", "inside");
+        std::filesystem::create_symlink("../outside.txt", dir_.file("root/out.txt"));
+        std::filesystem::create_symlink(dir_.file("root/sub/in.txt"), dir_.file("root/abs.txt"));
+        std::filesystem::create_directory_symlink("..", dir_.file("root/up"));
+        std::filesystem::create_symlink("/proc/self/root", dir_.file("root/magic"));
+        ASSERT_EQ(platform::folder_hold(dir_.file("root"), root_), 0);
+    }
+    void TearDown() override {
+        platform::folder_release(root_);
+        platform::beneath_force_walk(false);
+    }
+    int open(const std::string& rel) {
+        platform::FileHandle h = platform::kNoFile;
+        int rc = platform::file_open_beneath(root_, rel, platform::FileAccess::read, false, h);
+        platform::file_close(h);
+        return rc;
+    }
+
+    TempDir dir_;
+    platform::HeldFolder root_;
+};
+
+TEST_P(PosixBeneath, NothingOutsideTheHeldFolderIsReached) {
+    EXPECT_EQ(open("sub/in.txt"), 0);
+    EXPECT_EQ(open("sub/../sub/in.txt"), 0);
+    EXPECT_EQ(open("sub/missing.txt"), ENOENT);
+    EXPECT_EQ(open("sub"), EISDIR);
+    for (const char* rel : {"../outside.txt", "out.txt", "up/outside.txt", "abs.txt",
+                            "magic/etc/passwd", "/etc/passwd", "sub/../../outside.txt"}) {
+        int rc = open(rel);
+        EXPECT_TRUE(rc == EXDEV || rc == ELOOP) << rel << ": " << rc;
+    }
+    platform::HeldFolder up;
+    EXPECT_NE(platform::folder_hold_beneath(root_, "up", up), 0);
+    platform::HeldFolder sub;
+    ASSERT_EQ(platform::folder_hold_beneath(root_, "sub", sub), 0);
+    // The held folder is what is used, whatever its name leads to later.
+    std::filesystem::rename(dir_.file("root/sub"), dir_.file("root/old"));
+    std::filesystem::create_directory_symlink(dir_.file("."), dir_.file("root/sub"));
+    platform::TempFile t;
+    ASSERT_EQ(platform::create_temp_file_in(sub, "new.txt", t), 0);
+    std::fputs("fresh", t.file);
+    EXPECT_EQ(platform::commit_temp_file_in(sub, t, "new.txt"), 0);
+    EXPECT_EQ(read_whole_file(dir_.file("root/old/new.txt")), "fresh");
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("new.txt")));
+    platform::folder_release(sub);
+}
+
+INSTANTIATE_TEST_SUITE_P(OpenAt2AndWalk, PosixBeneath, ::testing::Bool());

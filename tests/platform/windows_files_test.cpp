@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/beneath.h"
 #include "platform/dirs.h"
 #include "platform/files.h"
 #include "temp_dir.h"
@@ -114,6 +115,40 @@ TEST(WindowsSharing, CopyWaitsForAnExclusivelyHeldDestinationThenGivesUp) {
     EXPECT_EQ(read_whole_file(dest), "old");
     EXPECT_EQ(platform::copy_file_locked(source, dest, true, 3, 1, 100), platform::kCopyOk);
     EXPECT_EQ(read_whole_file(dest), "oldnew");
+}
+
+}  // namespace
+
+namespace {
+
+// Names opened beneath a held folder: the final path of what was opened is
+// checked by handle, and a held folder cannot be renamed away.
+TEST(WindowsBeneath, OpensStayInTheHeldFolderAndItStaysPut) {
+    TempDir dir;
+    dir.write("outside.txt", "secret");
+    ASSERT_EQ(platform::make_directory(dir.file("root")), 0);
+    ASSERT_EQ(platform::make_directory(dir.file("root\\sub")), 0);
+    dir.write("root\\sub\\in.txt", "inside");
+    platform::HeldFolder root, sub;
+    ASSERT_EQ(platform::folder_hold(dir.file("root"), root), 0);
+    platform::FileHandle h = platform::kNoFile;
+    EXPECT_EQ(platform::file_open_beneath(root, "sub\\in.txt", platform::FileAccess::read, false, h),
+              0);
+    platform::file_close(h);
+    for (const char* rel : {"..\\outside.txt", "sub\\..\\..\\outside.txt", "C:\\outside.txt",
+                            "\\outside.txt"}) {
+        EXPECT_EQ(platform::file_open_beneath(root, rel, platform::FileAccess::read, false, h),
+                  EXDEV)
+            << rel;
+    }
+    ASSERT_EQ(platform::folder_hold_beneath(root, "sub", sub), 0);
+    EXPECT_FALSE(MoveFileW(wide(dir.file("root\\sub")).c_str(), wide(dir.file("moved")).c_str()));
+    platform::TempFile t;
+    ASSERT_EQ(platform::create_temp_file_in(sub, "new.txt", t), 0);
+    EXPECT_EQ(platform::commit_temp_file_in(sub, t, "new.txt"), 0);
+    EXPECT_TRUE(platform::path_exists(dir.file("root\\sub\\new.txt")));
+    platform::folder_release(sub);
+    platform::folder_release(root);
 }
 
 }  // namespace

@@ -3,12 +3,14 @@
 // hold.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include "foundation/log.h"
+#include "foundation/server_state.h"
 #include "loopback.h"
 #include "network/relay.h"
 #include "recording_view.h"
@@ -160,6 +162,47 @@ TEST_F(FrameTest, PeerClosingInsideTheBodyEndsTheRead) {
     std::string p;
     EXPECT_EQ(receive(p), ql::relay_result::kShortHeader);
     EXPECT_EQ(ql::relay_sequence(), 0);
+}
+
+// A frame that trickles in a byte every 20 ms used to be waited for as long
+// as the bytes came (each read had its own time-out); now the whole frame
+// must arrive within the time-out, and a stop ends the wait at once.
+TEST_F(FrameTest, TrickledFrameIsBoundedByTheTimeOutAndByAStop) {
+    for (bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "stop" : "time-out");
+        std::atomic<bool> done{false};
+        std::thread trickle([&] {
+            const std::string bytes = frame(0, "000" + std::string(400, 'x'));
+            for (char b : bytes) {
+                if (done || platform::socket_send(peer, &b, 1) != 1) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        std::thread stopper;
+        if (stop) {
+            stopper = std::thread([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                ql::server_state().stop_request = true;
+            });
+        }
+        const auto start = std::chrono::steady_clock::now();
+        std::string p;
+        int rc = receive(p, 2052, stop ? 60000 : 500);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - start)
+                              .count();
+        done = true;
+        trickle.join();
+        if (stopper.joinable()) stopper.join();
+        ql::server_state().stop_request = false;
+        EXPECT_EQ(rc, ql::relay_result::kShortHeader);
+        EXPECT_LT(took, 5000);  // the whole frame would take 8 s
+        // A fresh pair for the next round: this one holds the rest of the frame.
+        close_peer();
+        platform::socket_close(ours);
+        ASSERT_TRUE(testing_support::loopback_pair(ours, peer));
+        ql::relay_reset();
+    }
 }
 
 TEST_F(FrameTest, ZeroLengthIsRefused) {

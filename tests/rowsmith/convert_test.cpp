@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -148,7 +149,7 @@ TEST_F(Convert, MissingSourceIsReportedAndNoTargetIsCreated) {
     EXPECT_EQ(outcome.system_error, ENOENT);
     EXPECT_FALSE(dir.exists("DEVSCAN.CSV"));
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].caption, "OPEN ERROR = OPEN ERROR");
+    EXPECT_EQ(messages[0].caption, "OPEN ERROR");
     EXPECT_EQ(messages[0].text,
               "File open failed\r\n" + dir.path("DATA.TXT") + "\r\nRC = " + std::to_string(ENOENT));
 }
@@ -160,6 +161,19 @@ TEST_F(Convert, FolderAsSourceOrTargetIsAnOpenFailure) {
               rowsmith::kSourceOpenFailed);
     EXPECT_EQ(rowsmith::convert(dir.path("DATA.TXT"), dir.dir(), quiet).result,
               rowsmith::kTargetOpenFailed);
+    EXPECT_EQ(dir.read("DATA.TXT"), "a,b\n");
+}
+
+TEST_F(Convert, LinkAtTheInventoryFileIsRefusedNotAppendedThrough) {
+    dir.write("DATA.TXT", "a,b\n");
+    dir.write("elsewhere.csv", "kept");
+    std::error_code ec;
+    std::filesystem::create_symlink(dir.path("elsewhere.csv"), dir.path("DEVSCAN.CSV"), ec);
+    if (ec) GTEST_SKIP() << "no symbolic links here: " << ec.message();
+    ConvertSettings quiet;
+    EXPECT_EQ(rowsmith::convert(dir.path("DATA.TXT"), dir.path("DEVSCAN.CSV"), quiet).result,
+              rowsmith::kTargetOpenFailed);
+    EXPECT_EQ(dir.read("elsewhere.csv"), "kept");
     EXPECT_EQ(dir.read("DATA.TXT"), "a,b\n");
 }
 

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -87,7 +88,7 @@ TEST_F(Dialog, RunBuildConvertsAndReportsFailuresThroughTheWindow) {
     QTest::mouseClick(dialog.run_button(), Qt::LeftButton);  // the source is gone now
     EXPECT_EQ(dialog.last_result(), rowsmith::kSourceOpenFailed);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].caption, "OPEN ERROR = OPEN ERROR");
+    EXPECT_EQ(messages[0].caption, "OPEN ERROR");
     EXPECT_TRUE(dialog.status_text().startsWith("Source file not found"));
 }
 
@@ -120,6 +121,50 @@ TEST_F(Dialog, FileChoiceBecomesTheSourceAsAFullPath) {
     answer.clear();  // cancelled: nothing changes
     QTest::mouseClick(dialog.file_button(), Qt::LeftButton);
     EXPECT_EQ(dialog.paths().source, site.path("empty.txt"));
+}
+
+// The window says which folder it works in; BROWSE or a folder typed with
+// Return changes it (the files given by name follow), and the choice is
+// there again at the next start.
+TEST_F(Dialog, FolderIsShownChosenAndRememberedForTheNextStart) {
+    const std::string config = site.path("config");
+    ::mkdir(config.c_str(), 0755);
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    ::mkdir(site.path("data").c_str(), 0755);
+    const std::string data = site.path("data") + "/";
+    site.write("data/DATA.TXT", "dock,5\n");
+
+    RowsmithDialog dialog(paths);
+    watch(dialog);
+    EXPECT_EQ(dialog.folder_box()->text(), QString::fromStdString(site.dir()));
+    EXPECT_TRUE(dialog.status_text().startsWith("Source file not found"));
+    dialog.set_folder_chooser([&](QWidget*, const QString& folder) {
+        EXPECT_EQ(folder, QString::fromStdString(site.dir()));
+        return QString::fromStdString(site.path("data"));
+    });
+    QTest::mouseClick(dialog.browse_button(), Qt::LeftButton);
+    EXPECT_EQ(dialog.folder_box()->text(), QString::fromStdString(data));
+    EXPECT_EQ(dialog.paths().source, data + "DATA.TXT");
+    EXPECT_EQ(dialog.paths().target, data + "DEVSCAN.CSV");
+    EXPECT_EQ(dialog.status_text(), " ");
+    QTest::mouseClick(dialog.run_button(), Qt::LeftButton);
+    EXPECT_EQ(dialog.last_result(), 0);
+    EXPECT_TRUE(site.exists("data/DEVSCAN.CSV"));
+    EXPECT_EQ(rowsmith::window_folder(), data);
+
+    // A folder typed into the box: Return takes it and runs nothing.
+    dialog.folder_box()->setText(QString::fromStdString(site.path("missing")));
+    QTest::keyClick(dialog.folder_box(), Qt::Key_Return);
+    EXPECT_TRUE(dialog.status_text().startsWith("Folder not found"))
+        << dialog.status_text().toStdString();
+    EXPECT_EQ(dialog.paths().workdir, data);
+    dialog.folder_box()->setText(QString::fromStdString(site.dir()));
+    QTest::keyClick(dialog.folder_box(), Qt::Key_Return);
+    EXPECT_EQ(dialog.paths().source, site.path("DATA.TXT"));
+    EXPECT_EQ(dialog.last_result(), 0);  // no build ran
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(rowsmith::window_folder(), site.dir());
+    ::unsetenv("XDG_CONFIG_HOME");
 }
 
 // The open error's caption used to be cut ("OPEN ERR... N ERROR").

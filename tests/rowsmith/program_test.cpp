@@ -34,7 +34,7 @@ TEST(Program, ConvertsInItsOwnFolderByDefault) {
 
     run = run_program(copy, {});  // nothing left to convert
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "rowsmith: OPEN ERROR = OPEN ERROR: File open failed: " +
+    EXPECT_EQ(run.err, "rowsmith: OPEN ERROR: File open failed: " +
                            site.path("DATA.TXT") + ": RC = 2\n");
 }
 
@@ -44,7 +44,7 @@ TEST(Program, FailuresGiveNonZeroStatusAndKeepTheSource) {
 
     auto run = run_program(rowsmith_test::program_path(), {"-S" + data, "-T/dev/full"});
     EXPECT_EQ(run.status, 4);
-    EXPECT_EQ(run.err, "rowsmith: WRITE ERROR = WRITE ERROR: File write failed: /dev/full: RC = " +
+    EXPECT_EQ(run.err, "rowsmith: WRITE ERROR: File write failed: /dev/full: RC = " +
                            std::to_string(ENOSPC) + "\n");
     EXPECT_EQ(site.read("in.txt"), "a,b\n");
 

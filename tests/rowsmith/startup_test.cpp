@@ -54,7 +54,7 @@ TEST(Startup, ExitStatusAndMessageLine) {
     EXPECT_EQ(rowsmith::exit_status(rowsmith::kSourceRemoveFailed), 7);
     rowsmith::Message m = rowsmith::open_failed_message("/w/DATA.TXT", 2);
     EXPECT_EQ(rowsmith::message_line(m),
-              "OPEN ERROR = OPEN ERROR: File open failed: /w/DATA.TXT: RC = 2");
+              "OPEN ERROR: File open failed: /w/DATA.TXT: RC = 2");
 }
 
 TEST(Startup, ProgramDirectoryIsThisProgramsFolder) {

@@ -1,9 +1,16 @@
 #include "recording_view.h"
 
+#include <chrono>
+#include <thread>
+
 namespace testing_support {
 
-RecordingView::RecordingView() { ql::set_operator_view(this); }
-RecordingView::~RecordingView() { ql::set_operator_view(nullptr); }
+RecordingView::RecordingView() {
+    ql::set_operator_view(this);
+}
+RecordingView::~RecordingView() {
+    ql::set_operator_view(nullptr);
+}
 
 void RecordingView::set_text(int item, const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -86,6 +93,15 @@ bool RecordingView::has_line(const std::string& part) const {
     for (const auto& line : lines_)
         if (line.find(part) != std::string::npos) return true;
     return false;
+}
+
+bool RecordingView::wait_for_line(const std::string& part, int timeout_ms) const {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!has_line(part)) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
 }
 
 }  // namespace testing_support

@@ -13,7 +13,7 @@
 namespace testing_support {
 
 class RecordingView final : public ql::OperatorView {
-public:
+  public:
     struct Box {
         std::string text, caption;
         ql::Buttons buttons;
@@ -43,11 +43,14 @@ public:
     bool network_flag() const;
     // True when some status list line contains the text.
     bool has_line(const std::string& part) const;
+    // has_line, waited for up to timeout_ms: for a line that another thread
+    // logs after the event the test saw (a program that ended, a reply).
+    bool wait_for_line(const std::string& part, int timeout_ms = 10000) const;
 
     int bar_width = 40;
     int next_answer = ql::answer::kOk;  // what message_box answers
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::map<int, std::vector<std::string>> texts_;
     std::map<int, bool> enabled_;

@@ -2,6 +2,8 @@
 // end to end over a pseudo-terminal pair: secrets never reach a log line,
 // control characters cannot forge or split lines, and the confine and
 // programs settings keep a terminal inside the working folder.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -223,7 +225,26 @@ class Confined : public Guarded {
     }
 };
 
+// A name in the system's temporary folder that no other run uses, removed
+// before and after: a file left there by a faulty build must not fail every
+// later run on the machine.
+class StrayFile {
+  public:
+    StrayFile()
+        : path_("/tmp/ql-confine-" + std::to_string(::getpid()) + "-" +
+                std::filesystem::path(dir_.path()).filename().string() + ".txt") {
+        std::filesystem::remove(path_);
+    }
+    ~StrayFile() { std::filesystem::remove(path_); }
+    const std::string& path() const { return path_; }
+
+  private:
+    TempDir dir_;  // only its unique name is used
+    std::string path_;
+};
+
 TEST_F(Confined, NamesThatLeaveTheWorkingFolderAreRefused) {
+    StrayFile stray;
     start();
     const std::string outside = dir.file("outside.txt");
     EXPECT_EQ(ask("RECV,..\\outside.txt"), "1 " + workdir + "../outside.txt FILE NOT FOUND");
@@ -233,7 +254,7 @@ TEST_F(Confined, NamesThatLeaveTheWorkingFolderAreRefused) {
     EXPECT_EQ(ask("COPY,A.TXT,out/copy.txt"), "1COPY FAILED");
     EXPECT_EQ(ask("COPY,A.TXT,dangling"), "1COPY FAILED");
     EXPECT_EQ(ask("APPEND,leak.txt,A2.TXT"), "1APPEND FAILED");
-    EXPECT_EQ(ask("COPYD,A.TXT,C:/tmp/ql-confine-test.txt"), "1COPY FAILED");
+    EXPECT_EQ(ask("COPYD,A.TXT,C:" + stray.path()), "1COPY FAILED");
     EXPECT_EQ(ask("DELETED," + outside), "1DELETE FAILED");
     EXPECT_EQ(ask("DELETE,out\\B.TXT"), "1DELETE FAILED");
     EXPECT_EQ(ask("CWD,.."), "1 " + workdir + ".. INVALID DIRECTORY");
@@ -246,7 +267,7 @@ TEST_F(Confined, NamesThatLeaveTheWorkingFolderAreRefused) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("up.txt")));
     EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere/copy.txt")));
     EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere/new.txt")));
-    EXPECT_FALSE(std::filesystem::exists("/tmp/ql-confine-test.txt"));
+    EXPECT_FALSE(std::filesystem::exists(stray.path()));
     EXPECT_TRUE(logged("NAMES CONFINED TO " + workdir));
     EXPECT_TRUE(logged("Outside the working folder, refused: " + outside));
     EXPECT_TRUE(logged("Outside the working folder, refused: " + workdir + "leak.txt"));
@@ -257,7 +278,8 @@ TEST_F(Confined, NamesInsideTheTreeStillWork) {
     EXPECT_EQ(ask("RECV,a.txt"), "06");
     pty.write("X");  // not ACK: no transfer
     platform::sleep_ms(300);
-    EXPECT_EQ(ask("COPY,A.TXT,in/C.TXT"), "0COPY SUCCESSFUL");  // a link that stays inside
+    // A link that stays inside.
+    EXPECT_EQ(exchange_again("COPY,A.TXT,in/C.TXT").line(), "0COPY SUCCESSFUL");
     EXPECT_EQ(dir.read("work/sub/C.TXT"), "inside");
     EXPECT_EQ(ask("COPYD,A.TXT," + workdir + "sub/D.TXT"), "0COPY SUCCESSFUL");
     EXPECT_EQ(ask("CWD,sub"), "0");
@@ -269,13 +291,118 @@ TEST_F(Confined, NamesInsideTheTreeStillWork) {
     EXPECT_FALSE(logged("Outside the working folder"));
 }
 
+// A local user who swaps a checked name for a link to the outside between
+// the reply and its use: the file or folder opened at the check is the one
+// used, so nothing outside is read or written.
+class ConfinedRace : public Confined {
+  protected:
+    // work/<name> moves to work/<name>.old (inside the tree); a link to
+    // target takes its place.
+    void swap_for_link(const std::string& name, const std::string& target) {
+        std::filesystem::rename(dir.file("work/" + name), dir.file("work/" + name + ".old"));
+        std::filesystem::create_symlink(target, dir.file("work/" + name));
+    }
+
+    // Holds work/<name> as another program would while the server waits.
+    int hold(const std::string& name) {
+        int fd = ::open(dir.file("work/" + name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        EXPECT_EQ(::flock(fd, LOCK_EX), 0);
+        return fd;
+    }
+};
+
+TEST_F(ConfinedRace, RecvSendsTheFileCheckedNotTheLinkPutInItsPlace) {
+    dir.write("work/swap.txt", "inside");
+    start();
+    ASSERT_EQ(ask("RECV,swap.txt"), "06");
+    swap_for_link("swap.txt", dir.file("outside.txt"));
+    pty.write(std::string("\x06") + "C");
+    std::string block = pty.read_exactly(133, 5000);
+    ASSERT_EQ(block.size(), 133u) << testing_support::read_whole_file(dir.file("quaylink.log"));
+    EXPECT_EQ(block.substr(3, 6), "inside");
+    pty.write("\x06");
+    EXPECT_EQ(pty.read_exactly(1, 5000), "\x04");
+    pty.write("\x06");
+    platform::sleep_ms(200);
+    EXPECT_EQ(ask("DATETIME").size(), 15u);
+}
+
+TEST_F(ConfinedRace, SendWritesIntoTheFolderCheckedNotTheLinkPutInItsPlace) {
+    start();
+    ASSERT_EQ(ask("SEND,sub/new.txt,5"), "0");
+    swap_for_link("sub", dir.file("elsewhere"));
+    pty.write("\x06");
+    ASSERT_EQ(pty.read_exactly(1, 5000), "C");
+    std::string data = "hello" + std::string(123, '\x1a');
+    uint16_t crc = ql::crc16(data.data(), data.size());
+    pty.write(std::string("\x01\x01\xfe") + data + static_cast<char>(crc >> 8) +
+              static_cast<char>(crc & 0xff));
+    EXPECT_EQ(pty.read_exactly(1, 5000), "\x06");
+    pty.write("\x04");
+    EXPECT_EQ(pty.read_exactly(1, 5000), "\x06");
+    platform::sleep_ms(200);
+    EXPECT_EQ(ask("DATETIME").size(), 15u);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere/new.txt")));
+    EXPECT_EQ(dir.read("work/sub.old/new.txt"), "hello");
+}
+
+TEST_F(ConfinedRace, CopyAndAppendWaitingForTheirTargetKeepTheFolderChecked) {
+    dir.write("elsewhere/D.TXT", "far");
+    start();
+    for (const char* word : {"COPY", "APPEND"}) {
+        SCOPED_TRACE(word);
+        std::filesystem::create_directory(dir.file("work/sub"));
+        int held = hold("sub/D.TXT");
+        // The target is busy: the server waits and tries again, and the
+        // folder is swapped meanwhile.
+        pty.write(termsim::command_frame(std::string(word) + ",A.TXT,sub/D.TXT"));
+        platform::sleep_ms(500);
+        swap_for_link("sub", dir.file("elsewhere"));
+        ::close(held);
+        EXPECT_EQ(exchange_bytes("").line(), std::string("0") + word + " SUCCESSFUL");
+        EXPECT_EQ(dir.read("elsewhere/D.TXT"), "far");
+        EXPECT_EQ(dir.read("work/sub.old/D.TXT"), "inside");
+        std::filesystem::remove(dir.file("work/sub"));
+        std::filesystem::remove_all(dir.file("work/sub.old"));
+    }
+}
+
+TEST_F(Confined, HardLinkedFilesAreRefused) {
+    ASSERT_EQ(::link(dir.file("outside.txt").c_str(), dir.file("work/hard.txt").c_str()), 0);
+    start();
+    EXPECT_EQ(ask("APPEND,A.TXT,hard.txt"), "1APPEND FAILED");
+    EXPECT_EQ(ask("COPY,A.TXT,hard.txt"), "1COPY FAILED");
+    EXPECT_EQ(ask("COPY,hard.txt,C.TXT"), "1COPY FAILED");
+    EXPECT_EQ(ask("RECV,hard.txt"), "1 " + workdir + "hard.txt FILE NOT FOUND");
+    EXPECT_EQ(ask("SEND,hard.txt,5"), "1SEND FAILED");
+    EXPECT_EQ(ask("DIR,hard.txt"), "1OPEN ERROR {List} [" + workdir + "hard.txt] ");
+    EXPECT_EQ(dir.read("outside.txt"), "secret");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("work/C.TXT")));
+    EXPECT_TRUE(logged("Hard-linked file, refused: " + workdir + "hard.txt"));
+}
+
+TEST_F(Confined, CopiesAndTransfersIntoAFolderClearItsStaleTemporaryFiles) {
+    const std::string stale = "work/sub/.qltmp-0123456789abcdef-D.TXT";
+    dir.write(stale, std::string(4096, 'x'));
+    start();
+    EXPECT_EQ(ask("COPY,A.TXT,sub/D.TXT"), "0COPY SUCCESSFUL");
+    EXPECT_FALSE(std::filesystem::exists(dir.file(stale)));
+    dir.write(stale, "x");
+    ASSERT_EQ(ask("SEND,sub/E.TXT,0"), "0");
+    pty.write("\x06");
+    ASSERT_EQ(pty.read_exactly(1, 5000), "C");
+    pty.write("\x18");  // the terminal gives up: the folder was cleared at the start
+    platform::sleep_ms(300);
+    EXPECT_FALSE(std::filesystem::exists(dir.file(stale)));
+}
+
 TEST_F(Guarded, WithoutConfineATerminalMayLeaveTheWorkingFolder) {
     dir.write("outside.txt", "secret");
     start();
     EXPECT_EQ(ask("RECV,..\\outside.txt"), "06");
     pty.write("X");
     platform::sleep_ms(300);
-    EXPECT_EQ(ask("COPY,..\\outside.txt,..\\copy.txt"), "0COPY SUCCESSFUL");
+    EXPECT_EQ(exchange_again("COPY,..\\outside.txt,..\\copy.txt").line(), "0COPY SUCCESSFUL");
     EXPECT_EQ(dir.read("copy.txt"), "secret");
     EXPECT_EQ(ask("DELETED," + dir.file("copy.txt")), "0DELETE SUCCESSFUL");
 }

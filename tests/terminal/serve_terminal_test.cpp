@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "file_size_limit.h"
 #include "foundation/log.h"
 #include "foundation/server_state.h"
 #include "foundation/settings.h"
@@ -51,15 +52,6 @@ class Serve : public testing_support::ServedLine {
         ql::settings().workdir = workdir;
     }
 
-    // The reply to a command that may be swallowed by a read still waiting
-    // for the terminal's ACK: asked again until it is answered.
-    termsim::Reply exchange_again(const std::string& text) {
-        termsim::Reply r;
-        for (int i = 0; i < 10 && !r.present; ++i) {
-            r = exchange_bytes(termsim::command_frame(text), 3000);
-        }
-        return r;
-    }
     // Status and text of the reply to one command, checked for a correct
     // checksum and the usual lead byte STX.
     std::string ask(const std::string& text) {
@@ -125,6 +117,24 @@ TEST_F(Serve, CwdFailureFallsBackToTheWorkingDirectory) {
     platform::sleep_ms(300);         // let the server's read of the answer end
     EXPECT_EQ(exchange_again("RECV,EMPTY.TXT").line(), "1 " + workdir + "EMPTY.TXT FILE NOT FOUND");
     EXPECT_FALSE(view.has_line("XM:Send"));
+}
+
+// A folder path of about a hundred characters is taken whole; a missing
+// one too long to repeat in a reply is said so, not cut.
+TEST_F(Serve, CwdTakesLongFolderPathsAndNeverCutsTheReply) {
+    const std::string long_path =
+        "site_inventory_2026/terminal_uploads_from_handheld_devices/warehouse_north/dock_7";
+    std::filesystem::create_directories(dir.file(long_path));
+    dir.write(long_path + "/A.TXT", "abc");
+    start();
+    EXPECT_EQ(ask("CWD," + long_path), "0");
+    EXPECT_EQ(ask("RECV,A.TXT"), "03");
+    pty.write(std::string(1, 'X'));  // not ACK: no transfer
+    platform::sleep_ms(300);
+    const std::string missing = long_path + "/and_a_folder_that_is_not_there";
+    const std::string reply = exchange_again("CWD," + missing).line();
+    ASSERT_GT(missing.size() + 19, size_t(ql::kReplyTextMax));
+    EXPECT_EQ(reply, "1 INVALID DIRECTORY (name too long to repeat)");
 }
 
 TEST_F(Serve, DirCountsFilesAndTheListItself) {
@@ -199,7 +209,9 @@ TEST_F(Serve, RecvSendsTheFileAfterTheTerminalsAck) {
     EXPECT_NE(termsim_output.find("< STX 0 1234 (checksum ok)"), std::string::npos)
         << termsim_output;
     EXPECT_EQ(dir.read("got"), content);
-    EXPECT_TRUE(view.has_line("SEND SUCCESSFUL"));
+    // Logged once the server has read termsim's last ACK, which may be after
+    // termsim ended.
+    EXPECT_TRUE(view.wait_for_line("SEND SUCCESSFUL"));
 }
 
 TEST_F(Serve, PromptSentWithTheAckStartsTheDownloadAtOnce) {
@@ -246,6 +258,35 @@ TEST_F(Serve, SendReceivesTheFileIntoTheCurrentSubdirectory) {
     EXPECT_EQ(run_termsim({"CWD,sub", ":expect 0", ":send " + dir.file("upload") + " DATA.TXT"}), 0)
         << termsim_output;
     EXPECT_EQ(dir.read("sub/DATA.TXT"), content);
+}
+
+TEST_F(Serve, SendThatCannotBeSavedFailsAtTheTerminalAndTheNextCommandIsAnswered) {
+    // The disk fills up during the transfer (a block cannot be written: the
+    // server cancels, the terminal answers with its own CAN right before its
+    // next command) or only at the end (the commit's flush fails: the EOT is
+    // refused).
+    dir.write("A.TXT", "a");
+    dir.write("during", std::string(20000, 'd'));
+    dir.write("at_end", std::string(3000, 'e'));
+    start();
+    for (const std::string upload : {"during", "at_end"}) {
+        dir.write("DATA.TXT", "yesterday's records");
+        std::filesystem::remove(dir.file("B.TXT"));
+        int rc;
+        {
+            testing_support::FileSizeLimit full(1024);
+            ASSERT_TRUE(full.active());
+            rc = run_termsim({":send " + dir.file(upload) + " DATA.TXT", "COPY,A.TXT,B.TXT",
+                              ":expect 0COPY SUCCESSFUL"});
+        }
+        EXPECT_EQ(rc, 1) << upload << "\n" << termsim_output;
+        EXPECT_NE(termsim_output.find("< STX 0 COPY SUCCESSFUL"), std::string::npos)
+            << upload << "\n"
+            << termsim_output;
+        EXPECT_EQ(dir.read("B.TXT"), "a") << upload;
+        EXPECT_EQ(dir.read("DATA.TXT"), "yesterday's records") << upload;
+    }
+    EXPECT_TRUE(view.has_line("XM:DoRecv: File not saved [27]"));
 }
 
 TEST_F(Serve, NoCarrierEndsTheCall) {

@@ -42,4 +42,12 @@ termsim::Reply ServedLine::exchange_bytes(const std::string& bytes, int wait_ms)
     return termsim::decode_reply(got);
 }
 
+termsim::Reply ServedLine::exchange_again(const std::string& text) {
+    termsim::Reply r;
+    for (int i = 0; i < 10 && !r.present; ++i) {
+        r = exchange_bytes(termsim::command_frame(text), 3000);
+    }
+    return r;
+}
+
 }  // namespace testing_support

@@ -41,6 +41,11 @@ class ServedLine : public ::testing::Test {
     termsim::Reply exchange(const std::string& text) {
         return exchange_bytes(termsim::command_frame(text));
     }
+    // The reply to a command sent after a RECV or SEND was answered with
+    // something other than ACK: the server reads that answer until the line
+    // is quiet and gives no sign when it is done, so a command sent too soon
+    // is swallowed with it. Asked again until it is answered.
+    termsim::Reply exchange_again(const std::string& text);
 
     TempDir dir;
     PtyPair pty;

@@ -153,17 +153,19 @@ TEST_F(Frames, SplitKeepsBlanksEmptiesAndCutsLongFields) {
     EXPECT_STREQ(ql::field(2), "");
     EXPECT_STREQ(ql::field(3), "") << "slots are cleared before a split";
 
-    std::string seventy(70, 'x');
-    ql::split_command("SEND," + seventy + ",2,3,4,5,6,7,EIGHT,NINE");
-    EXPECT_EQ(std::string(ql::field(1)), std::string(63, 'x'));
+    // A field as long as a frame allows is kept whole (a folder path of 100
+    // characters was cut at 63 and became another, missing, folder).
+    std::string long_field(120, 'x');
+    ql::split_command("SEND," + long_field + ",2,3,4,5,6,7,EIGHT,NINE");
+    EXPECT_EQ(std::string(ql::field(1)), long_field);
     EXPECT_STREQ(ql::field(2), "2");
     EXPECT_STREQ(ql::field(7), "7");
     EXPECT_STREQ(ql::field(8), "") << "only eight slots";
 }
 
 TEST_F(Frames, FieldWritesAreCut) {
-    ql::set_field(3, std::string(100, 'y'));
-    EXPECT_EQ(std::string(ql::field(3)), std::string(63, 'y'));
+    ql::set_field(3, std::string(300, 'y'));
+    EXPECT_EQ(std::string(ql::field(3)), std::string(ql::kFieldSlotSize - 1, 'y'));
     ql::set_field(9, "ignored");
     ql::set_field(-1, "ignored");
 }

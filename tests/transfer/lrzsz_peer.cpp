@@ -68,9 +68,7 @@ LrzszPeer::LrzszPeer(testing_support::PtyPair& pty, const std::string& folder,
         ::close(in_pipe[1]);
         return;
     }
-    static std::atomic<int> counter{0};
-    errors_path_ = "/tmp/ql-lrzsz-" + std::to_string(::getpid()) + "-" +
-                   std::to_string(counter.fetch_add(1)) + ".err";
+    errors_path_ = errors_dir_.file("errors.txt");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
@@ -98,7 +96,6 @@ LrzszPeer::~LrzszPeer() {
     if (pump_thread_.joinable()) pump_thread_.join();
     if (to_child_ >= 0) ::close(to_child_);
     if (from_child_ >= 0) ::close(from_child_);
-    if (!errors_path_.empty()) ::unlink(errors_path_.c_str());
 }
 
 void LrzszPeer::set_faults(FaultRule to_peer, FaultRule from_peer) {

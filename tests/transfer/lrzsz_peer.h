@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "pty_pair.h"
+#include "temp_dir.h"
 
 namespace transfer_test {
 
@@ -48,8 +49,9 @@ class LrzszPeer {
 
     testing_support::PtyPair& pty_;
     pid_t pid_ = -1;
-    int to_child_ = -1;    // our end of its standard input
-    int from_child_ = -1;  // our end of its standard output
+    int to_child_ = -1;                    // our end of its standard input
+    int from_child_ = -1;                  // our end of its standard output
+    testing_support::TempDir errors_dir_;  // its standard error, in a folder of its own
     std::string errors_path_;
     std::atomic<bool> stop_{false};
     std::mutex rules_mutex_;

@@ -103,6 +103,7 @@ void SenderPeer::on_write(const std::string& bytes, FakeLine& line) {
     if (c == '\x06') {
         if (eot_sent_) {
             finished = true;
+            if (on_finished) on_finished();
             return;
         }
         ++acks;

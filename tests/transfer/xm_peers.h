@@ -64,6 +64,8 @@ class SenderPeer {
     int naks = 0;         // NAKs after the start
     int cans = 0;
     bool finished = false;  // EOT acknowledged
+    // Called when the EOT is acknowledged, before the receiver returns.
+    std::function<void()> on_finished;
     bool crc = false;
 
   private:

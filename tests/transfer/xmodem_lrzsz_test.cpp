@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "file_size_limit.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
 #include "lrzsz_peer.h"
@@ -197,6 +198,29 @@ TEST_F(Lrzsz, GarbledLineFromSxFailsWithRetriesAndKeepsThePreviousFile) {
     EXPECT_EQ(rc, ql::xm_result::kRetries);
     EXPECT_EQ(in.read("IN.DAT"), "yesterday's records");
     EXPECT_EQ(folder_entries(in.path()), std::vector<std::string>{"IN.DAT"});
+}
+
+TEST_F(Lrzsz, CommitThatFailsIsAFailedTransferForSxAndKeepsThePreviousFile) {
+    in.write("IN.DAT", "yesterday's records");
+    std::string content = pattern(3000, 11);
+    out.write("OUT.DAT", content);
+    LrzszPeer sx(pty, out.path(), "sx -q -k OUT.DAT");
+    ASSERT_TRUE(sx.ok());
+    int rc;
+    {
+        // Every block fits the file's buffer, so only the flush of the
+        // commit meets the limit: a disk that fills up at the very end.
+        testing_support::FileSizeLimit full(1024);
+        ASSERT_TRUE(full.active());
+        rc = ql::xm_recv(port, in.file("IN.DAT"), 1, static_cast<int64_t>(content.size()));
+    }
+    EXPECT_EQ(rc, ql::xm_result::kFileWrite);
+    // sx never hears its EOT acknowledged: it ends with an error or is
+    // still trying.
+    EXPECT_NE(sx.wait_exit(1000), 0);
+    EXPECT_EQ(in.read("IN.DAT"), "yesterday's records");
+    EXPECT_EQ(folder_entries(in.path()), std::vector<std::string>{"IN.DAT"});
+    EXPECT_TRUE(view.has_line("XM:DoRecv: File not saved [27]"));
 }
 
 TEST_F(Lrzsz, DeadLineToRxFailsWithOneCan) {

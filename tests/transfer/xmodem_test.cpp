@@ -396,6 +396,42 @@ TEST_F(Xmodem, ReceiveFailuresLeaveThePreviousFileAndNothingElse) {
     EXPECT_TRUE(view.has_line("RECV ERROR  RC : -203  ERRNO : "));
 }
 
+TEST_F(Xmodem, EotIsAcknowledgedOnlyOnceTheFileIsInPlace) {
+    std::string path = dir.write("DATA.TXT", "yesterday's records");
+    std::string content = pattern(3000);
+    SenderPeer peer(*line.line, content, true);
+    std::string at_ack;
+    peer.on_finished = [&] { at_ack = dir.read("DATA.TXT"); };
+    ASSERT_EQ(ql::xm_recv(line.port, path, 1, 3000), 0);
+    EXPECT_TRUE(peer.finished);
+    EXPECT_EQ(at_ack, content);
+}
+
+TEST_F(Xmodem, FailedCommitIsAFailedTransferForTheSender) {
+    // A target that cannot be replaced: while the last block is on its way,
+    // a local program puts a folder with a file in it at the target's name.
+    std::string path = dir.write("DATA.TXT", "yesterday's records");
+    SenderPeer peer(*line.line, pattern(300), true);
+    peer.mutate = [&](int index, int sent_before, const std::string& block) {
+        if (index == 2 && sent_before == 0) {
+            std::filesystem::remove(path);
+            std::filesystem::create_directory(path);
+            dir.write("DATA.TXT/KEEP", "keep");
+        }
+        return block;
+    };
+    EXPECT_EQ(ql::xm_recv(line.port, path, 1, 300), ql::xm_result::kFileWrite);
+    EXPECT_FALSE(peer.finished);
+    // NAK to the EOT, then CAN to the EOT the sender repeats on it.
+    ASSERT_GE(line.line->writes.size(), 2u);
+    EXPECT_EQ(written(line.line->writes.size() - 2), "\x15\x18");
+    EXPECT_EQ(peer.cans, 1);
+    EXPECT_EQ(dir.read("DATA.TXT/KEEP"), "keep");
+    EXPECT_EQ(folder_entries(dir.path()), std::vector<std::string>{"DATA.TXT"});
+    EXPECT_TRUE(view.has_line("XM:DoRecv: File not saved"));
+    EXPECT_TRUE(view.has_line("RECV ERROR  RC : -104"));
+}
+
 TEST_F(Xmodem, ReceivingOverALongerFileLeavesOnlyTheNewBytesAndItsMode) {
     std::string path = dir.write("DATA.TXT", pattern(10000));
     ::chmod(path.c_str(), 0640);

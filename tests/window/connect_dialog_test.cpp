@@ -2,7 +2,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QRadioButton>
+#include <QTest>
 #include <filesystem>
 #include <fstream>
 
@@ -204,6 +206,8 @@ TEST_F(ConnectDialogTest, UsbPortNumberedByTheSearchIsStoredAsItsDevice) {
 
 // Bad values are refused with a message naming the box; the dialog stays
 // open with the focus back in the box, and nothing is applied or written.
+// Return in either box accepts the dialog the way OK does, and is checked
+// the same way (it used to add the text to the list, which then passed).
 TEST_F(ConnectDialogTest, BadPortOrDelayIsRefusedAndTheDialogStaysOpen) {
     load(kFullFile);
     const std::string before = settings_text();
@@ -213,39 +217,47 @@ TEST_F(ConnectDialogTest, BadPortOrDelayIsRefusedAndTheDialogStaysOpen) {
         const char* box;  // the box named and focused
     };
     const Case cases[] = {
-        {"COM3", "abc", "InterCharDelay"},
-        {"COM3", "0", "InterCharDelay"},
-        {"COM3", "-5", "InterCharDelay"},
-        {"COM3", "", "InterCharDelay"},
-        {"COM7 (Cradle)", "125", "ComPort"},
-        {"Cradle", "125", "ComPort"},
-        {"", "125", "ComPort"},
-        {"COM0", "125", "ComPort"},
+        {"COM3", "abc", "InterCharDelay"},   {"COM3", "0", "InterCharDelay"},
+        {"COM3", "-5", "InterCharDelay"},    {"COM3", "", "InterCharDelay"},
+        {"COM7 (Cradle)", "125", "ComPort"}, {"Cradle", "125", "ComPort"},
+        {"abc", "125", "ComPort"},           {"", "125", "ComPort"},
+        {"COM0", "125", "ComPort"},          {"-5", "125", "ComPort"},
     };
+    // How the operator accepts: OK, or Return in one of the two boxes.
+    const char* const ways[] = {"ok_1", "comPort_351", "interCharDelay_352"};
     for (const Case& c : cases) {
-        driver.seen.clear();
-        bool stayed_open = false;
-        std::string focused;
-        int result = run(
-            [&](QDialog& d) {
-                set_combo(d, "comPort_351", c.port);
-                set_combo(d, "interCharDelay_352", c.delay);
-                click(d, "ok_1");
-                stayed_open = d.isVisible() && d.result() == 0;
-                QWidget* focus = d.focusWidget();
-                for (QWidget* w = focus; w != nullptr; w = w->parentWidget()) {
-                    if (w->objectName() == "comPort_351") focused = "ComPort";
-                    if (w->objectName() == "interCharDelay_352") focused = "InterCharDelay";
-                }
-            },
-            "cancel_2");
-        EXPECT_EQ(result, 0) << c.port << " / " << c.delay;
-        EXPECT_TRUE(stayed_open) << c.port << " / " << c.delay;
-        EXPECT_EQ(focused, c.box) << c.port << " / " << c.delay;
-        EXPECT_NE(driver.last_box_text().find(c.box), std::string::npos) << driver.last_box_text();
-        EXPECT_EQ(ql::settings().commport, 3);
-        EXPECT_EQ(ql::settings().interchardelay, 250);
-        EXPECT_EQ(settings_text(), before);
+        for (const char* way : ways) {
+            driver.seen.clear();
+            bool stayed_open = false;
+            std::string focused;
+            int result = run(
+                [&](QDialog& d) {
+                    set_combo(d, "comPort_351", c.port);
+                    set_combo(d, "interCharDelay_352", c.delay);
+                    if (std::string(way) == "ok_1") {
+                        click(d, way);
+                    } else {
+                        QLineEdit* edit = d.findChild<QComboBox*>(way)->lineEdit();
+                        edit->setFocus();
+                        QTest::keyClick(edit, Qt::Key_Return);
+                    }
+                    stayed_open = d.isVisible() && d.result() == 0;
+                    QWidget* focus = d.focusWidget();
+                    for (QWidget* w = focus; w != nullptr; w = w->parentWidget()) {
+                        if (w->objectName() == "comPort_351") focused = "ComPort";
+                        if (w->objectName() == "interCharDelay_352") focused = "InterCharDelay";
+                    }
+                },
+                "cancel_2");
+            const std::string what = std::string(c.port) + " / " + c.delay + " by " + way;
+            EXPECT_EQ(result, 0) << what;
+            EXPECT_TRUE(stayed_open) << what;
+            EXPECT_EQ(focused, c.box) << what;
+            EXPECT_NE(driver.last_box_text().find(c.box), std::string::npos) << what;
+            EXPECT_EQ(ql::settings().commport, 3) << what;
+            EXPECT_EQ(ql::settings().interchardelay, 250) << what;
+            EXPECT_EQ(settings_text(), before) << what;
+        }
     }
 }
 
@@ -262,6 +274,13 @@ TEST_F(ConnectDialogTest, PortNamesNumbersAndPathsAreTaken) {
     }
     run([](QDialog& d) { set_combo(d, "comPort_351", "/dev/ttyUSB1"); });
     EXPECT_EQ(ql::settings().commport_device, "/dev/ttyUSB1");
+    // Return in the port box takes a good port like OK does.
+    driver.on("Connect", [](QDialog& d) {
+        set_combo(d, "comPort_351", "COM5");
+        QTest::keyClick(d.findChild<QComboBox*>("comPort_351")->lineEdit(), Qt::Key_Return);
+    });
+    EXPECT_EQ(ql::run_connect_dialog(nullptr), 1);
+    EXPECT_EQ(ql::settings().commport, 5);
 }
 
 }  // namespace

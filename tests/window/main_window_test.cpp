@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <filesystem>
 #include <fstream>
@@ -84,8 +85,9 @@ TEST_F(MainWindowTest, StartUpShowsTheVersionAndStartsCommunication) {
     auto w = open_window();
     EXPECT_EQ(w->windowTitle().toStdString(), "Quaylink V2.28");
     ASSERT_TRUE(wait_until([&] { return thread_running(*w); }));
-    EXPECT_EQ(list(*w)->item(0)->text().toStdString(), "Running Quaylink");
-    EXPECT_EQ(list(*w)->item(1)->text().toStdString(), "V2.28");
+    EXPECT_EQ(list(*w)->item(0)->text().toStdString(), "Running Quaylink V2.28");
+    // One font family for the whole window, the log list included.
+    EXPECT_EQ(list(*w)->font().family(), w->font().family());
     EXPECT_FALSE(w->item(301)->isEnabled());
     EXPECT_FALSE(w->item(305)->isEnabled());
     EXPECT_FALSE(driver.saw("CRADLECHECK"));
@@ -105,7 +107,7 @@ TEST_F(MainWindowTest, StartStopCyclesKeepTheProgramOpen) {
         settle();
         EXPECT_EQ(text(*w, 309), "START");
         EXPECT_EQ(text(*w, 208), "OFFLINE");
-        EXPECT_EQ(text(*w, 209), "");
+        EXPECT_EQ(text(*w, 209), "PORT:  COM1");  // the last port tried stays
         EXPECT_TRUE(w->item(301)->isEnabled());
         EXPECT_FALSE(w->item(305)->isEnabled());  // "Activate Load" is off
         EXPECT_FALSE(w->has_ended());
@@ -280,17 +282,26 @@ TEST_F(MainWindowTest, StatusColoursFollowTheNetworkFlag) {
     EXPECT_EQ(colour(207), QColor(Qt::blue));
 }
 
-TEST_F(MainWindowTest, AboutBoxShowsTheVersion) {
+TEST_F(MainWindowTest, AboutBoxShowsTheVersionAndTheLineDetails) {
     write_usable_settings();
     auto w = open_window();
-    std::string version;
+    std::string version, details;
+    driver.on("LINEDETAILS", [&](QDialog& d) {
+        details = d.findChild<QPlainTextEdit*>("details_text")->toPlainText().toStdString();
+        d.reject();
+    });
     driver.on("ABOUTBOX", [&](QDialog& d) {
         version = d.findChild<QLabel*>("version")->text().toStdString();
         EXPECT_FALSE(d.findChild<QLabel*>("bitmap_101")->pixmap().isNull());
+        click(d, "details");
         click(d, "ok_1");
     });
     click(*w, "about_304");
     EXPECT_EQ(version, "Quaylink V2.28");
+    for (const char* label : {"Line: ", "State: ", "Last terminal frame: ", "Commands: ",
+                              "Files in / out: ", "Last error: "}) {
+        EXPECT_NE(details.find(label), std::string::npos) << label << "\n" << details;
+    }
 }
 
 // ---- First run ---------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <chrono>
 
 #include "foundation/server_state.h"
 #include "foundation/settings.h"
@@ -21,7 +22,10 @@ class RealThreadTest : public WindowTest {
   protected:
     std::string text(int id) {
         QWidget* w = window->item(id);
-        if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text().toStdString();
+        // A line item too narrow for its text shows it shortened, whole in
+        // the tooltip.
+        if (auto* edit = qobject_cast<QLineEdit*>(w))
+            return (edit->toolTip().isEmpty() ? edit->text() : edit->toolTip()).toStdString();
         if (auto* button = qobject_cast<QPushButton*>(w)) return button->text().toStdString();
         return {};
     }
@@ -72,7 +76,7 @@ TEST_F(RealThreadTest, StartStopCyclesAndLinestop) {
             30000));
         settle(50);
         EXPECT_FALSE(window->has_ended());
-        EXPECT_EQ(text(209), "");
+        EXPECT_EQ(text(209), "PORT:  " + pty.slave_path());  // the last port tried stays
         EXPECT_TRUE(window->item(301)->isEnabled());
         ASSERT_TRUE(click(*window, "startStop_309"));
     }
@@ -98,7 +102,9 @@ TEST_F(RealThreadTest, DevicePathPortIsNamedEverywhere) {
     window->show();
     window->initialize();
     ASSERT_TRUE(wait_until([&] { return driver.saw("messageBox"); }, 60000));
-    EXPECT_EQ(driver.last_box_text(), "COMM OPEN FAILED\nPORT=" + device);
+    // The reason and the next step follow the two lines scripts know.
+    EXPECT_EQ(driver.last_box_text(), "COMM OPEN FAILED\nPORT=" + device + "\n" + device +
+                                          ": no such device; is the cradle plugged in?");
     EXPECT_EQ(status_during_failure, "Looking for the IR cradle on " + device + " ...");
     ASSERT_TRUE(wait_until([&] { return text(208) == "OFFLINE"; }));
     auto* list = window->findChild<QListWidget*>("statusList_501");
@@ -108,7 +114,39 @@ TEST_F(RealThreadTest, DevicePathPortIsNamedEverywhere) {
                  list->item(i)->text().endsWith(QString::fromStdString("COMMPORT = " + device));
     }
     EXPECT_TRUE(logged);
+    bool explained = false;
+    for (int i = 0; i < list->count(); ++i) {
+        explained = explained || list->item(i)->text().contains(QString::fromStdString(
+                                     "Comm CreateFile Error: 2 (" + device + ": no such device"));
+    }
+    EXPECT_TRUE(explained);
+    EXPECT_EQ(text(209), "PORT:  " + device);  // the port tried stays in view
     EXPECT_FALSE(window->has_ended());
+}
+
+// STOP while the IR cradle probe waits for a cradle that does not answer
+// ends the probe at once, without a failure box to confirm.
+TEST_F(RealThreadTest, StopEndsTheCradleProbeWithoutAFailureBox) {
+    ASSERT_TRUE(pty.ok());
+    write_settings("[setup]\r\ncommport=" + pty.slave_path() + "\r\nconnect=irda\r\n");
+    ql::WindowOptions options;
+    options.thread_body = [] { ql::communication_thread(); };
+    options.end_delay_ms = 0;
+    window = std::make_unique<ql::MainWindow>(options);
+    window->show();
+    window->initialize();
+    ASSERT_TRUE(wait_until([&] { return text(208).rfind("Looking for the IR cradle", 0) == 0; }));
+    settle(300);  // the probe is under way
+    const auto asked = std::chrono::steady_clock::now();
+    ASSERT_TRUE(click(*window, "startStop_309"));
+    ASSERT_TRUE(wait_until([&] { return !ql::server_state().worker_running; }, 30000));
+    const auto took = std::chrono::steady_clock::now() - asked;
+    // The probe itself would run on for seconds; a loaded machine gets slack.
+    EXPECT_LT(took, std::chrono::milliseconds(2500));
+    settle(100);
+    EXPECT_FALSE(driver.saw("messageBox")) << driver.last_box_text();
+    EXPECT_FALSE(window->has_ended());
+    EXPECT_EQ(text(209), "PORT:  " + pty.slave_path());
 }
 
 }  // namespace

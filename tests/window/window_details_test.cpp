@@ -4,11 +4,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTest>
+#include <QTextLayout>
 #include <algorithm>
 
 #include "foundation/log.h"
@@ -36,10 +38,10 @@ class WindowDetails : public WindowTest {
         ql::progress_reset();
         WindowTest::TearDown();
     }
-    std::unique_ptr<MainWindow> open_window() {
+    std::unique_ptr<MainWindow> open_window(int end_delay_ms = 0) {
         ql::WindowOptions options;
         options.thread_body = comm.body();
-        options.end_delay_ms = 0;
+        options.end_delay_ms = end_delay_ms;
         auto window = std::make_unique<MainWindow>(options);
         window->show();
         window->initialize();
@@ -115,14 +117,75 @@ TEST_F(WindowDetails, ProgressTitleKeepsNameAndCount) {
     EXPECT_TRUE(shown.contains(QChar(0x2026)));
     EXPECT_LE(title->fontMetrics().horizontalAdvance(shown), title->contentsRect().width());
 
+    // A name too long by itself: the folder shows as a marked "...", the
+    // name is cut in its middle, the count stays whole.
+    const std::string long_name = "UPLOAD_" + std::string(150, 'W') + "_END.CSV";
+    ql::show_progress(folder + long_name, 20, 40000000, 0);
+    settle();
+    const QString cut = title->text();
+    EXPECT_TRUE(cut.startsWith(QString("FTP SEND: ") + QChar(0x2026) + "/")) << cut.toStdString();
+    EXPECT_TRUE(cut.endsWith("_END.CSV : 40000000")) << cut.toStdString();
+    EXPECT_TRUE(cut.contains("UPLOAD_")) << cut.toStdString();
+    EXPECT_LE(title->fontMetrics().horizontalAdvance(cut), title->contentsRect().width());
+    ql::show_progress(folder + "DEVSCAN.CSV", 20, 40000000, 0);
+
     w->resize(4000, w->height());  // room again: the whole title comes back
     settle();
     EXPECT_EQ(title->text().toStdString(), "FTP SEND: " + folder + "DEVSCAN.CSV : 40000000");
 
     const QFontMetrics metrics = title->fontMetrics();
-    EXPECT_EQ(ql::elide_progress_title("SENDING: A.TXT : 5", metrics, 10), "SENDING: A.TXT : 5");
-    const QString narrow = ql::elide_progress_title("x/y/NAME : 5", metrics, 1);
-    EXPECT_TRUE(narrow.endsWith("NAME : 5")) << narrow.toStdString();
+    // Narrower than the kind and the count: those still show whole.
+    const QString narrow = ql::elide_progress_title("SENDING: x/y/NAME.TXT : 5", metrics, 1);
+    EXPECT_TRUE(narrow.startsWith("SENDING: ")) << narrow.toStdString();
+    EXPECT_TRUE(narrow.endsWith(" : 5")) << narrow.toStdString();
+}
+
+// A long device path: the port label stays whole, the path gives way in
+// its middle and shows whole in the tooltip; a message box keeps a path on
+// one line.
+TEST_F(WindowDetails, LongDevicePathKeepsTheLabelAndStaysWhole) {
+    auto w = open_window();
+    w->resize(600, w->height());
+    settle();
+    const QString path =
+        "/dev/serial/by-id/usb-Silicon_Labs_CP2102_USB_to_UART_Bridge_Controller_0001-if00-port0";
+    ql::operator_view().set_text(209, "PORT:  " + path.toStdString());
+    settle();
+    auto* port = qobject_cast<QLineEdit*>(w->item(209));
+    const QString shown = port->text();
+    EXPECT_TRUE(shown.startsWith("PORT:  /dev/")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("port0")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+    EXPECT_LT(port->fontMetrics().horizontalAdvance(shown), port->width());
+    EXPECT_EQ(port->toolTip(), "PORT:  " + path);
+    w->resize(4000, w->height());
+    settle();
+    EXPECT_EQ(port->text(), "PORT:  " + path);
+
+    QString label_text;
+    QFont label_font;
+    driver.on("messageBox", [&](QDialog& box) {
+        auto* label = box.findChild<QLabel*>("qt_msgbox_label");
+        ASSERT_NE(label, nullptr);
+        label_text = label->text();
+        label_font = label->font();
+        box.accept();
+    });
+    ql::show_message_box(w.get(), "COMM OPEN FAILED\r\nPORT=9 (/dev/ttyUSB0) is gone", "COMM OPEN",
+                         ql::Buttons::kOk, ql::Icon::kError);
+    // Laid out far narrower than the path: it still sits on one line.
+    QTextLayout layout(label_text, label_font);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine())
+        line.setLineWidth(40);
+    layout.endLayout();
+    const qsizetype start = label_text.indexOf("(");
+    const qsizetype end = label_text.indexOf(")");
+    ASSERT_GE(start, 0);
+    EXPECT_EQ(layout.lineForTextPosition(int(start)).lineNumber(),
+              layout.lineForTextPosition(int(end)).lineNumber());
+    EXPECT_EQ(QString(label_text).remove(QChar(0x2060)),
+              "COMM OPEN FAILED\nPORT=9 (/dev/ttyUSB0) is gone");
 }
 
 TEST_F(WindowDetails, ButtonsGoGreyTheMomentTheEndIsAskedFor) {
@@ -146,6 +209,62 @@ TEST_F(WindowDetails, CloseBoxGreysTheButtonsToo) {
     ASSERT_TRUE(wait_until([&] { return comm.running.load(); }));
     w->close();
     for (int id : {2, 301, 302, 304, 305, 309}) EXPECT_FALSE(button(*w, id)->isEnabled()) << id;
+    EXPECT_TRUE(wait_until([&] { return w->has_ended(); }));
+}
+
+// Once the end is asked for no button comes back, not even SETTINGS that
+// the ending thread enables, and a queued click opens nothing.
+TEST_F(WindowDetails, NoButtonComesBackWhileTheProgramEnds) {
+    auto w = open_window(400);
+    ASSERT_TRUE(wait_until([&] { return comm.running.load(); }));
+    QTest::keyClick(w.get(), Qt::Key_Escape);
+    ASSERT_TRUE(wait_until([&] { return !comm.running.load(); }));
+    settle(50);
+    ASSERT_FALSE(w->has_ended());
+    for (int id : {2, 301, 302, 304, 305, 309}) EXPECT_FALSE(button(*w, id)->isEnabled()) << id;
+    w->handle_command(301);
+    settle();
+    EXPECT_FALSE(driver.saw("Connect"));
+    EXPECT_TRUE(wait_until([&] { return w->has_ended(); }));
+}
+
+// After STOP, by Return or by mouse, the focus is on START: a second
+// Return starts again and never reaches EXIT.
+TEST_F(WindowDetails, AfterStopTheFocusIsOnStartNeverOnExit) {
+    auto w = open_window();
+    QPushButton* start_stop = button(*w, 309);
+    for (bool by_mouse : {false, true}) {
+        ASSERT_TRUE(wait_until([&] { return comm.running.load() && start_stop->isEnabled(); }));
+        const int starts = comm.starts;
+        if (by_mouse) {
+            QTest::mouseClick(start_stop, Qt::LeftButton);
+        } else {
+            start_stop->setFocus();
+            QTest::keyClick(start_stop, Qt::Key_Return);
+        }
+        EXPECT_NE(w->focusWidget(), w->item(2)) << by_mouse;
+        ASSERT_TRUE(
+            wait_until([&] { return start_stop->text() == "START" && start_stop->isEnabled(); }));
+        settle();
+        EXPECT_EQ(w->focusWidget(), start_stop) << by_mouse;
+        QTest::keyClick(w->focusWidget(), Qt::Key_Return);
+        EXPECT_TRUE(wait_until([&] { return comm.starts == starts + 1; })) << by_mouse;
+        EXPECT_FALSE(w->has_ended());
+    }
+}
+
+// A box of the communication thread does not lock the window: EXIT while
+// "COMM OPEN FAILED" is open ends the program and closes the box.
+TEST_F(WindowDetails, ExitWorksWhileTheThreadsBoxIsOpen) {
+    comm.fail_open = true;
+    bool closed_with_exit = false;
+    driver.on("messageBox", [&](QDialog& box) {
+        ASSERT_TRUE(click(*box.parentWidget(), "exit_2"));
+        closed_with_exit = !box.isVisible();
+    });
+    auto w = open_window();
+    ASSERT_TRUE(wait_until([&] { return driver.saw("messageBox"); }));
+    EXPECT_TRUE(closed_with_exit);
     EXPECT_TRUE(wait_until([&] { return w->has_ended(); }));
 }
 

@@ -61,7 +61,9 @@ bool click(QWidget& parent, const char* object_name) {
 DialogDriver::DialogDriver() {
     ql::set_modal_hook([this](QDialog& dialog) {
         SeenDialog s{dialog.objectName().toStdString(), dialog.windowTitle().toStdString(), ""};
-        if (auto* box = qobject_cast<QMessageBox*>(&dialog)) s.text = box->text().toStdString();
+        // Without the word joiners that keep paths in one piece on screen.
+        if (auto* box = qobject_cast<QMessageBox*>(&dialog))
+            s.text = box->text().remove(QChar(0x2060)).toStdString();
         seen.push_back(s);
         auto it = actions_.find(s.object_name);
         if (it != actions_.end()) {
@@ -120,7 +122,6 @@ std::function<void()> FakeCommunication::body() {
         }
         if (rc == -1) ql::server_state().no_exit = true;
         v.set_text(208, "OFFLINE");
-        for (int item : {209, 210, 211}) v.set_text(item, "");
         if (!ql::server_state().no_exit) v.post_command(505);
         ql::server_state().no_exit = false;
         ql::log_event("Communication thread Ending", 0, 0);

@@ -27,6 +27,7 @@ command line or a missing tool.
 """
 
 import argparse
+import json
 import os
 import re
 import select
@@ -803,6 +804,29 @@ def run_steps(session):
             if part not in log:
                 raise StepFailed('the activity log lacks %r' % part)
 
+    def line_status():
+        # The session's figures in the status file, which quaylink-status
+        # (beside the server) reads as an ended line.
+        with open(at_work('quaylink.status'), 'rb') as f:
+            status = json.loads(f.read().decode('utf-8'))
+        if status['state'] != 'ENDED':
+            raise StepFailed('status file state %r after LINESTOP' % status['state'])
+        least = {'sessions': 1, 'commands': 40, 'commands_failed': 5, 'files_received': 2,
+                 'files_sent': 3, 'ftp_operations': 10, 'ftp_failures': 1, 'line_errors': 1}
+        for name, value in least.items():
+            if status[name] < value:
+                raise StepFailed('status file: %s is %r, at least %d expected'
+                                 % (name, status[name], value))
+        program = os.path.join(os.path.dirname(s.server_command[-1]), 'quaylink-status')
+        if s.naming.under_wine:
+            program += '.exe'
+        done = subprocess.run(s.server_command[:-1] + [program, s.naming.path(s.work)],
+                              capture_output=True, timeout=STEP_S)
+        table = done.stdout.decode('latin-1')
+        if done.returncode != 1 or 'ENDED' not in table:
+            raise StepFailed('quaylink-status on an ended line: status %d, output %r'
+                             % (done.returncode, table))
+
     steps = [
         ('LINEBID', linebid), ('DATETIME', datetime_),
         ('SEND with sx (1K CRC)', send_1k), ('SEND with sx (128 CRC)', send_128),
@@ -814,6 +838,7 @@ def run_steps(session):
         ('FTP in active mode', ftp_active), ('failed SEND leaves no file', failed_send),
         ('EXEC and SYSTEM', programs),
         ('LINESTOP ends the program', linestop), ('activity log', activity_log),
+        ('status file and quaylink-status', line_status),
     ]
     for name, function in steps:
         if not s.step(name, function) and s.server.proc.poll() is not None:

@@ -80,9 +80,9 @@ void sample_session() {
     v.set_enabled(305, false);
     v.set_text(309, "STOP");
     ql::status_list_add("Starting Communications");
-    for (const char* line :
-         {"COMMPORT = 5", "BAUD = 57600", "INTER CHAR DELAY = 125", "IRDA DEVICE", "VERBOSE MODE",
-          "RCV: DIR,*.TXT", "RCV: SEND,DATA.TXT"}) {
+    for (const char* line : {"COMMPORT = 5", "BAUD = 57600", "INTER CHAR DELAY = 125",
+                             "IRDA DEVICE", "VERBOSE MODE (Debug unticked: commands and transfers)",
+                             "RCV: DIR,*.TXT", "RCV: SEND,DATA.TXT"}) {
         ql::log_event(line, 0, 0);
     }
     v.set_text(208, "SEND");

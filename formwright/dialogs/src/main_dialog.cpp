@@ -151,7 +151,7 @@ void MainDialog::exit_clicked() {
         accept();
         return;
     }
-    const auto answer = warn(this, "Save Changes", "EXIT",
+    const auto answer = warn(this, "Save Changes?", "EXIT",
                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     if (answer == QMessageBox::No) {
         accept();

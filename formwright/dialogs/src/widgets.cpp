@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QButtonGroup>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
 #include <QStyle>
@@ -63,11 +64,21 @@ void fit_box(QLineEdit* box, int chars, QChar sample) {
     box->setMinimumWidth(size.width());
 }
 
+// Names and folders are often typed in capitals, and "W" is far wider than
+// the average one: a box sized for its limit in "N" cut the last "W".
+QChar widest_capital(const QFontMetrics& metrics) {
+    QChar widest = 'W';
+    for (char c = 'A'; c <= 'Z'; ++c) {
+        if (metrics.horizontalAdvance(QChar(c)) > metrics.horizontalAdvance(widest)) widest = c;
+    }
+    return widest;
+}
+
 void fit_boxes(QWidget* root) {
     constexpr int kNoLimit = 1000;  // QLineEdit's default limit is 32767
     for (QLineEdit* box : root->findChildren<QLineEdit*>()) {
         if (box->maxLength() >= kNoLimit) continue;
-        QChar sample = 'N';
+        QChar sample = widest_capital(QFontMetrics(box->font()));
         if (box->echoMode() == QLineEdit::Password) {
             sample =
                 QChar(box->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, box));

@@ -8,6 +8,7 @@
 #include "widgets/keyboard.h"
 
 class QButtonGroup;
+class QFontMetrics;
 class QLineEdit;
 class QWidget;
 
@@ -43,8 +44,11 @@ void number_box(QLineEdit* box);
 // without scrolling, at the box's current font.
 void fit_box(QLineEdit* box, int chars, QChar sample);
 
-// fit_box for every text box under root that has a length limit, with a
-// wide capital as the sample (masks and codes are capitals). Call before
+// The widest capital letter of a font.
+QChar widest_capital(const QFontMetrics& metrics);
+
+// fit_box for every text box under root that has a length limit, with the
+// widest capital as the sample (masks, codes and names are capitals). Call before
 // the boxes are filled: a stored value may widen a limit.
 void fit_boxes(QWidget* root);
 

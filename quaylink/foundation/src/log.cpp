@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "foundation/line_status.h"
 #include "foundation/operator_view.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -117,6 +118,7 @@ void status_list_clear() {
 void log_event(const std::string& text, int error_flag, int32_t code) {
     const std::string stamp = log_stamp();
     const bool error = error_flag != 0;
+    if (error) line_status_error(log_escape(text));
 
     std::lock_guard<std::recursive_mutex> lock(g_mutex);
     g_state.last_code = code;

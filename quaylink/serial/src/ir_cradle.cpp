@@ -4,6 +4,7 @@
 // tries the rates it may be at, and once it has an answer tells the cradle
 // the wanted rate: 0x07, a digit for the rate, then 'Q'.
 #include "foundation/log.h"
+#include "foundation/server_state.h"
 #include "platform/files.h"
 #include "serial_internal.h"
 
@@ -25,6 +26,8 @@ constexpr uint32_t kFinalMs = 300;
 constexpr char kProbeByte = 0x0F;
 constexpr char kSetCommand = 0x07;
 constexpr char kQuit = 'Q';
+// The operator stopped while the probe ran: no further rates, no retry.
+constexpr int kProbeStopped = -20;
 
 // The digit that selects a rate on the cradle, 0 for a rate it does not know.
 char rate_digit(int baud) {
@@ -49,19 +52,23 @@ void write_byte(Port* port, char byte) {
 }
 
 // Tries each probe rate; returns the index of the rate the cradle answered
-// at, -1 when none did, or -10 when a rate could not be set.
+// at, -1 when none did, -10 when a rate could not be set, or kProbeStopped.
+// A whole probe without a cradle takes about five seconds: every wait in it
+// gives way to the stop request.
 int find_cradle_rate(Port* port, platform::SerialConfig config) {
+    const platform::Event& stop = server_state().stop_request.event();
     int index = 0;
     for (const ProbeRate& rate : kProbeRates) {
         config.baud = rate.baud;
         config.rts = false;
         if (port->device->configure(config) != 0) return -10;
-        serial_detail::pause(rate.pause_ms);
+        if (serial_detail::pause_unless_stopped(rate.pause_ms)) return kProbeStopped;
         write_byte(port, kProbeByte);
-        serial_detail::pause(rate.pause_ms);
+        if (serial_detail::pause_unless_stopped(rate.pause_ms)) return kProbeStopped;
         char answer[2] = {0, 0};
-        if (port_read(port, answer, 1, kProbeReadMs, kNoBlockHint) == 1 && answer[0] == kProbeByte)
-            return index;
+        int got = port_read(port, answer, 1, kProbeReadMs, kNoBlockHint, &stop);
+        if (got == 1 && answer[0] == kProbeByte) return index;
+        if (stop.is_set()) return kProbeStopped;
         ++index;
     }
     return -1;
@@ -84,9 +91,10 @@ void set_cradle_rate(Port* port, const ProbeRate& rate, int baud) {
 
 int ir_cradle_set_baud(int port_number, int baud) {
     std::unique_ptr<platform::SerialDevice> device;
-    int error = platform::serial_open(port_device_path(port_number), device);
+    const std::string path = port_device_path(port_number);
+    int error = platform::serial_open(path, device);
     if (error != 0) {
-        serial_detail::log_error("Comm CreateFile Error: %d", error);
+        serial_detail::log_open_error(error, path);
         return -1;
     }
     std::unique_ptr<Port> port(serial_detail::wrap(std::move(device)));
@@ -100,11 +108,14 @@ int ir_cradle_set_baud(int port_number, int baud) {
         serial_detail::log_error("Comm SetCommState Error: %d", platform::last_error());
         return -4;
     }
-    serial_detail::pause(kSettleMs);
+    if (serial_detail::pause_unless_stopped(kSettleMs)) return kProbeStopped;
     int found = find_cradle_rate(port.get(), config);
-    if (found == -10) return -10;
+    if (found == -10 || found == kProbeStopped) return found;
     if (found < 0) {
         log_event("IR Cradle Not Found", 99, 0);
+        serial_detail::set_open_failure_reason(
+            "no IR cradle answered on " + path +
+            "; is the cradle plugged in and powered, with the terminal in it?");
         return -12;
     }
     set_cradle_rate(port.get(), kProbeRates[found], baud);

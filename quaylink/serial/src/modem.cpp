@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "foundation/line_status.h"
 #include "foundation/log.h"
 #include "foundation/operator_view.h"
 #include "foundation/server_state.h"
@@ -113,6 +114,7 @@ int modem_wait_call(Port* port) {
     // The waits between polls end at once on a stop request.
     serial_detail::pause_unless_stopped(kCallWaitStartMs);
     operator_view().set_text(item::kStatusLine, "WAITING FOR CALL");
+    line_status_state(LineState::kWaitingForCall);
     for (;;) {
         if (server_state().stop_request.load()) return kModemStopped;
         if (modem_status(port, kModemRing)) {

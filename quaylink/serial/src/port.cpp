@@ -273,6 +273,22 @@ void log_error(const char* format, int error) {
     log_event(strformat(format, error), kErrorFlag, 0);
 }
 
+namespace {
+// Per thread: the communication thread and the port search each open ports.
+thread_local std::string t_open_failure_reason;
+}  // namespace
+
+void set_open_failure_reason(const std::string& reason) {
+    t_open_failure_reason = reason;
+}
+
+void log_open_error(int error, const std::string& device_path) {
+    // The number stays first, as older logs have it; the words say what to do.
+    const std::string reason = platform::serial_open_advice(error, device_path);
+    set_open_failure_reason(reason);
+    log_event(strformat("Comm CreateFile Error: %d (", error) + reason + ")", kErrorFlag, 0);
+}
+
 void set_line_settings(platform::SerialConfig& config, int baud) {
     config.baud = baud;
     config.data_bits = 8;
@@ -308,17 +324,24 @@ std::string port_display_name(int port_number) {
     return "COM" + std::to_string(port_number);
 }
 
+std::string port_open_failure_reason() {
+    return serial_detail::t_open_failure_reason;
+}
+
 Port* port_open(int port_number, int baud, int connect_kind) {
+    serial_detail::set_open_failure_reason("");
     if (connect_kind == kConnectIrda) {
-        // The cradle sometimes misses the first handshake: one more try.
+        // The cradle sometimes misses the first handshake: one more try,
+        // unless the operator stopped meanwhile.
         if (ir_cradle_set_baud(port_number, baud) != 0 &&
-            ir_cradle_set_baud(port_number, baud) != 0)
+            (server_state().stop_request.load() || ir_cradle_set_baud(port_number, baud) != 0))
             return nullptr;
     }
     std::unique_ptr<platform::SerialDevice> device;
-    int error = platform::serial_open(port_device_path(port_number), device);
+    const std::string path = port_device_path(port_number);
+    int error = platform::serial_open(path, device);
     if (error != 0) {
-        serial_detail::log_error("Comm CreateFile Error: %d", error);
+        serial_detail::log_open_error(error, path);
         return nullptr;
     }
     return configure_port(std::move(device), baud);

@@ -37,6 +37,13 @@ Port* wrap(std::unique_ptr<platform::SerialDevice> device);
 // The error line every failing serial step logs.
 void log_error(const char* format, int error);
 
+// A device that could not be opened: "Comm CreateFile Error: <n> (<reason
+// and next step>)", and the reason kept for port_open_failure_reason.
+void log_open_error(int error, const std::string& device_path);
+
+// Keeps the reason of a failure to open the line for the caller to show.
+void set_open_failure_reason(const std::string& reason);
+
 // The line settings the server always uses: baud, 8 data bits, no parity,
 // one stop bit, no CTS/DSR flow control, DTR and RTS on. Other fields keep
 // what the device reported.

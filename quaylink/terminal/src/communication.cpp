@@ -5,6 +5,7 @@
 #include <functional>
 #include <thread>
 
+#include "foundation/line_status.h"
 #include "foundation/log.h"
 #include "foundation/operator_view.h"
 #include "foundation/server_state.h"
@@ -13,6 +14,7 @@
 #include "network/ftp.h"
 #include "network/tls.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "serial/modem.h"
 #include "serial/port.h"
 #include "terminal/commands.h"
@@ -25,6 +27,7 @@ namespace {
 
 constexpr int kServeStopped = 27;  // stop request or LINESTOP
 constexpr int kModemInitAttempts = 3;
+constexpr int kErrorFlag = 99;
 
 bool stop_requested() {
     return server_state().stop_request.load();
@@ -116,6 +119,47 @@ void log_ftp_security(const ServerSettings& s) {
     if (!o.ca_file.empty()) info(strformat("FTP TLS CA FILE: %s", o.ca_file.c_str()));
 }
 
+// A folder without its trailing separator, as an operator types it.
+std::string folder_name(std::string dir) {
+    while (dir.size() > 1 && platform::is_dir_separator(dir.back())) dir.pop_back();
+    return dir;
+}
+
+// "" when the folder can take the server's files, else what is wrong with
+// it and what to do.
+std::string folder_problem(const std::string& what, const std::string& dir,
+                           const std::string& setting) {
+    const std::string name = folder_name(dir);
+    if (!platform::is_directory(name)) {
+        return what + " " + name + " does not exist: create it or change " + setting +
+               " in Settings";
+    }
+    if (!platform::directory_writable(name)) {
+        return what + " " + name + " is not writable: give the user write access or change " +
+               setting + " in Settings";
+    }
+    return {};
+}
+
+// Every transfer and the log need their folders: said at the start, not
+// first as a failed SEND of the terminal.
+void check_folders(const std::string& workdir) {
+    const std::string work =
+        folder_problem("Working folder", workdir.empty() ? "." : workdir, "workdir");
+    if (!work.empty()) log_event(work, kErrorFlag, 0);
+    // A log file that could not be opened has turned file logging off
+    // already: its folder is checked whenever a log path was set.
+    const std::string& log = log_path();
+    if (log.empty()) return;
+    size_t cut = log.size();
+    while (cut > 0 && !platform::is_dir_separator(log[cut - 1])) --cut;
+    const std::string log_dir = cut == 0 ? "." : log.substr(0, cut);
+    // The same folder is said once.
+    if (folder_name(log_dir) == folder_name(workdir.empty() ? "." : workdir)) return;
+    const std::string problem = folder_problem("Log folder", log_dir, "logdir");
+    if (!problem.empty()) log_event(problem, kErrorFlag, 0);
+}
+
 void log_startup_lines(const ServerSettings& s) {
     // A port named by its device path shows that path, as the port line does.
     info("COMMPORT = " + port_number_or_path(s));
@@ -142,14 +186,24 @@ void log_startup_lines(const ServerSettings& s) {
     }
     if (s.lastftpsend) info("LAST FTP SEND FLAG ON");
     log_ftp_security(s);
-    info(log_state().verbosity == 2 ? "FULL VERBOSE MODE" : "VERBOSE MODE");
-    if (log_state().debug) info("DEBUG ON");
+    // Said with what they mean: the Debug box of the settings dialog
+    // chooses full verbosity; transfer error details are always logged.
+    info(log_state().verbosity == 2 ? "FULL VERBOSE MODE (Debug ticked: every step logged)"
+                                    : "VERBOSE MODE (Debug unticked: commands and transfers)");
+    if (log_state().debug) info("DEBUG ON (transfer error details logged)");
 }
 
 int port_failure(const ServerSettings& s) {
     server_state().minimize_pending = false;
-    operator_view().message_box("COMM OPEN FAILED\r\nPORT=" + port_number_or_path(s), "COMM OPEN",
-                                Buttons::kOk, Icon::kError);
+    // Stopped during the cradle probe: nothing failed that the operator
+    // has to confirm.
+    if (stop_requested()) return 0;
+    // The first two lines are what operators and their scripts know; the
+    // third says why and what to do.
+    std::string text = "COMM OPEN FAILED\r\nPORT=" + port_number_or_path(s);
+    const std::string reason = port_open_failure_reason();
+    if (!reason.empty()) text += "\r\n" + reason;
+    operator_view().message_box(text, "COMM OPEN", Buttons::kOk, Icon::kError);
     return -1;
 }
 
@@ -158,6 +212,7 @@ int run_usb(const ServerSettings& s) {
     while (settings().connect_kind == kConnectUsb) {
         log_event("Waiting For Virtual USB", 0, 0);
         operator_view().set_text(item::kStatusLine, "WAIT USB");
+        line_status_state(LineState::kWaitUsb);
         while (port_present(s.commport) != 0) {
             if (stop_requested() || pause_unless_stopped(1000)) return 0;
         }
@@ -245,6 +300,7 @@ void communication_thread() {
     if (settings().workdir.empty()) settings().workdir = server_paths().default_workdir;
     const ServerSettings s = settings();
     show_line_parameters(s);
+    line_status_open(port_display_name(s.commport));
     if (s.modem) ensure_databin(s.workdir);
 
     view.set_enabled(item::kSettingsButton, false);
@@ -254,15 +310,17 @@ void communication_thread() {
     info("DIR Path: " + s.workdir);
     info("CFG File: " + server_paths().settings_path);
     info("LOG File: " + log_path());
+    check_folders(s.workdir);
     remove_stale_temp_files(s.workdir);
     view.set_text(item::kStartStopButton, "STOP");
 
-    if (run_communication() == -1) state.no_exit = true;
+    const bool failed = run_communication() == -1;
+    if (failed) state.no_exit = true;
+    line_status_state(failed ? LineState::kFailed : LineState::kOffline);
 
+    // The port, baud and connection lines keep the last values tried, so
+    // that the window still says which port failed or was served.
     view.set_text(item::kStatusLine, "OFFLINE");
-    view.set_text(item::kPortLine, "");
-    view.set_text(item::kBaudLine, "");
-    view.set_text(item::kConnectLine, "");
     if (!state.no_exit) view.post_command(command::kExit);
     state.no_exit = false;
     info("Communication thread Ending");

@@ -4,12 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/line_status.h"
 #include "foundation/log.h"
 #include "foundation/operator_view.h"
 #include "foundation/server_state.h"
 #include "foundation/settings.h"
 #include "network/bridge.h"
 #include "network/ftp.h"
+#include "platform/beneath.h"
 #include "platform/clock.h"
 #include "serial/modem.h"
 #include "terminal/frame.h"
@@ -165,6 +167,19 @@ struct Connection {
     Session session;
     int transfer = 0;  // 0 none, 1 terminal sends (SEND), 2 terminal receives (RECV)
     int result = 0;    // 0 while the loop goes on
+    // Opened when SEND or RECV is answered and used by the transfer after
+    // the ACK: the folder the terminal's file goes into and its name there,
+    // or the file the terminal receives.
+    platform::HeldFolder send_dir;
+    std::string send_leaf;
+    platform::FileHandle recv_file = platform::kNoFile;
+
+    // What the last SEND or RECV opened and no transfer used.
+    void release() {
+        platform::folder_release(send_dir);
+        platform::file_close(recv_file);
+    }
+    ~Connection() { release(); }
 };
 
 Fields current_fields() {
@@ -212,6 +227,7 @@ void run_ftp(Connection& c, CommandReply& reply) {
         // A server that cannot reach the start folder is not left half open.
         if (rc != 0) ftp_bridge(req.passive, "2", text);
     }
+    line_status_network(NetworkKind::kFtp, rc == 0);
     set(reply, rc == 0 ? '0' : '1', text);
 }
 
@@ -226,6 +242,7 @@ void run_relay(Connection& c, CommandReply& reply) {
     store_fields(f);
     std::string text;
     int rc = relay_bridge(request, text);
+    line_status_network(NetworkKind::kRelay, rc == 0);
     set(reply, rc == 0 ? '0' : '1', text);
 }
 
@@ -251,20 +268,31 @@ void run_line_command(Connection& c, Command cmd, CommandReply& reply) {
                           t.minute, t.second));
             break;
         }
-        case Command::kSend:
-            // The terminal's file is created under this name.
-            if (!creatable_name(field(1)) ||
-                !name_allowed(c.session, full_name(c.session, field(1)))) {
+        case Command::kSend: {
+            // The terminal's file is created under this name, in the folder
+            // held from now on. Without confine a folder that cannot be
+            // held is left to the transfer to fail, as the reply is '0'.
+            int held = creatable_name(field(1))
+                           ? hold_folder_of_name(c.session, full_name(c.session, field(1)),
+                                                 c.send_dir, c.send_leaf)
+                           : kNameRefused;
+            if (held == kNameRefused || (held != 0 && c.session.confine)) {
                 set(reply, '1', "SEND FAILED");
                 break;
             }
             set(reply, '0', "");
             c.transfer = 1;
             break;
+        }
         case Command::kRecv: {
             std::string path = full_name(c.session, field(1));
-            int64_t size = name_allowed(c.session, path) ? file_size(path) : 0;
+            int64_t size = 0;
+            if (open_name(c.session, path, platform::FileAccess::read, c.recv_file) == 0 &&
+                platform::file_length(c.recv_file, size) != 0) {
+                size = 0;
+            }
             if (size == 0) {
+                platform::file_close(c.recv_file);
                 set(reply, '1', strformat(" %s FILE NOT FOUND", path.c_str()));
             } else {
                 set(reply, '0', strformat("%lld", static_cast<long long>(size)));
@@ -347,13 +375,17 @@ void run_transfer(Connection& c) {
     // same read: it belongs to the transfer, which must see it.
     port_unread(c.port, answer + 1, n - 1);
     std::string path = full_name(c.session, field(1));
+    int rc = 0;
     if (c.transfer == 1) {
         serial_pause(kBeforeReceiveMs);
         long long announced = std::strtoll(field(2), nullptr, 10);
-        xm_recv(c.port, path, 1, announced > 0 ? announced : 0);
+        XmHeld held{&c.send_dir, c.send_leaf};
+        bool in_folder = c.send_dir.handle != platform::kNoFile;
+        rc = xm_recv(c.port, path, 1, announced > 0 ? announced : 0, in_folder ? &held : nullptr);
     } else {
-        xm_send(c.port, path, 1, 0);
+        rc = xm_send_handle(c.port, c.recv_file, path, 1, 0);
     }
+    line_status_transfer_result(rc == xm_result::kOk);
     if (log_state().verbosity.load() == 2) log_event("READY..", 0, 0);
 }
 
@@ -363,12 +395,15 @@ void answer_command(Connection& c) {
     CommandReply reply;
     Command cmd = lookup_command(field(0));
     if (cmd == Command::kNone) {
+        line_status_command_failed();
         send_reply(c.port, line::kCan, 0, "");
         return;
     }
     run_command(c, cmd, reply);
+    if (reply.status == '1') line_status_command_failed();
     send_reply(c.port, reply.busy ? line::kAck : line::kStx, reply.status, reply.text);
     if (c.transfer != 0) run_transfer(c);
+    c.release();
 }
 
 // A USB virtual port whose device was unplugged never comes back on this
@@ -399,6 +434,8 @@ int serve_terminal(Port* port) {
     if (!c.session.programs) log_event("PROGRAMS OFF", 0, 0);
     log_event("READY..", 0, 0);
     operator_view().set_text(item::kStatusLine, "READY");
+    line_status_session(call_number());
+    line_status_state(LineState::kReady);
     int idle = 0;
     const platform::Event& stop = server_state().stop_request.event();
     for (;;) {
@@ -424,6 +461,7 @@ int serve_terminal(Port* port) {
         }
         if (c.result != 0) return c.result;
         operator_view().set_text(item::kStatusLine, "READY");
+        line_status_state(LineState::kReady);
     }
 }
 

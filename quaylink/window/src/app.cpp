@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <cstdio>
 
+#include "foundation/line_status.h"
 #include "foundation/server_state.h"
 #include "foundation/settings.h"
 #include "platform/process.h"
@@ -20,12 +21,15 @@ namespace {
 struct WindowCommandLine {
     std::string settings_name;
     bool minimise = false;
+    std::string line_name, metrics_file;  // --name=, --metrics-file=
 };
 
 WindowCommandLine read_command_line(int argc, char** argv) {
     WindowCommandLine line;
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
+        if (word.rfind("--name=", 0) == 0) line.line_name = word.substr(7);
+        if (word.rfind("--metrics-file=", 0) == 0) line.metrics_file = word.substr(15);
         if (word.size() < 2 || word.size() > 127 || (word[0] != '-' && word[0] != '/')) continue;
         const char option = static_cast<char>(word[1] | 0x20);
         if (option == 'i') line.settings_name = word.substr(2);
@@ -63,6 +67,7 @@ int run_window_app(int argc, char** argv) {
     const WindowCommandLine line = read_command_line(argc, argv);
     server_state_reset();
     server_paths_init(line.settings_name);
+    line_status_configure(line.line_name, line.metrics_file);
 
     WindowOptions options;
     options.thread_body = [] { communication_thread(); };
@@ -75,6 +80,7 @@ int run_window_app(int argc, char** argv) {
             &window, [&window] { window.initialize(); }, Qt::QueuedConnection);
         window.exec();
     }
+    line_status_close();
     return 0;
 }
 

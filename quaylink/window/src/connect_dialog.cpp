@@ -178,6 +178,11 @@ int apply_connect_choice(const ConnectChoice& c) {
 ConnectDialog::ConnectDialog(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::ConnectDialog>()) {
     ui_->setupUi(this);
+    // Return in a box would otherwise add its text to the list, and the
+    // port check takes any entry of the list: a typed "abc" would pass.
+    // Return goes on to the dialog and runs the same checks as OK.
+    ui_->comPort_351->setInsertPolicy(QComboBox::NoInsert);
+    ui_->interCharDelay_352->setInsertPolicy(QComboBox::NoInsert);
     keyboard_conventions(this);
     fill_from_settings();
 }

@@ -12,6 +12,8 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -72,17 +74,15 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent)
     bitmap_ = quaylink_bitmap();
     ui_->bitmap_101->setPixmap(bitmap_);
 
-    QFont list_font("Times New Roman");
-    list_font.setPixelSize(14);
-    list_font.setWeight(QFont::Medium);
-    ui_->statusList_501->setFont(list_font);
-
     set_text_colour(ui_->statusLine_208, Qt::red);
     set_text_colour(ui_->networkStatus_212, Qt::blue);
     update_bar_colour();
     connect_buttons();
     ui_->progressBar_207->installEventFilter(this);
     ui_->progressTitle_200->installEventFilter(this);
+    for (QWidget* line : {ui_->portLine_209, ui_->baudLine_210, ui_->connectLine_211}) {
+        line->installEventFilter(this);
+    }
     keyboard_conventions(this);
     // Placed before the native window exists, the position is the frame's:
     // the title bar lands 10 pixels below the top of the desktop.
@@ -125,8 +125,7 @@ void MainWindow::place_on_screen() {
 
 void MainWindow::initialize() {
     log_state().line_count = 0;
-    status_list_add("Running Quaylink");
-    status_list_add("V2.28");
+    status_list_add("Running Quaylink V2.28");
     if (!server_paths().relocation_note.empty()) status_list_add(server_paths().relocation_note);
 
     settings_reset_defaults();
@@ -191,7 +190,13 @@ void MainWindow::start_worker() {
 // had been pressed), the window ends here all the same.
 void MainWindow::worker_ended() {
     join_worker();
-    if (!exiting_) ui_->startStop_309->setEnabled(true);
+    if (!exiting_) {
+        ui_->startStop_309->setEnabled(true);
+        QWidget* focus = focusWidget();
+        const bool parked = focus == nullptr || focus == ui_->statusList_501 || !focus->isEnabled();
+        if (focus_start_when_stopped_ && parked) ui_->startStop_309->setFocus();
+    }
+    focus_start_when_stopped_ = false;
     if (exiting_ && !ending_) handle_command(ui::kCmdEnd);
 }
 
@@ -217,6 +222,9 @@ void MainWindow::stop_and_join_worker() {
 
 void MainWindow::handle_command(int id) {
     if (closing_) return;
+    // Once the end is asked for, a click that was already queued (or a
+    // button a thread enabled a moment before) must not open anything.
+    if (exiting_ && id != ui::kCmdEnd && id != ui::kCmdMinimise) return;
     switch (id) {
         case ui::kCmdExit:
             request_end("Quaylink Ending[C]..");
@@ -257,8 +265,11 @@ void MainWindow::request_end(const char* line) {
     // may look as if it still did something meanwhile.
     for (QPushButton* button : {ui_->settings_301, ui_->clear_302, ui_->load_305, ui_->about_304,
                                 ui_->startStop_309, ui_->exit_2}) {
-        button->setEnabled(false);
+        disable_keeping_focus(button);
     }
+    // A message box of the communication thread does not hold the end up:
+    // it closes with the window, answered as by its cancelling button.
+    if (worker_box_ != nullptr) worker_box_->done(QDialog::Rejected);
     status_list_add(line);
     setWindowTitle(line);
     server_state().no_exit = false;
@@ -305,8 +316,11 @@ void MainWindow::cmd_load() {
 
 void MainWindow::cmd_start_stop() {
     if (worker_running()) {
-        // Enabled again as START once the thread has ended.
-        ui_->startStop_309->setEnabled(false);
+        // Enabled again as START once the thread has ended, and given the
+        // focus then: a second Return undoes the STOP instead of reaching
+        // whatever button is next (EXIT).
+        focus_start_when_stopped_ = true;
+        disable_keeping_focus(ui_->startStop_309);
         status_list_add("Stopping Communication..");
         server_state().no_exit = true;
         server_state().stop_request = true;
@@ -355,9 +369,32 @@ void MainWindow::apply_text(int id, const QString& text) {
         return;
     }
     QWidget* w = item(id);
+    if (id == item::kPortLine || id == item::kBaudLine || id == item::kConnectLine) {
+        line_texts_[id] = text;
+        show_line_item(id);
+        return;
+    }
     if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->setText(text);
     if (auto* label = qobject_cast<QLabel*>(w)) label->setText(text);
     if (auto* button = qobject_cast<QPushButton*>(w)) button->setText(text);
+}
+
+// The line items show from their start, shortened in the middle of the
+// value when the item is too narrow; the whole text is in the tooltip then.
+void MainWindow::show_line_item(int id) {
+    auto* edit = qobject_cast<QLineEdit*>(item(id));
+    if (edit == nullptr) return;
+    const QString& text = line_texts_[id];
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    const QRect area = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit);
+    const QMargins margins = edit->textMargins();
+    constexpr int kInnerMargins = 2 * 2 + 1;  // QLineEdit's own margins and the cursor
+    const int room = area.width() - margins.left() - margins.right() - kInnerMargins;
+    const QString shown = elide_after_label(text, edit->fontMetrics(), room);
+    edit->setText(shown);
+    edit->setCursorPosition(0);
+    edit->setToolTip(shown == text ? QString() : text);
 }
 
 void MainWindow::set_text(int id, const std::string& text) {
@@ -370,9 +407,25 @@ void MainWindow::set_enabled(int id, bool enabled) {
     QMetaObject::invokeMethod(
         this,
         [this, id, enabled] {
-            if (QWidget* w = item(id)) w->setEnabled(enabled);
+            QWidget* w = item(id);
+            if (w == nullptr) return;
+            // The ending thread gives SETTINGS back; an ending window keeps it.
+            if (enabled && exiting_) return;
+            if (enabled) {
+                w->setEnabled(true);
+            } else {
+                disable_keeping_focus(w);
+            }
         },
         Qt::QueuedConnection);
+}
+
+// Qt hands the focus of a disabled button to the next one in the chain,
+// which would make EXIT (last in the row) the target of the next Return.
+// The focus waits on the status list instead, where Return does nothing.
+void MainWindow::disable_keeping_focus(QWidget* w) {
+    if (focusWidget() == w) ui_->statusList_501->setFocus();
+    w->setEnabled(false);
 }
 
 // Lines are collected and added in batches: a thread that logs thousands of
@@ -435,11 +488,15 @@ int MainWindow::message_box(const std::string& text, const std::string& caption,
     if (QThread::currentThread() == thread()) {
         return show_message_box(this, text, caption, buttons, icon);
     }
+    // The thread's boxes leave the window usable: EXIT (or the close box)
+    // while one is open ends the program and closes the box with it.
     int result = answer::kOk;
     QMetaObject::invokeMethod(
         this,
         [&] {
-            if (!closing_) result = show_message_box(this, text, caption, buttons, icon);
+            if (closing_ || exiting_) return;
+            result = show_modeless_message_box(this, text, caption, buttons, icon,
+                                               [this](QDialog* box) { worker_box_ = box; });
         },
         Qt::BlockingQueuedConnection);
     return result;
@@ -476,6 +533,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         event->type() == QEvent::Resize || event->type() == QEvent::FontChange;
     if (size_or_font && watched == ui_->progressBar_207) update_bar_width();
     if (size_or_font && watched == ui_->progressTitle_200) show_progress_title();
+    if (size_or_font) {
+        for (int id : {item::kPortLine, item::kBaudLine, item::kConnectLine}) {
+            if (watched == item(id)) show_line_item(id);
+        }
+    }
     return QDialog::eventFilter(watched, event);
 }
 
@@ -496,23 +558,51 @@ int bar_chars_for(const QLabel& bar) {
     return count;
 }
 
-// "SENDING: /a/long/folder/NAME.TXT : 1234": only the folder part gives
-// way; the kind, the file name and the byte count always show.
+// "SENDING: /a/long/folder/NAME.TXT : 1234": the kind and the byte count
+// always show whole. The folder gives way first (down to "..." and its last
+// separator, so that a cut folder is always marked); a name too long by
+// itself is then cut in its middle.
 QString elide_progress_title(const QString& title, const QFontMetrics& metrics, int width) {
     if (width <= 0 || metrics.horizontalAdvance(title) <= width) return title;
     const qsizetype count_at = title.lastIndexOf(" : ");
-    if (count_at < 0) return title;
-    qsizetype name_at =
-        std::max(title.lastIndexOf('/', count_at), title.lastIndexOf('\\', count_at));
-    if (name_at < 0) return title;
-    ++name_at;
+    if (count_at < 0) return metrics.elidedText(title, Qt::ElideMiddle, width);
     const qsizetype kind_end = title.indexOf(": ");
-    const qsizetype folder_at = (kind_end >= 0 && kind_end < name_at) ? kind_end + 2 : 0;
-    const QString kind = title.left(folder_at);
-    const QString folder = title.mid(folder_at, name_at - folder_at);
-    const QString rest = title.mid(name_at);
-    const int room = width - metrics.horizontalAdvance(kind) - metrics.horizontalAdvance(rest);
-    return kind + metrics.elidedText(folder, Qt::ElideMiddle, std::max(room, 0)) + rest;
+    const qsizetype path_at = (kind_end >= 0 && kind_end < count_at) ? kind_end + 2 : 0;
+    const qsizetype name_at = std::max({title.lastIndexOf('/', count_at),
+                                        title.lastIndexOf('\\', count_at), path_at - 1}) +
+                              1;
+    const QString kind = title.left(path_at);
+    const QString folder = title.mid(path_at, name_at - path_at);
+    const QString name = title.mid(name_at, count_at - name_at);
+    const QString count = title.mid(count_at);
+    const QString dots(QChar(0x2026));
+    const int room = width - metrics.horizontalAdvance(kind) - metrics.horizontalAdvance(count);
+    const QString marker = folder.isEmpty() ? QString() : dots + folder.right(1);
+    if (metrics.horizontalAdvance(marker + name) <= room) {
+        QString shown =
+            metrics.elidedText(folder, Qt::ElideMiddle, room - metrics.horizontalAdvance(name));
+        if (shown.isEmpty()) shown = marker;
+        return kind + shown + name + count;
+    }
+    const int name_room =
+        std::max(room - metrics.horizontalAdvance(marker), metrics.horizontalAdvance(dots));
+    QString short_name = metrics.elidedText(name, Qt::ElideMiddle, name_room);
+    if (short_name.isEmpty()) short_name = dots;
+    return kind + marker + short_name + count;
+}
+
+// "PORT:  /dev/serial/by-id/usb-...": the label stays whole and the value
+// gives way in its middle, where two device paths differ least.
+QString elide_after_label(const QString& text, const QFontMetrics& metrics, int width) {
+    if (width <= 0 || metrics.horizontalAdvance(text) <= width) return text;
+    qsizetype value_at = text.indexOf(':');
+    if (value_at < 0) return metrics.elidedText(text, Qt::ElideMiddle, width);
+    ++value_at;
+    while (value_at < text.size() && text[value_at] == ' ') ++value_at;
+    const QString label = text.left(value_at);
+    const int room = std::max(width - metrics.horizontalAdvance(label),
+                              metrics.horizontalAdvance(QChar(0x2026)));
+    return label + metrics.elidedText(text.mid(value_at), Qt::ElideMiddle, room);
 }
 
 }  // namespace ql

@@ -1,6 +1,7 @@
 // Modal dialogs, with the hook that lets tests drive them.
 #include "window/modal.h"
 
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QPushButton>
 #include <mutex>
@@ -63,6 +64,42 @@ int to_answer(int result, Buttons buttons) {
     return buttons == Buttons::kYesNo ? answer::kNo : answer::kCancel;
 }
 
+// Qt's line breaking may cut after a "/" or a "-", which tore
+// "(/dev/ttyUSB0)" into two lines. A word joiner between the characters of
+// every word that holds a path separator keeps such a word on one line.
+QString paths_unbroken(const QString& text) {
+    QString out;
+    out.reserve(text.size() * 2);
+    qsizetype word_at = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !text[i].isSpace()) continue;
+        const QString word = text.mid(word_at, i - word_at);
+        if (word.contains('/') || word.contains('\\')) {
+            for (qsizetype k = 0; k < word.size(); ++k) {
+                if (k > 0) out += QChar(0x2060);
+                out += word[k];
+            }
+        } else {
+            out += word;
+        }
+        if (i < text.size()) out += text[i];
+        word_at = i + 1;
+    }
+    return out;
+}
+
+void fill_box(QMessageBox& box, const std::string& text, const std::string& caption,
+              Buttons buttons, Icon icon) {
+    box.setObjectName("messageBox");
+    box.setWindowTitle(QString::fromStdString(caption));
+    box.setText(paths_unbroken(QString::fromStdString(text).replace("\r\n", "\n")));
+    box.setIcon(message_icon(icon));
+    box.setStandardButtons(standard_buttons(buttons));
+    for (QAbstractButton* b : box.buttons()) {
+        b->setObjectName(QString("button") + b->text().remove('&'));
+    }
+}
+
 }  // namespace
 
 void set_modal_hook(ModalHook h) {
@@ -78,18 +115,33 @@ int run_modal(QDialog& dialog) {
     return dialog.result();
 }
 
+int run_modeless(QDialog& dialog) {
+    if (hook()) return run_modal(dialog);
+    dialog.setWindowModality(Qt::NonModal);
+    dialog.setResult(QDialog::Rejected);
+    QEventLoop loop;
+    QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
+    dialog.show();
+    loop.exec();
+    return dialog.result();
+}
+
 int show_message_box(QWidget* parent, const std::string& text, const std::string& caption,
                      Buttons buttons, Icon icon) {
     QMessageBox box(parent);
-    box.setObjectName("messageBox");
-    box.setWindowTitle(QString::fromStdString(caption));
-    box.setText(QString::fromStdString(text).replace("\r\n", "\n"));
-    box.setIcon(message_icon(icon));
-    box.setStandardButtons(standard_buttons(buttons));
-    for (QAbstractButton* b : box.buttons()) {
-        b->setObjectName(QString("button") + b->text().remove('&'));
-    }
+    fill_box(box, text, caption, buttons, icon);
     return to_answer(run_modal(box), buttons);
+}
+
+int show_modeless_message_box(QWidget* parent, const std::string& text, const std::string& caption,
+                              Buttons buttons, Icon icon,
+                              const std::function<void(QDialog*)>& opened) {
+    QMessageBox box(parent);
+    fill_box(box, text, caption, buttons, icon);
+    if (opened) opened(&box);
+    const int result = run_modeless(box);
+    if (opened) opened(nullptr);
+    return to_answer(result, buttons);
 }
 
 }  // namespace ql

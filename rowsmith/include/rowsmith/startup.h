@@ -44,6 +44,19 @@ std::string program_directory();
 // with the separator.
 std::string working_folder();
 
+// The folder the window (-D) works in: the one the operator chose there
+// last time, while it still exists, else working_folder(). Ends with the
+// separator.
+std::string window_folder();
+
+// The folder chosen in the window, remembered for its next start in the
+// user's configuration folder (quaylink/rowsmith-folder), written
+// crash-safely. 0, or the error number when it could not be written.
+int remember_folder(const std::string& folder);
+
+// The remembered folder ("" when none), as it was stored.
+std::string remembered_folder();
+
 // name in workdir unless name is absolute.
 std::string resolve_in(const std::string& workdir, const std::string& name);
 

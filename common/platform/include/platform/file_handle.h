@@ -43,6 +43,7 @@ int file_open_shared_read(const std::string& path, FileHandle& out);
 struct ExclusiveOpen {
     bool read = false;            // also for reading (else writing only)
     bool device_allowed = false;  // a character device (/dev/null, NUL) is taken too
+    bool no_link = false;         // a symbolic link (reparse point) at path: ELOOP, not followed
 };
 
 // Opens a file for writing (and reading, when asked), creating it when

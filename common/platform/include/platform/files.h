@@ -93,6 +93,7 @@ struct TempFile {
     std::FILE* file = nullptr;  // binary, open for reading and writing
     std::string path;           // its name, in the target's folder
     std::intptr_t held = -1;    // a second handle on the file (opaque)
+    std::intptr_t dir = -1;     // POSIX: the held folder path is relative to (beneath.h)
 };
 
 // Creates a new, empty temporary file for target in target's folder under a

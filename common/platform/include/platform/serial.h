@@ -115,4 +115,10 @@ inline int SerialDevice::read_unless(void* buffer, size_t max, int timeout_ms, c
 // another process holds gives EBUSY. Never waits for carrier.
 int serial_open(const std::string& device_path, std::unique_ptr<SerialDevice>& out);
 
+// The reason of a failed serial_open in words, with what the operator can
+// do about it, for the error number it returned: "/dev/ttyUSB3: no such
+// device; is the cradle plugged in?". The advice is the OS's own (a group
+// to join on Linux, another program holding the port on Windows).
+std::string serial_open_advice(int error, const std::string& device_path);
+
 }  // namespace platform

@@ -16,6 +16,7 @@
 
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "posix_files.h"
 
 namespace platform {
 
@@ -38,6 +39,23 @@ DirEntry describe(const std::string& dir, const char* name) {
     e.modified = static_cast<int64_t>(st.st_mtim.tv_sec);
     return e;
 }
+
+}  // namespace
+
+DirEntry describe_at(int dir, const char* name) {
+    DirEntry e;
+    e.name = name;
+    struct stat st;
+    if (::fstatat(dir, name, &st, 0) != 0 && ::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return e;
+    e.is_directory = S_ISDIR(st.st_mode);
+    e.size = e.is_directory ? 0 : static_cast<int64_t>(st.st_size);
+    if (S_ISLNK(st.st_mode)) e.size = 0;  // a dangling link
+    e.modified = static_cast<int64_t>(st.st_mtim.tv_sec);
+    return e;
+}
+
+namespace {
 
 bool name_before(const DirEntry& a, const DirEntry& b) {
     int c = ::strcasecmp(a.name.c_str(), b.name.c_str());
@@ -93,6 +111,10 @@ int resolve_real_path(const std::string& path, std::string& out) {
     }
     out = cur;
     return 0;
+}
+
+void sort_entries(std::vector<DirEntry>& out) {
+    std::sort(out.begin(), out.end(), name_before);
 }
 
 int list_folder(const std::string& dir, std::vector<DirEntry>& out) {
@@ -160,23 +182,29 @@ int copy_stream(int in, int out, size_t chunk_bytes) {
 // new one) is taken. A copy does not follow a link at the destination: the
 // link itself is replaced, so there is nothing to lock (fd stays -1).
 // kCopyOk, or the failure.
-int open_locked(const std::string& path, bool append, int tries, uint32_t retry_ms, int& fd) {
+int open_locked(int dir, const std::string& path, bool append, const CopyLimits& how, int& fd) {
+    const int tries = how.tries;
     int result = kCopyDestinationFailed;
     fd = -1;
     for (int i = 0; i < tries; ++i) {
-        if (i > 0) sleep_ms(retry_ms);
-        int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (append ? O_APPEND : O_NOFOLLOW);
-        fd = ::open(path.c_str(), flags, 0666);
+        if (i > 0) sleep_ms(how.retry_ms);
+        // In a held folder a link at the destination is never written
+        // through, not even by an append.
+        bool follow = append && dir == AT_FDCWD;
+        int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (append ? O_APPEND : 0) |
+                    (follow ? 0 : O_NOFOLLOW);
+        fd = ::openat(dir, path.c_str(), flags, 0666);
         if (fd < 0) {
             struct stat st;
-            if (!append && errno == ELOOP && ::lstat(path.c_str(), &st) == 0 &&
+            if (!append && errno == ELOOP &&
+                ::fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                 S_ISLNK(st.st_mode)) {
                 return kCopyOk;
             }
             return kCopyDestinationFailed;
         }
         struct stat st;
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (how.single_link && st.st_nlink > 1)) {
             ::close(fd);
             fd = -1;
             return kCopyDestinationFailed;
@@ -206,9 +234,9 @@ int append_into(int in, int out, size_t chunk_bytes) {
 // A copy into a temporary file beside the destination, renamed over it when
 // complete; in place when no temporary file can be made there (then out
 // must be the open destination).
-int replace_content(int in, int out, const std::string& destination, size_t chunk_bytes) {
+int replace_content(int in, int out, int dir, const std::string& destination, size_t chunk_bytes) {
     TempFile tmp;
-    if (create_temp_file(destination, tmp) != 0) {
+    if (create_temp_file_at(dir, destination, tmp) != 0) {
         if (out < 0 || ::ftruncate(out, 0) != 0) return kCopyDestinationFailed;
         return copy_stream(in, out, chunk_bytes);
     }
@@ -218,7 +246,9 @@ int replace_content(int in, int out, const std::string& destination, size_t chun
         return rc;
     }
     // The destination keeps its permission bits; a new one gets the usual.
-    if (commit_temp_file(tmp, destination) != 0) return kCopyShortWrite;
+    int err = dir == AT_FDCWD ? commit_temp_file(tmp, destination)
+                              : commit_temp_file_at(tmp, destination, 0666);
+    if (err != 0) return kCopyShortWrite;
     return kCopyOk;
 }
 
@@ -256,14 +286,21 @@ int copy_file_locked(const std::string& source, const std::string& destination, 
         ::close(in);
         return kCopyDestinationFailed;
     }
+    int rc = copy_from_fd(in, AT_FDCWD, destination, append, CopyLimits{tries, retry_ms, false},
+                          chunk_bytes);
+    ::close(in);
+    return rc;
+}
+
+int copy_from_fd(int in, int dir, const std::string& destination, bool append,
+                 const CopyLimits& how, size_t chunk_bytes) {
     int out = -1;
-    int rc = open_locked(destination, append, tries, retry_ms, out);
+    int rc = open_locked(dir, destination, append, how, out);
     if (rc == kCopyOk) {
         rc = append ? append_into(in, out, chunk_bytes)
-                    : replace_content(in, out, destination, chunk_bytes);
+                    : replace_content(in, out, dir, destination, chunk_bytes);
         if (out >= 0) ::close(out);
     }
-    ::close(in);
     return rc;
 }
 

@@ -67,7 +67,8 @@ int file_open_exclusive(const std::string& path, const ExclusiveOpen& how, FileH
     out = kNoFile;
     busy = false;
     int access = how.read ? O_RDWR : O_WRONLY;
-    int fd = ::open(path.c_str(), access | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    int flags = access | O_CREAT | O_CLOEXEC | O_NONBLOCK | (how.no_link ? O_NOFOLLOW : 0);
+    int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0) return errno;
     return take(fd, how.device_allowed, LOCK_EX, out, &busy);
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform_shared.h"
+#include "posix_files.h"
 
 namespace platform {
 
@@ -82,31 +83,30 @@ int replaceable_target(const std::string& target) {
     return S_ISREG(st.st_mode) ? 0 : not_regular_error();
 }
 
-namespace {
-
-// Opens without waiting and keeps the descriptor only for a regular file;
-// then the descriptor is made blocking again for ordinary reads and writes.
+// The descriptor was opened without waiting; it is kept only for a regular
+// file, and then made blocking again for ordinary reads and writes.
 // Emptying is done here, after the check, so nothing but a regular file is
 // ever cut.
+int accept_regular_fd(int fd, bool empty_it) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return errno;
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode)) return not_regular_error();
+    if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return errno;
+    if (empty_it && ::ftruncate(fd, 0) != 0) return errno;
+    return 0;
+}
+
+namespace {
+
+// Opens without waiting and keeps the descriptor only for a regular file.
 int open_regular_fd(const std::string& path, int flags, bool empty_it, int& error) {
     int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) {
         error = errno;
         return -1;
     }
-    struct stat st;
-    error = 0;
-    if (::fstat(fd, &st) != 0) {
-        error = errno;
-    } else if (S_ISDIR(st.st_mode)) {
-        error = EISDIR;
-    } else if (!S_ISREG(st.st_mode)) {
-        error = not_regular_error();
-    } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        error = errno;
-    } else if (empty_it && ::ftruncate(fd, 0) != 0) {
-        error = errno;
-    }
+    error = accept_regular_fd(fd, empty_it);
     if (error != 0) {
         ::close(fd);
         return -1;
@@ -194,28 +194,33 @@ std::string temp_name(const std::string& target) {
 
 // True while path names the very file open on fd (not a link, not a newer
 // file put there since).
-bool names_open_file(const std::string& path, int fd) {
+bool names_open_file(int dir, const std::string& path, int fd) {
     struct stat by_path, by_fd;
-    return ::fstat(fd, &by_fd) == 0 && ::lstat(path.c_str(), &by_path) == 0 &&
+    return ::fstat(fd, &by_fd) == 0 &&
+           ::fstatat(dir, path.c_str(), &by_path, AT_SYMLINK_NOFOLLOW) == 0 &&
            by_path.st_dev == by_fd.st_dev && by_path.st_ino == by_fd.st_ino;
+}
+
+int folder_fd(const TempFile& t) {
+    return t.dir >= 0 ? static_cast<int>(t.dir) : AT_FDCWD;
 }
 
 // Creates the file and takes its lock. A cleaner in another process may
 // remove the name between the two steps; the name is then checked again,
 // and a name lost that way is given up for a new one.
-int create_temp_fd(const std::string& target, std::string& path, int& fd) {
+int create_temp_fd(int dir, const std::string& target, std::string& path, int& fd) {
     int err = EEXIST;
     for (int i = 0; i < kTempNameTries; ++i) {
         path = temp_name(target);
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
-                    0600);
+        fd = ::openat(dir, path.c_str(),
+                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
         if (fd < 0) {
             err = errno;
             if (err == EEXIST) continue;
             path.clear();
             return err;
         }
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && names_open_file(path, fd)) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && names_open_file(dir, path, fd)) {
             ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
             return 0;
         }
@@ -227,9 +232,10 @@ int create_temp_fd(const std::string& target, std::string& path, int& fd) {
     return err;
 }
 
-mode_t new_file_mode(const std::string& target, unsigned mode) {
+mode_t new_file_mode(int dir, const std::string& target, unsigned mode) {
     struct stat st;
-    if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
+    if (::fstatat(dir, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+        return st.st_mode & 07777;
     mode_t mask = ::umask(0);
     ::umask(mask);
     return static_cast<mode_t>(mode) & ~mask & 07777;
@@ -237,18 +243,18 @@ mode_t new_file_mode(const std::string& target, unsigned mode) {
 
 }  // namespace
 
-int create_temp_file(const std::string& target, TempFile& out) {
+int create_temp_file_at(int dir, const std::string& target, TempFile& out) {
     out = TempFile{};
     std::string path;
     int fd = -1;
-    int err = create_temp_fd(target, path, fd);
+    int err = create_temp_fd(dir, target, path, fd);
     if (err != 0) return err;
     // The second descriptor shares the open file and so its lock.
     int held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     std::FILE* f = held < 0 ? nullptr : ::fdopen(fd, "w+b");
     if (f == nullptr) {
         err = errno;
-        ::unlink(path.c_str());
+        ::unlinkat(dir, path.c_str(), 0);
         ::close(fd);
         if (held >= 0) ::close(held);
         return err;
@@ -256,7 +262,12 @@ int create_temp_file(const std::string& target, TempFile& out) {
     out.file = f;
     out.path = path;
     out.held = held;
+    out.dir = dir == AT_FDCWD ? -1 : dir;
     return 0;
+}
+
+int create_temp_file(const std::string& target, TempFile& out) {
+    return create_temp_file_at(AT_FDCWD, target, out);
 }
 
 namespace {
@@ -269,31 +280,42 @@ void close_temp(TempFile& t, int& err) {
 
 }  // namespace
 
-int commit_temp_file(TempFile& t, const std::string& target, unsigned mode) {
+int commit_temp_file_at(TempFile& t, const std::string& target, unsigned mode) {
     if (t.held < 0) return EBADF;
     int err = 0;
     if (t.file != nullptr && std::fflush(t.file) != 0) err = errno;
     int fd = static_cast<int>(t.held);
-    if (err == 0 && ::fchmod(fd, new_file_mode(target, mode)) != 0) err = errno;
+    int dir = folder_fd(t);
+    if (err == 0 && ::fchmod(fd, new_file_mode(dir, target, mode)) != 0) err = errno;
     if (err == 0 && ::fsync(fd) != 0) err = errno;
     // Renamed while still held, so no cleaner can take it first.
-    if (err == 0 && ::rename(t.path.c_str(), target.c_str()) != 0) err = errno;
-    if (err != 0) ::unlink(t.path.c_str());
+    if (err == 0 && ::renameat(dir, t.path.c_str(), dir, target.c_str()) != 0) err = errno;
+    if (err != 0) ::unlinkat(dir, t.path.c_str(), 0);
     close_temp(t, err);
-    if (err == 0) sync_directory(parent_of(target));
+    if (err == 0 && dir != AT_FDCWD) ::fsync(dir);
+    return err;
+}
+
+int commit_temp_file(TempFile& t, const std::string& target, unsigned mode) {
+    bool plain = t.dir < 0;
+    int err = commit_temp_file_at(t, target, mode);
+    if (err == 0 && plain) sync_directory(parent_of(target));
     return err;
 }
 
 void discard_temp_file(TempFile& t) {
-    if (t.held >= 0) ::unlink(t.path.c_str());
+    if (t.held >= 0) ::unlinkat(folder_fd(t), t.path.c_str(), 0);
     int ignored = 0;
     close_temp(t, ignored);
 }
 
-int remove_stale_temp_files(const std::string& dir) {
-    std::string folder = dir.empty() ? "." : dir;
-    DIR* d = ::opendir(folder.c_str());
-    if (d == nullptr) return 0;
+int remove_stale_temp_files_at(int dir) {
+    int listing = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* d = listing < 0 ? nullptr : ::fdopendir(listing);
+    if (d == nullptr) {
+        if (listing >= 0) ::close(listing);
+        return 0;
+    }
     std::vector<std::string> names;
     while (dirent* ent = ::readdir(d)) {
         if (is_temp_file_name(ent->d_name)) names.emplace_back(ent->d_name);
@@ -301,18 +323,25 @@ int remove_stale_temp_files(const std::string& dir) {
     ::closedir(d);
     int removed = 0;
     for (const std::string& name : names) {
-        std::string path = folder.back() == '/' ? folder + name : folder + "/" + name;
-        int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
         struct stat st;
         // Held by its writer: alive. Otherwise removed only while the name
         // still leads to the file judged here.
         if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-            names_open_file(path, fd) && ::unlink(path.c_str()) == 0) {
+            names_open_file(dir, name, fd) && ::unlinkat(dir, name.c_str(), 0) == 0) {
             ++removed;
         }
         ::close(fd);
     }
+    return removed;
+}
+
+int remove_stale_temp_files(const std::string& dir) {
+    int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    int removed = remove_stale_temp_files_at(fd);
+    ::close(fd);
     return removed;
 }
 

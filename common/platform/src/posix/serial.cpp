@@ -14,7 +14,9 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 #include <ctime>
+#include <string>
 
 #include "event_posix.h"
 #include "platform/serial.h"
@@ -262,6 +264,26 @@ int serial_open(const std::string& device_path, std::unique_ptr<SerialDevice>& o
     }
     out = std::make_unique<PosixSerial>(fd);
     return 0;
+}
+
+std::string serial_open_advice(int error, const std::string& device_path) {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return device_path + ": no such device; is the cradle plugged in?";
+        case EACCES:
+        case EPERM:
+            return "permission denied: add the user to the dialout group, or run as the "
+                   "quaylink service";
+        case EBUSY:
+            return device_path + " is in use by another program; close it or choose another port";
+        case ENOTTY:
+        case EINVAL:
+            return device_path + " is not a serial port; choose another port in Settings";
+        default:
+            return device_path + ": " + std::strerror(error);
+    }
 }
 
 }  // namespace platform

@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "platform/files.h"
+#include "win32_files.h"
 #include "win32_support.h"
 
 namespace platform {
@@ -310,7 +311,9 @@ bool regular_handle(HANDLE h, BY_HANDLE_FILE_INFORMATION& info) {
 // holds it. Only a regular file (or a new one) is taken. A copy does not
 // follow a link at the destination: the link itself is replaced, so there
 // is nothing to hold (h stays invalid). kCopyOk, or the failure.
-int open_locked(const std::string& path, bool append, int tries, uint32_t retry_ms, HANDLE& h) {
+int open_locked(const std::string& path, bool append, const CopyLimits& how, HANDLE& h) {
+    const int tries = how.tries;
+    const uint32_t retry_ms = how.retry_ms;
     h = INVALID_HANDLE_VALUE;
     if (win32::is_device_name(path)) return kCopyDestinationFailed;
     std::wstring wide = widen(path);
@@ -335,7 +338,7 @@ int open_locked(const std::string& path, bool append, int tries, uint32_t retry_
             h = INVALID_HANDLE_VALUE;
             return kCopyOk;
         }
-        if (!regular_handle(h, info)) {
+        if (!regular_handle(h, info) || (how.single_link && info.nNumberOfLinks > 1)) {
             CloseHandle(h);
             h = INVALID_HANDLE_VALUE;
             return kCopyDestinationFailed;
@@ -428,14 +431,24 @@ int copy_file_locked(const std::string& source, const std::string& destination, 
         CloseHandle(in);
         return kCopyDestinationFailed;
     }
+    int rc = win32::copy_from_handle(in, destination, append, CopyLimits{tries, retry_ms, false},
+                                     chunk_bytes);
+    CloseHandle(in);
+    return rc;
+}
+
+int win32::copy_from_handle(HANDLE in, const std::string& destination, bool append,
+                            const CopyLimits& how, size_t chunk_bytes) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!regular_handle(in, info)) return kCopySourceFailed;
+    if (same_file(info, destination)) return kCopyDestinationFailed;
     HANDLE out = INVALID_HANDLE_VALUE;
-    int rc = open_locked(destination, append, tries, retry_ms, out);
+    int rc = open_locked(destination, append, how, out);
     if (rc == kCopyOk) {
         rc = append ? append_into(in, out, chunk_bytes)
                     : replace_content(in, out, destination, chunk_bytes);
         if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
     }
-    CloseHandle(in);
     return rc;
 }
 

@@ -93,6 +93,8 @@ int file_open_exclusive(const std::string& path, const ExclusiveOpen& how, FileH
                         bool& busy) {
     busy = false;
     DWORD access = GENERIC_WRITE | (how.read ? GENERIC_READ : 0);
+    win32::PathFacts facts;
+    if (how.no_link && win32::path_facts(path, false, facts) == 0 && facts.link) return ELOOP;
     return open_with(path, access, 0, OPEN_ALWAYS, how.device_allowed, out, &busy);
 }
 

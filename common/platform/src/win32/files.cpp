@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "win32_files.h"
 #include "win32_support.h"
 
 #include "platform_shared.h"
@@ -21,6 +22,7 @@
 namespace platform {
 
 using win32::last_win32_errno;
+using win32::open_regular_handle;
 using win32::widen;
 
 namespace {
@@ -46,11 +48,9 @@ int folder_or(const std::string& path, int err) {
     return win32::path_facts(path, true, facts) == 0 && facts.directory ? EISDIR : err;
 }
 
-// Opens a regular file for the given access. Nothing but a regular file is
-// kept: a device name is refused before any open, a pipe or a device after
-// it. Emptying happens only after that check. INVALID_HANDLE_VALUE and
-// error set on failure.
-HANDLE open_regular_handle(const std::string& path, FileAccess access, int& error) {
+}  // namespace
+
+HANDLE win32::open_regular_handle(const std::string& path, FileAccess access, int& error) {
     error = 0;
     if (win32::is_device_name(path)) {
         error = not_regular_error();
@@ -97,6 +97,8 @@ HANDLE open_regular_handle(const std::string& path, FileAccess access, int& erro
     }
     return h;
 }
+
+namespace {
 
 // Wraps a handle in a C stream; the stream owns it afterwards. On failure
 // the handle is closed and null returned with error set.

@@ -77,7 +77,9 @@ std::wstring command_interpreter() {
     return std::wstring(buf, n) + L"\\cmd.exe";
 }
 
-std::string windows_command_line(const std::vector<std::string>& args) {
+}  // namespace
+
+std::string win32::windows_command_line(const std::vector<std::string>& args) {
     std::string line;
     for (size_t i = 0; i < args.size(); ++i) {
         if (i > 0) line += ' ';
@@ -85,8 +87,6 @@ std::string windows_command_line(const std::vector<std::string>& args) {
     }
     return line;
 }
-
-}  // namespace
 
 int process_start(const std::string& path, const std::vector<std::string>& args, Process& out) {
     out = Process{};
@@ -99,7 +99,7 @@ int process_start(const std::string& path, const std::vector<std::string>& args,
         if (c == '/') c = '\\';
     }
     PROCESS_INFORMATION pi{};
-    int err = start(widen(program), widen(windows_command_line(words)), pi);
+    int err = start(widen(program), widen(win32::windows_command_line(words)), pi);
     if (err != 0) return err;
     out.pid = static_cast<int>(pi.dwProcessId);
     out.handle = reinterpret_cast<std::intptr_t>(pi.hProcess);

@@ -451,4 +451,20 @@ int serial_open(const std::string& device_path, std::unique_ptr<SerialDevice>& o
     return 0;
 }
 
+std::string serial_open_advice(int error, const std::string& device_path) {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return device_path + ": no such port; is the cradle plugged in?";
+        case EBUSY:
+            return device_path + " is in use by another program; close it or choose another port";
+        case EACCES:
+        case EPERM:
+            return "access denied: run as a user allowed to use " + device_path;
+        default:
+            return device_path + ": " + std::strerror(error);
+    }
+}
+
 }  // namespace platform

@@ -2,8 +2,8 @@
 #include "win32_support.h"
 
 // winsock2.h has to come before windows.h.
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <cctype>
 #include <cerrno>
@@ -30,82 +30,131 @@ std::string narrow(const std::wstring& utf16) {
 
 int errno_from_win32(unsigned long code) {
     switch (code) {
-    case ERROR_SUCCESS: return 0;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-    case ERROR_NO_MORE_FILES:
-    case ERROR_MOD_NOT_FOUND: return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_CURRENT_DIRECTORY:
-    case ERROR_WRITE_PROTECT: return EACCES;
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_BUSY: return EBUSY;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS: return EEXIST;
-    case ERROR_DIRECTORY: return ENOTDIR;
-    case ERROR_DIR_NOT_EMPTY: return ENOTEMPTY;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
-    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
-    case ERROR_INVALID_NAME:
-    case ERROR_INVALID_PARAMETER:
-    case ERROR_BAD_PATHNAME: return EINVAL;
-    case ERROR_INVALID_HANDLE:
-    case WSAENOTSOCK: return EBADF;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY: return ENOMEM;
-    case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
-    case ERROR_NOT_SAME_DEVICE: return EXDEV;
-    case ERROR_BROKEN_PIPE:
-    case ERROR_NO_DATA: return EPIPE;
-    case ERROR_BAD_EXE_FORMAT:
-    case ERROR_EXE_MARKED_INVALID: return ENOEXEC;
-    case ERROR_CANT_RESOLVE_FILENAME:
-    case 681:  // ERROR_STOPPED_ON_SYMLINK, missing from older headers
-        return ELOOP;
-    case ERROR_PRIVILEGE_NOT_HELD: return EPERM;
-    case ERROR_NOT_SUPPORTED: return ENOTSUP;
-    case ERROR_CALL_NOT_IMPLEMENTED: return ENOSYS;
-    case ERROR_PIPE_BUSY: return EBUSY;
-    case ERROR_DELETE_PENDING: return ENOENT;
-    case ERROR_NEGATIVE_SEEK: return EINVAL;
-    case ERROR_OPERATION_ABORTED:
-    case WSAEINTR: return EINTR;
-    case WAIT_TIMEOUT:
-    case ERROR_TIMEOUT:
-    case ERROR_SEM_TIMEOUT:
-    case WSAETIMEDOUT: return ETIMEDOUT;
-    case WSAEWOULDBLOCK: return EWOULDBLOCK;
-    case WSAEINPROGRESS: return EINPROGRESS;
-    case WSAECONNREFUSED: return ECONNREFUSED;
-    case WSAECONNRESET: return ECONNRESET;
-    case WSAECONNABORTED: return ECONNABORTED;
-    case WSAENOTCONN: return ENOTCONN;
-    case WSAEADDRINUSE: return EADDRINUSE;
-    case WSAEADDRNOTAVAIL: return EADDRNOTAVAIL;
-    case WSAENETUNREACH: return ENETUNREACH;
-    case WSAEHOSTUNREACH: return EHOSTUNREACH;
-    case WSAEINVAL: return EINVAL;
-    case WSAEMSGSIZE: return EMSGSIZE;
-    case WSAENOBUFS: return ENOBUFS;
-    case WSAESHUTDOWN: return EPIPE;
-    case WSAEISCONN: return EISCONN;
-    case WSAEALREADY: return EALREADY;
-    case WSAENETDOWN:
-    case WSANOTINITIALISED: return ENETDOWN;
-    case WSAENETRESET: return ENETRESET;
-    case WSAEAFNOSUPPORT: return EAFNOSUPPORT;
-    case WSAEACCES: return EACCES;
-    case WSAEMFILE: return EMFILE;
-    case WSAEBADF: return EBADF;
-    case WSAEOPNOTSUPP: return EOPNOTSUPP;
-    case WSAEHOSTDOWN:
-    case WSAHOST_NOT_FOUND: return EHOSTUNREACH;
-    default: return EIO;
+        case ERROR_SUCCESS:
+            return 0;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+        case ERROR_NO_MORE_FILES:
+        case ERROR_MOD_NOT_FOUND:
+            return ENOENT;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_CURRENT_DIRECTORY:
+        case ERROR_WRITE_PROTECT:
+            return EACCES;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_BUSY:
+            return EBUSY;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return EEXIST;
+        case ERROR_DIRECTORY:
+            return ENOTDIR;
+        case ERROR_DIR_NOT_EMPTY:
+            return ENOTEMPTY;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_FILENAME_EXCED_RANGE:
+            return ENAMETOOLONG;
+        case ERROR_INVALID_NAME:
+        case ERROR_INVALID_PARAMETER:
+        case ERROR_BAD_PATHNAME:
+            return EINVAL;
+        case ERROR_INVALID_HANDLE:
+        case WSAENOTSOCK:
+            return EBADF;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return ENOMEM;
+        case ERROR_TOO_MANY_OPEN_FILES:
+            return EMFILE;
+        case ERROR_NOT_SAME_DEVICE:
+            return EXDEV;
+        case ERROR_BROKEN_PIPE:
+        case ERROR_NO_DATA:
+            return EPIPE;
+        case ERROR_BAD_EXE_FORMAT:
+        case ERROR_EXE_MARKED_INVALID:
+            return ENOEXEC;
+        case ERROR_CANT_RESOLVE_FILENAME:
+        case 681:  // ERROR_STOPPED_ON_SYMLINK, missing from older headers
+            return ELOOP;
+        case ERROR_PRIVILEGE_NOT_HELD:
+            return EPERM;
+        case ERROR_NOT_SUPPORTED:
+            return ENOTSUP;
+        case ERROR_CALL_NOT_IMPLEMENTED:
+            return ENOSYS;
+        case ERROR_PIPE_BUSY:
+            return EBUSY;
+        case ERROR_DELETE_PENDING:
+            return ENOENT;
+        case ERROR_NEGATIVE_SEEK:
+            return EINVAL;
+        case ERROR_OPERATION_ABORTED:
+        case WSAEINTR:
+            return EINTR;
+        case WAIT_TIMEOUT:
+        case ERROR_TIMEOUT:
+        case ERROR_SEM_TIMEOUT:
+        case WSAETIMEDOUT:
+            return ETIMEDOUT;
+        case WSAEWOULDBLOCK:
+            return EWOULDBLOCK;
+        case WSAEINPROGRESS:
+            return EINPROGRESS;
+        case WSAECONNREFUSED:
+            return ECONNREFUSED;
+        case WSAECONNRESET:
+            return ECONNRESET;
+        case WSAECONNABORTED:
+            return ECONNABORTED;
+        case WSAENOTCONN:
+            return ENOTCONN;
+        case WSAEADDRINUSE:
+            return EADDRINUSE;
+        case WSAEADDRNOTAVAIL:
+            return EADDRNOTAVAIL;
+        case WSAENETUNREACH:
+            return ENETUNREACH;
+        case WSAEHOSTUNREACH:
+            return EHOSTUNREACH;
+        case WSAEINVAL:
+            return EINVAL;
+        case WSAEMSGSIZE:
+            return EMSGSIZE;
+        case WSAENOBUFS:
+            return ENOBUFS;
+        case WSAESHUTDOWN:
+            return EPIPE;
+        case WSAEISCONN:
+            return EISCONN;
+        case WSAEALREADY:
+            return EALREADY;
+        case WSAENETDOWN:
+        case WSANOTINITIALISED:
+            return ENETDOWN;
+        case WSAENETRESET:
+            return ENETRESET;
+        case WSAEAFNOSUPPORT:
+            return EAFNOSUPPORT;
+        case WSAEACCES:
+            return EACCES;
+        case WSAEMFILE:
+            return EMFILE;
+        case WSAEBADF:
+            return EBADF;
+        case WSAEOPNOTSUPP:
+            return EOPNOTSUPP;
+        case WSAEHOSTDOWN:
+        case WSAHOST_NOT_FOUND:
+            return EHOSTUNREACH;
+        default:
+            return EIO;
     }
 }
 
@@ -168,9 +217,9 @@ int facts_of_target(const std::wstring& wide, PathFacts& out) {
     } else {
         out.directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         out.device = !out.directory && GetFileType(h) != FILE_TYPE_DISK;
-        out.size = out.directory || out.device ? 0
-                                               : static_cast<int64_t>(join64(info.nFileSizeHigh,
-                                                                             info.nFileSizeLow));
+        out.size = out.directory || out.device
+                       ? 0
+                       : static_cast<int64_t>(join64(info.nFileSizeHigh, info.nFileSizeLow));
         out.modified = unix_seconds(
             join64(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
     }
@@ -200,8 +249,8 @@ int path_facts(const std::string& path, bool follow_links, PathFacts& out) {
         out.link = true;
     }
     out.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    out.size = out.directory ? 0
-                             : static_cast<int64_t>(join64(data.nFileSizeHigh, data.nFileSizeLow));
+    out.size =
+        out.directory ? 0 : static_cast<int64_t>(join64(data.nFileSizeHigh, data.nFileSizeLow));
     out.modified = unix_seconds(
         join64(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime));
     return 0;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform::win32 {
 
@@ -52,5 +53,19 @@ int path_facts(const std::string& path, bool follow_links, PathFacts& out);
 // True when the program runs under wine, which differs from Windows in a
 // few documented ways (sharing of COM ports, MAXDWORD time-outs).
 bool running_under_wine();
+
+// The command line CreateProcess and the service manager take: the program
+// name (quotes left out, quoted when it holds blanks) and the arguments
+// quoted so that the C runtime splits them back as they are.
+std::string windows_command_line(const std::vector<std::string>& args);
+
+// Termination requests from the service manager (signals.cpp). Once
+// service mode is on, the console's log-off and shutdown events are ignored
+// (a service outlives every log-off and hears of a shutdown from the
+// service manager). raise_termination_request calls the handler of
+// on_termination_request like Ctrl+C does; the request then stands, so a
+// handler set later is called at once.
+void set_service_mode();
+void raise_termination_request();
 
 }  // namespace platform::win32

@@ -32,6 +32,11 @@ std::string port_device_path(int port_number);
 // failure; returns nullptr on failure.
 Port* port_open(int port_number, int baud, int connect_kind);
 
+// Why the last port_open of this thread failed, in words with the next
+// step for the operator ("" when it failed in no way that has one, or
+// did not fail).
+std::string port_open_failure_reason();
+
 // Wraps an already open device (tests, simulators) with the line settings
 // and read time-outs port_open gives, at the device's current rate. Logs
 // and returns nullptr when the device refuses the settings.
@@ -75,7 +80,8 @@ platform::SerialDevice* port_device(Port* port);
 int port_present(int port_number);
 
 // The IR cradle baud handshake: 0 when the cradle answered and was set to
-// baud, a negative code otherwise.
+// baud, a negative code otherwise. The operator's stop request ends it
+// within one probe step (at most about 200 ms), with a negative code.
 int ir_cradle_set_baud(int port_number, int baud);
 
 // Starts clean: forgets the current read timeout and the byte-read flag.

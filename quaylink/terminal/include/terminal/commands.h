@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/beneath.h"
 #include "platform/process.h"
 
 namespace ql {
@@ -82,6 +83,31 @@ std::string given_name(const std::string& name);
 // the tree, links that lead out of it and links that lead nowhere are
 // refused; a refusal is logged as an error line.
 bool name_allowed(const Session& s, const std::string& path);
+
+// --- Names opened where they are checked ----------------------------------
+// A name is checked and opened in one step, and the handle opened there is
+// the one the command (or the transfer after it) uses: with s.confine on,
+// the open is resolved beneath the working folder held open (platform
+// beneath.h), so a file or a folder that is swapped for a link after the
+// check cannot lead out of the tree; a refusal is logged as name_allowed
+// does. With confine on, a regular file with more than one name (a hard
+// link) is refused too and logged as "Hard-linked file, refused: <path>".
+// Without confine, names are opened as paths. Each returns 0, kNameRefused
+// (logged), or the error number of the open.
+inline constexpr int kNameRefused = -1;
+
+// Opens the regular file path (a read, or a write in place).
+int open_name(const Session& s, const std::string& path, platform::FileAccess access,
+              platform::FileHandle& out);
+
+// Holds the folder path itself (a listing).
+int hold_named_folder(const Session& s, const std::string& path, platform::HeldFolder& out);
+
+// Holds the folder that path's file lies in (or will be created in) and
+// gives the file's name in it (leaf), for a file that is created, replaced
+// or removed there.
+int hold_folder_of_name(const Session& s, const std::string& path, platform::HeldFolder& dir,
+                        std::string& leaf);
 
 // True when a new file may get this name: a name holding CR or LF is
 // refused (and logged), since it would split listing and log lines.

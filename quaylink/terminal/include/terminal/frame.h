@@ -35,7 +35,9 @@ inline constexpr uint8_t kCrcRequest = 'C';
 inline constexpr int kFrameMax = 128;      // bytes of a command frame
 inline constexpr int kReplyTextMax = 124;  // reply text characters kept
 inline constexpr int kFieldCount = 8;      // command word and fields 1-7
-inline constexpr int kFieldSlotSize = 64;  // a slot keeps 63 characters
+// A slot keeps what one frame can carry: a name or a folder the terminal
+// sends is never cut short into another name (it used to be cut at 63).
+inline constexpr int kFieldSlotSize = kFrameMax;  // a slot keeps 127 characters
 inline constexpr uint32_t kFrameReadMs = 5000;
 inline constexpr uint32_t kReplyPauseMs = 20;  // pause before every reply write
 
@@ -49,7 +51,8 @@ uint8_t checksum8(const void* bytes, int count);
 //
 // Splits body into the slots: every slot is cleared first; characters go
 // into the current slot until a comma or the end of the body (or a zero
-// byte); a slot keeps at most 63 characters and drops the rest of its field;
+// byte); a slot keeps at most kFieldSlotSize - 1 characters (more than a
+// frame's body holds) and drops the rest of its field;
 // after slot 7 the rest is ignored. Blanks are kept, empty fields give empty
 // slots.
 void split_command(std::string_view body);
@@ -93,6 +96,9 @@ struct Frame {
 // for a good command logs "%s %s %s" (word, field 1, field 2) at verbosity 1
 // and shows the command word on the status line; for CAN shows "READY"; for
 // "NO CARRIER" logs "CALL ENDED". Sends nothing. Returns frame.kind.
+// CAN bytes followed by STX in one read (a terminal answering a cancelled
+// upload, then sending its next command) are taken as kCancel and the
+// bytes from the STX on are given back to the port for the next read.
 // wake (optional) ends the wait early while nothing has arrived (kIdle).
 FrameKind read_frame(Port* port, Frame& frame, uint32_t wait_ms = kFrameReadMs,
                      const platform::Event* wake = nullptr);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/beneath.h"
 #include "serial/port.h"
 
 namespace ql {
@@ -53,6 +54,19 @@ uint16_t crc16(const void* data, size_t count);
 // block fails or the file cannot be read.
 int xm_send(Port* line, const std::string& path, int one_k, uint8_t pad);
 
+// The same for a file opened already (when the terminal's name was
+// checked): file is read from its start and closed (set to kNoFile); path
+// is the name shown and logged.
+int xm_send_handle(Port* line, platform::FileHandle& file, const std::string& path, int one_k,
+                   uint8_t pad);
+
+// A folder held open when the terminal's name was checked, and the name the
+// received file gets in it.
+struct XmHeld {
+    const platform::HeldFolder* dir = nullptr;
+    std::string leaf;
+};
+
 // Receives a file from the terminal into path. crc_1k not 0: start by asking
 // for CRC (1024-byte blocks accepted), falling back to checksum after three
 // silent prompts; 0: checksum only. announced_size (0 = unknown) trims the
@@ -60,11 +74,17 @@ int xm_send(Port* line, const std::string& path, int one_k, uint8_t pad);
 // again right after it was accepted (the sender missed the ACK) is
 // acknowledged again and its bytes dropped; any other out-of-order block is
 // rejected with NAK.
-// The data goes to a temporary file in the same folder that replaces path
-// only after the end of file was acknowledged: a failed receive leaves the
-// previous file untouched and nothing else behind. Returns 0 or an
-// xm_result code.
-int xm_recv(Port* line, const std::string& path, int crc_1k, int64_t announced_size);
+// The data goes to a temporary file in the same folder. At the end of file
+// it is flushed, synced and renamed over path, and only then is the EOT
+// acknowledged: an ACK means the file is in place. When that commit fails
+// the EOT is answered with NAK and the sender's repeated EOT with CAN, an
+// error line says why, and the result is -104. A failed receive leaves the
+// previous file untouched and nothing else behind. With held, the file is
+// made in that folder under that name whatever has become of path (which
+// is then only shown and logged), after the stale temporary files left
+// there by a crash are removed. Returns 0 or an xm_result code.
+int xm_recv(Port* line, const std::string& path, int crc_1k, int64_t announced_size,
+            const XmHeld* held = nullptr);
 
 // The debug flag, handed over by the communication thread when it starts:
 // while set, the detailed failure lines are logged.

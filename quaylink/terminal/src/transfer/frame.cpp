@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "foundation/line_status.h"
 #include "foundation/log.h"
 #include "foundation/operator_view.h"
 #include "platform/clock.h"
@@ -46,6 +47,7 @@ FrameKind check_command(Frame& frame) {
     int body_len = frame.count - 2;
     uint8_t expected = checksum8(frame.data + 1, body_len);
     if (expected != static_cast<uint8_t>(frame.data[frame.count - 1])) {
+        line_status_line_error();
         return FrameKind::kChecksumError;
     }
     frame.data[frame.count - 1] = '\0';
@@ -54,6 +56,7 @@ FrameKind check_command(Frame& frame) {
         log_event(strformat("%s %s %s", field(0), field(1), field(2)), 0, 0);
     }
     operator_view().set_text(item::kStatusLine, field(0));
+    line_status_command(field(0));
     return FrameKind::kCommand;
 }
 
@@ -62,6 +65,7 @@ FrameKind classify(Frame& frame) {
     if (lead == line::kStx) return check_command(frame);
     if (lead == line::kCan) {
         operator_view().set_text(item::kStatusLine, "READY");
+        line_status_state(LineState::kReady);
         return FrameKind::kCancel;
     }
     if (contains(frame, "+++")) return FrameKind::kModemEscape;
@@ -137,11 +141,31 @@ void fields_reset() {
     std::memset(g_fields, 0, sizeof g_fields);
 }
 
+namespace {
+
+// A terminal whose upload the server cancelled answers with its own CAN and
+// sends its next command right behind it, so both can arrive in one read.
+// The CAN is taken on its own and the command given back to the line for
+// the next read: read as one frame, the command would be lost unanswered.
+void give_back_command_after_cancel(Port* port, Frame& frame) {
+    int cans = 0;
+    while (cans < frame.count && static_cast<uint8_t>(frame.data[cans]) == line::kCan) ++cans;
+    if (cans == 0 || cans == frame.count || static_cast<uint8_t>(frame.data[cans]) != line::kStx) {
+        return;
+    }
+    port_unread(port, frame.data + cans, frame.count - cans);
+    std::memset(frame.data + cans, 0, static_cast<size_t>(frame.count - cans));
+    frame.count = cans;
+}
+
+}  // namespace
+
 FrameKind read_frame(Port* port, Frame& frame, uint32_t wait_ms, const platform::Event* wake) {
     std::memset(frame.data, 0, sizeof frame.data);
     int n = port_read(port, frame.data, kFrameMax, wait_ms, kNoBlockHint, wake);
     frame.count = std::clamp(n, 0, kFrameMax);
     frame.data[frame.count] = '\0';
+    give_back_command_after_cancel(port, frame);
     if (frame.count == 0) {
         frame.kind = FrameKind::kIdle;
         return frame.kind;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "foundation/line_status.h"
 #include "foundation/log.h"
 #include "foundation/operator_view.h"
 
@@ -107,9 +108,25 @@ void show_count(int64_t total, int64_t done) {
     view.set_text(item::kProgressBar, bar);
 }
 
+// The line's status follows every transfer shown here. The odd kinds are
+// the server receiving.
+void report_to_line_status(const std::string& name, int kind, int64_t total, int64_t done) {
+    if (done == kProgressEnd) {
+        line_status_transfer_end();
+    } else if (done == kProgressStart) {
+        TransferPeer peer = kind >= progress_kind::kFtpSend     ? TransferPeer::kFtp
+                            : kind >= progress_kind::kRelaySend ? TransferPeer::kRelay
+                                                                : TransferPeer::kTerminal;
+        line_status_transfer_start(kind % 2 == 1, peer, name, total);
+    } else if (done > 0) {
+        line_status_transfer_count(done);
+    }
+}
+
 }  // namespace
 
 void show_progress(const std::string& name, int kind, int64_t total, int64_t done) {
+    report_to_line_status(name, kind, total, done);
     if (done == kProgressEnd) {
         show_end();
     } else if (done == kProgressStart) {

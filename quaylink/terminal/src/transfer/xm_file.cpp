@@ -27,6 +27,23 @@ bool XmFile::open(const std::string& target) {
     return error_ == 0;
 }
 
+bool XmFile::open_in(const platform::HeldFolder& dir, const std::string& leaf) {
+    target_ = leaf;
+    dir_ = &dir;
+    platform::remove_stale_temp_files_in(dir);
+    // As open(): an existing file must be one this process could write.
+    platform::FileHandle probe = platform::kNoFile;
+    int error =
+        platform::file_open_beneath(dir, leaf, platform::FileAccess::read_write, true, probe);
+    platform::file_close(probe);
+    if (error != 0 && error != ENOENT && error != ELOOP) {
+        error_ = error;
+        return false;
+    }
+    error_ = platform::create_temp_file_in(dir, leaf, temp_);
+    return error_ == 0;
+}
+
 bool XmFile::write(const void* data, size_t count) {
     if (temp_.file == nullptr) return false;
     if (count == 0) return true;
@@ -39,7 +56,8 @@ bool XmFile::write(const void* data, size_t count) {
 
 bool XmFile::commit() {
     if (temp_.file == nullptr) return false;
-    error_ = platform::commit_temp_file(temp_, target_);
+    error_ = dir_ != nullptr ? platform::commit_temp_file_in(*dir_, temp_, target_)
+                             : platform::commit_temp_file(temp_, target_);
     return error_ == 0;
 }
 

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/beneath.h"
 #include "platform/files.h"
 
 namespace ql {
@@ -25,6 +26,12 @@ class XmFile {
     // without waiting) and creates the temporary file (platform
     // create_temp_file). false with error() set on failure.
     bool open(const std::string& target);
+
+    // The same for the name leaf of the held folder dir, which must stay
+    // held until commit or discard; the stale temporary files of dir (those
+    // a crash left, no process holds) are removed first. A link at leaf is
+    // replaced, never followed.
+    bool open_in(const platform::HeldFolder& dir, const std::string& leaf);
 
     // Appends count bytes; false on a short write.
     bool write(const void* data, size_t count);
@@ -48,6 +55,7 @@ class XmFile {
   private:
     platform::TempFile temp_;
     std::string target_;
+    const platform::HeldFolder* dir_ = nullptr;  // set by open_in
     int error_ = 0;
 };
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "foundation/line_status.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
 #include "platform/clock.h"
@@ -98,6 +99,9 @@ int send_packet(Transfer& t) {
         if (t.answer == line::kAck) return xm_result::kOk;
         if (t.answer == line::kCan) return xm_result::kCancelled;
         if (t.answer == line::kNak) result = xm_result::kRetries;
+        // Every block sent again is a line error: a block refused, or one
+        // whose answer never came.
+        line_status_line_error();
     }
     return result;
 }
@@ -309,7 +313,7 @@ int do_recv(Transfer& t, XmFile& file) {
             }
             verdict = judge_block(t, expected, last_accepted);
         } else if (first == line::kEot) {
-            write_byte(t, line::kAck);
+            // Answered by answer_eot once the file is in place.
             return xm_result::kOk;
         } else if (first == line::kCan) {
             debug_error("XM:DoRecv: rcvd CAN");
@@ -337,6 +341,7 @@ int do_recv(Transfer& t, XmFile& file) {
             show_progress("", progress_kind::kSerialRecv, t.size, received);
         } else {
             t.answer = line::kNak;
+            line_status_line_error();
             if (++bad >= kBadBlocks) {
                 debug_error("XM:DoRecv: retry error");
                 write_byte(t, line::kCan);
@@ -346,6 +351,30 @@ int do_recv(Transfer& t, XmFile& file) {
         int rc = recv_packet(t);
         if (rc != xm_result::kOk) return rc;
     }
+}
+
+// Answers the sender's EOT. The terminal takes an ACK to mean that its
+// upload is safe (an application may delete its data on it), so the file is
+// committed first - flushed, synced and renamed over the target - and the
+// ACK follows only when that succeeded. A failed commit (the disk full at
+// the flush, a refused rename) is answered with NAK; the sender repeats its
+// EOT on that, and the repeat is read and answered with CAN, so that the
+// terminal sees a failed transfer and no stray EOT is left on the line for
+// the command loop. 0 or -104.
+int answer_eot(Transfer& t, XmFile& file, const std::string& path) {
+    if (file.commit()) {
+        write_byte(t, line::kAck);
+        return xm_result::kOk;
+    }
+    int error = file.error();
+    xm_log(strformat("XM:DoRecv: File not saved [%d] %s [ %s ]", error, std::strerror(error),
+                     path.c_str()),
+           99);
+    write_byte(t, line::kNak);
+    port_read(t.line, reinterpret_cast<char*>(t.buffer), block_length(t), g_timing.answer_wait_ms,
+              t.crc);
+    write_byte(t, line::kCan);
+    return xm_result::kFileWrite;
 }
 
 }  // namespace
@@ -371,16 +400,12 @@ uint16_t crc16(const void* data, size_t count) {
     return static_cast<uint16_t>(crc);
 }
 
-int xm_send(Port* line, const std::string& path, int one_k, uint8_t pad) {
+namespace {
+
+int send_stream(Port* line, std::FILE* file, const std::string& path, int one_k, uint8_t pad) {
     Transfer t;
     t.line = line;
     t.modem = settings().modem;
-    int open_error = 0;
-    std::FILE* file = platform::open_regular_file(path, platform::FileAccess::read, open_error);
-    if (file == nullptr) {
-        debug_error(strformat("XM:File Open: errno [%d]", open_error));
-        return xm_result::kOpenFailed;
-    }
     t.pad = pad;
     t.size = file_length(file);
     xm_log(strformat("XM:Send [ %s ] [ %ld ]", path.c_str(), static_cast<long>(t.size)), 0);
@@ -410,14 +435,39 @@ int xm_send(Port* line, const std::string& path, int one_k, uint8_t pad) {
     return result;
 }
 
-int xm_recv(Port* line, const std::string& path, int crc_1k, int64_t announced_size) {
+}  // namespace
+
+int xm_send(Port* line, const std::string& path, int one_k, uint8_t pad) {
+    int open_error = 0;
+    std::FILE* file = platform::open_regular_file(path, platform::FileAccess::read, open_error);
+    if (file == nullptr) {
+        debug_error(strformat("XM:File Open: errno [%d]", open_error));
+        return xm_result::kOpenFailed;
+    }
+    return send_stream(line, file, path, one_k, pad);
+}
+
+int xm_send_handle(Port* line, platform::FileHandle& file, const std::string& path, int one_k,
+                   uint8_t pad) {
+    int open_error = 0;
+    std::FILE* stream = platform::stream_from_handle(file, platform::FileAccess::read, open_error);
+    if (stream == nullptr) {
+        platform::file_close(file);
+        debug_error(strformat("XM:File Open: errno [%d]", open_error));
+        return xm_result::kOpenFailed;
+    }
+    return send_stream(line, stream, path, one_k, pad);
+}
+
+int xm_recv(Port* line, const std::string& path, int crc_1k, int64_t announced_size,
+            const XmHeld* held) {
     Transfer t;
     t.line = line;
     t.modem = settings().modem;
     t.size = announced_size > 0 ? announced_size : 0;
     xm_log(strformat("XM:Recv [ %s ] [ %ld ]", path.c_str(), static_cast<long>(announced_size)), 0);
     XmFile file;
-    if (!file.open(path)) {
+    if (!(held != nullptr ? file.open_in(*held->dir, held->leaf) : file.open(path))) {
         debug_error(strformat("XM:File Open: errno [%d]", file.error()));
         return xm_result::kOpenFailed;
     }
@@ -437,10 +487,7 @@ int xm_recv(Port* line, const std::string& path, int crc_1k, int64_t announced_s
     }
     show_progress(path, progress_kind::kSerialRecv, t.size, kProgressStart);
     result = do_recv(t, file);
-    if (result == xm_result::kOk && !file.commit()) {
-        debug_error(strformat("XM:DoRecv: File write error [%d]", file.error()));
-        result = xm_result::kFileWrite;
-    }
+    if (result == xm_result::kOk) result = answer_eot(t, file, path);
     if (result != xm_result::kOk) file.discard();
     show_progress(path, progress_kind::kSerialRecv, t.size, kProgressEnd);
     if (result == xm_result::kOk) {

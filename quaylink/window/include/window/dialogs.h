@@ -28,8 +28,12 @@ namespace ql {
 // Cradle" tick as the cradle search request and returns 1; Cancel returns 0.
 int ask_cradle_question(QWidget* parent);
 
-// The about box: version line, the program's picture, OK.
+// The about box: version line, the program's picture, Details and OK.
 void show_about_box(QWidget* parent);
+
+// "Line Details": the line's state and counters since the start (the
+// figures of the status file), refreshed every second while open.
+void show_line_details(QWidget* parent);
 
 // The port search dialog "Setup Initialization". Opening it starts the
 // cradle-search thread (the worker thread while it runs) with OK disabled;

@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -101,8 +102,10 @@ class MainWindow final : public QDialog, public OperatorView {
     void update_bar_colour();
     void update_bar_width();
     void show_progress_title();
+    void show_line_item(int id);
     void update_load_button();
     void request_end(const char* line);
+    void disable_keeping_focus(QWidget* w);
 
     void cmd_settings();
     void cmd_load();
@@ -119,22 +122,30 @@ class MainWindow final : public QDialog, public OperatorView {
     std::atomic<bool> network_{false};
     std::mutex list_mutex_;  // held only to hand lines over, never across a wait
     QStringList pending_lines_;
-    QString progress_title_;  // the whole title; the item shows it elided
+    QString progress_title_;             // the whole title; the item shows it elided
+    std::map<int, QString> line_texts_;  // port, baud, connection: whole texts
     bool pending_clear_ = false;
     bool list_flush_queued_ = false;
     std::atomic<bool> closing_{false};  // being destroyed: no more boxes
     bool exiting_ = false;              // EXIT or close: end when the worker ends
     bool ending_ = false;               // the end command is running
     bool ended_ = false;
+    bool focus_start_when_stopped_ = false;  // STOP asked: START takes the focus
+    QDialog* worker_box_ = nullptr;          // the thread's message box while open
 };
 
 // The number of "=" that fill the bar item exactly at its width and font.
 int bar_chars_for(const QLabel& bar);
 
-// The progress title shortened to width pixels by cutting the middle of the
-// folder part of the file name only: the kind, the name and the byte count
-// stay whole (the text may stay wider than width when they alone are).
+// The progress title shortened to width pixels: the kind and the byte count
+// stay whole; the folder gives way first, down to a marked "..." and its
+// separator, then the middle of the file name (the text may stay wider than
+// width only when the kind and the count alone are).
 QString elide_progress_title(const QString& title, const QFontMetrics& metrics, int width);
+
+// "LABEL:  value" shortened to width pixels in the middle of the value; the
+// label stays whole.
+QString elide_after_label(const QString& text, const QFontMetrics& metrics, int width);
 
 // The window's picture (resource 101 of the original layout): a terminal in
 // its cradle, drawn here.

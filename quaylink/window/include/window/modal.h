@@ -25,10 +25,21 @@ void set_modal_hook(ModalHook hook);
 // Runs the dialog modally and returns its result code.
 int run_modal(QDialog& dialog);
 
+// Runs the dialog without blocking its parent window (which keeps taking
+// clicks) and returns its result code when it is closed. The test hook
+// drives it like a modal one.
+int run_modeless(QDialog& dialog);
+
 // A message box with the system's texts: "\r\n" in the text is a line
 // break. Returns answer::kOk, kCancel, kYes or kNo. The box's object name
 // is "messageBox".
 int show_message_box(QWidget* parent, const std::string& text, const std::string& caption,
                      Buttons buttons, Icon icon);
+
+// The same box run with run_modeless; opened (when given) receives it just
+// before it is shown, so that the caller can close it from outside.
+int show_modeless_message_box(QWidget* parent, const std::string& text, const std::string& caption,
+                              Buttons buttons, Icon icon,
+                              const std::function<void(QDialog*)>& opened);
 
 }  // namespace ql
