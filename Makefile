@@ -5,6 +5,8 @@
 #   make windows      - cross-builds the console server, rowsmith, termsim and
 #                       the tests for 64-bit Windows (mingw-w64)
 #   make test-windows - runs those tests under wine
+#   make qt-windows   - builds Qt for Windows from Debian's qt6-base source
+#                       into its cache folder (about an hour on 2 cores)
 #   make package-windows - the MSI package quaylink-2.28-x64.msi (wixl)
 #   make test-repeat  - the whole suite REPEAT times (default 5) in the
 #                       sanitizer build and in a RelWithDebInfo build
@@ -12,6 +14,10 @@ BUILD      ?= build
 RELEASE    ?= build-release
 PACKAGE    ?= build-package
 JOBS       ?= 2
+# ccache (when installed) is keyed on paths relative to the checkout, so a
+# second clone or worktree reuses the objects the first one compiled.
+export CCACHE_BASEDIR ?= $(CURDIR)
+export CCACHE_NOHASHDIR ?= 1
 CMAKE_GEN  := -G Ninja
 FUZZ_BUILD ?= build-fuzz
 WINDOWS    ?= build-windows
@@ -19,7 +25,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= frame xmodem profile settings ftp_reply relay_frame field_options rowsmith
 
 .PHONY: all deps package-deps windows-deps build release test test-repeat demo bench fuzz package windows \
-        test-windows package-windows clean format
+        test-windows package-windows qt-windows clean format
 
 all: release
 
@@ -63,6 +69,13 @@ windows: windows-deps
 	@cmake -S . -B $(WINDOWS) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-x86_64.cmake >/dev/null
 	@cmake --build $(WINDOWS) -j $(JOBS)
+
+# Qt for Windows, built once into a versioned cache folder outside the tree
+# (tools/build-qt-windows.sh --print-prefix names it). The Windows build does
+# not use it yet.
+qt-windows:
+	@bash tools/setup-deps.sh qt-windows
+	@JOBS=$(JOBS) bash tools/build-qt-windows.sh
 
 test-windows: windows
 	@bash tests/windows/run-under-wine.sh $(WINDOWS) --output-on-failure -j $(JOBS) --timeout 300

@@ -30,6 +30,12 @@ fi
 if [ "${1:-}" = "bench" ]; then
   PACKAGES+=(vsftpd)
 fi
+# make qt-windows (tools/build-qt-windows.sh): the cross compiler, dpkg-dev
+# to unpack Debian's qt6-base source, and libwine-dev for the Wintab headers
+# that Debian's source leaves out.
+if [ "${1:-}" = "qt-windows" ]; then
+  PACKAGES+=(g++-mingw-w64-x86-64-posix dpkg-dev libwine-dev)
+fi
 # make package: dpkg-shlibdeps (dpkg-dev), fakeroot and lintian as well.
 if [ "${1:-}" = "package" ]; then
   PACKAGES+=(dpkg-dev fakeroot lintian)

@@ -1,6 +1,8 @@
 # Cross-build for 64-bit Windows with Debian's mingw-w64 (posix threads).
-# Programs are linked statically, so they run on a bare Windows (and under
-# wine) without the compiler's DLLs beside them.
+# Programs and DLLs are linked statically against the compiler's runtime
+# (libgcc, libstdc++, winpthread), so they run on a bare Windows (and under
+# wine) without the compiler's DLLs beside them. tools/build-qt-windows.sh
+# builds Qt with this file too.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(ql_mingw x86_64-w64-mingw32)
@@ -13,4 +15,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
