@@ -63,6 +63,7 @@ test-repeat: build
 # which Debian does not have) and the tests that need no Qt.
 windows-deps:
 	@bash tools/setup-deps.sh windows
+	@bash tools/build-openssl-windows.sh || echo "windows: OpenSSL for Windows not built: FTP over TLS is off in this build"
 
 windows: windows-deps
 	@cmake -S . -B $(WINDOWS) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
@@ -97,6 +98,7 @@ demo: release
 	@bash tools/demo.sh $(RELEASE)/bin
 
 bench: release
+	@bash tools/setup-deps.sh bench
 	@bash bench/run-all.sh $(RELEASE)/bin
 
 # Each fuzz target in turn, under nice, for FUZZ_SECONDS; new inputs collect

@@ -11,6 +11,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   lrzsz socat python3-pyftpdlib curl gawk
+  libssl-dev openssl python3-openssl
   man-db groff-base
   prometheus
 )
@@ -23,6 +24,11 @@ fi
 # (msitools) for the MSI package and its check.
 if [ "${1:-}" = "windows" ]; then
   PACKAGES+=(g++-mingw-w64-x86-64-posix googletest wine wine64 wixl)
+fi
+# make bench: vsftpd, run by bench/ftp as a second server (a C server, so
+# that the figures measure the client); the tests do not need it.
+if [ "${1:-}" = "bench" ]; then
+  PACKAGES+=(vsftpd)
 fi
 # make qt-windows (tools/build-qt-windows.sh): the cross compiler, dpkg-dev
 # to unpack Debian's qt6-base source, and libwine-dev for the Wintab headers

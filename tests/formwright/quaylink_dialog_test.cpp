@@ -246,12 +246,47 @@ TEST_F(QuaylinkDialogTest, PastedAddressFillsAllParts) {
     ok();
     EXPECT_EQ(fw::settings().ftphost, "172.16.254.1");
 
-    open_gprs();  // not an address: nothing changes
-    QApplication::clipboard()->setText("ftp.example.org");
+    open_gprs();  // longer than the terminal keeps: nothing changes
+    QApplication::clipboard()->setText("ftp.example.org.uk");
     host_part(0)->setFocus();
     QTest::keySequence(host_part(0), QKeySequence::Paste);
     QApplication::processEvents();
     EXPECT_EQ(host_part(0)->text(), "");
+    EXPECT_FALSE(child<QWidget>(*dialog, "name")->isVisible());
+}
+
+// A host name or an IPv6 address, typed from the first key or pasted, goes
+// into the name box, which says how much the terminal keeps; emptying it
+// brings the four address boxes back.
+TEST_F(QuaylinkDialogTest, HostNamesAndIpv6AddressesAreTakenAsTyped) {
+    for (const QString host : {"ftp.example.org", "2001:db8::5", "::1"}) {
+        open_gprs();
+        host_part(0)->setFocus();
+        for (QChar c : host) {  // an operator's pace: the control switches between keys
+            QTest::keyClicks(dialog->focusWidget(), QString(c));
+            QApplication::processEvents();
+        }
+        auto* name = child<QLineEdit>(*dialog, "name");
+        EXPECT_TRUE(name->isVisible()) << host.toStdString();
+        EXPECT_TRUE(child<QWidget>(*dialog, "nameNote")->isVisible());
+        EXPECT_FALSE(host_part(0)->isVisible());
+        EXPECT_EQ(name->maxLength(), 16);
+        ok();
+        EXPECT_TRUE(messages.empty()) << host.toStdString();
+        EXPECT_EQ(fw::settings().ftphost, host.toStdString());
+    }
+    open();  // a stored name is shown in the name box
+    auto* name = child<QLineEdit>(*dialog, "name");
+    EXPECT_EQ(name->text(), "::1");
+    name->setFocus();
+    name->selectAll();
+    QTest::keyClick(name, Qt::Key_Backspace);
+    QApplication::processEvents();
+    EXPECT_TRUE(host_part(0)->isVisible());
+    EXPECT_FALSE(name->isVisible());
+    ok();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "You Must Enter A Valid IP address");
 }
 
 TEST_F(QuaylinkDialogTest, PasswordIsNotShown) {

@@ -72,6 +72,31 @@ TEST_F(Settings, EveryKeyIsRead) {
     EXPECT_EQ(s.ipuser, "r");
 }
 
+// ftptls: only "no" (or nothing) is plain; an unknown word means explicit,
+// so that a misspelt value never sends the password in clear text.
+TEST_F(Settings, FtpTlsWordsAndTheirDefaults) {
+    struct Case {
+        const char* text;
+        int tls;
+    } cases[] = {{"", 0},
+                 {"ftptls=no\r\n", 0},
+                 {"ftptls=explicit\r\n", 1},
+                 {"ftptls=IMPLICIT\r\n", 2},
+                 {"ftptls=yes\r\n", 1}};
+    for (const Case& c : cases) {
+        ini(c.text);
+        ql::settings_load();
+        EXPECT_EQ(ql::settings().ftptls, c.tls) << c.text;
+        EXPECT_TRUE(ql::settings().ftptlsverify);
+        EXPECT_FALSE(ql::settings().ftpepsv);
+    }
+    ini("ftptls=explicit\r\nftptlsverify=no\r\nftpcafile=/etc/site-ca.pem\r\nftpepsv=yes\r\n");
+    ql::settings_load();
+    EXPECT_FALSE(ql::settings().ftptlsverify);
+    EXPECT_EQ(ql::settings().ftpcafile, "/etc/site-ca.pem");
+    EXPECT_TRUE(ql::settings().ftpepsv);
+}
+
 TEST_F(Settings, LogPathGetsOneSeparatorAndFallsBackToTheWorkingDirectory) {
     ini("logfile=APPEND\r\nlogdir=/tmp/x\r\n");
     ql::settings_load();

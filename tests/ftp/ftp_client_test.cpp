@@ -11,6 +11,7 @@
 #include "foundation/server_state.h"
 #include "ftp_client_fixture.h"
 #include "network/bridge.h"
+#include "network/tls.h"
 
 using namespace ql;
 using namespace ftp_client_test;
@@ -33,6 +34,29 @@ TEST_F(FtpClientTest, LoginSendsUserPassTypeAndMasksThePassword) {
     EXPECT_EQ(server.received(), (std::vector<std::string>{"USER u", "PASS p", "TYPE I", "QUIT"}));
     EXPECT_FALSE(ftp_connection().connected);
     EXPECT_EQ(ftp_connection().control, kNoSocket);
+}
+
+// Implicit TLS against a server that speaks plain FTP: the handshake meets
+// a plain greeting, the open fails with the TLS code and says why, and no
+// login goes out. (A build without a TLS library refuses before the
+// connect, with a line that says so.)
+TEST_F(FtpClientTest, ImplicitTlsAgainstAPlainServerFailsAndSaysWhy) {
+    FakeFtpServer server([](FakeSession& s) {
+        s.reply("220 plain text only");
+        s.expect();  // the client's TLS hello is not a line; wait for the close
+    });
+    FtpOptions options;
+    options.tls = FtpTlsMode::kImplicit;
+    ftp_set_options(options);
+    ftp_set_reply_timeout(5000);
+    EXPECT_EQ(open_on(server), ftp_result::kTlsFailed);
+    EXPECT_TRUE(view.has_line(tls_available() ? "FTP:TLS failed [127.0.0.1]: handshake failed"
+                                              : "FTP:TLS is not available in this build"));
+    EXPECT_EQ(ftp_connection().control, kNoSocket);
+    if (!tls_available()) return;  // no connect: the server's accept runs out by itself
+    server.join();
+    for (const std::string& line : server.received())
+        EXPECT_EQ(line.find("USER"), std::string::npos);
 }
 
 TEST_F(FtpClientTest, PreliminaryAndIntermediateGreetingsAreAccepted) {
@@ -120,7 +144,9 @@ TEST_F(FtpClientTest, SilentUserStepGivesUserFailure) {
         s.expect();  // USER, never answered
         s.expect();  // QUIT
     });
-    ftp_set_reply_timeout(100);
+    // The greeting is bounded by it too: under wine on a loaded machine a
+    // tenth of a second did not always cover it.
+    ftp_set_reply_timeout(1000);
     EXPECT_EQ(open_on(server), -5);
     server.join();
     EXPECT_TRUE(view.has_line("Reply error, timeout/close[111]"));
@@ -138,7 +164,7 @@ TEST_F(FtpClientTest, ReplyCutShortBySilenceIsNotAccepted) {
         s.reply("230-Welcome");
         s.expect();  // QUIT (or the end when the client never sends it)
     });
-    ftp_set_reply_timeout(300);
+    ftp_set_reply_timeout(1000);  // whole replies, under wine too
     EXPECT_EQ(open_on(server), -6);
     server.join();
     EXPECT_EQ(server.received(), (std::vector<std::string>{"USER u", "PASS p"}));
@@ -353,6 +379,14 @@ TEST_F(FtpClientTest, ReplyParsers) {
     EXPECT_TRUE(ftp_pasv_port("227 Entering Passive Mode (10,0,0,9,19,137)", port));
     EXPECT_EQ(port, "5001");
     EXPECT_FALSE(ftp_pasv_port("227 Entering Passive Mode (10,0,0,9)", port));
+
+    EXPECT_TRUE(ftp_epsv_port("229 Entering Extended Passive Mode (|||6446|)", port));
+    EXPECT_EQ(port, "6446");
+    EXPECT_TRUE(ftp_epsv_port("229 ok (!!!65535!)", port));  // any delimiter
+    EXPECT_EQ(port, "65535");
+    for (const char* bad : {"229 (|||0|)", "229 (|||65536|)", "229 (|||6446)", "229 (||6446|)",
+                            "229 (|||x|)", "229 no brackets", "229 ("})
+        EXPECT_FALSE(ftp_epsv_port(bad, port)) << bad;
 }
 
 TEST_F(FtpClientTest, DataPortCounterRotatesAndFixedPortWins) {

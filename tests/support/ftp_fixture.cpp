@@ -30,14 +30,34 @@ bool file_exists(const std::string& path) {
 
 }  // namespace
 
-std::string ftp_server_script() {
+namespace {
+
+// A script of tests/support (from QL_SOURCE_DIR, else beside this file).
+std::string support_script(const std::string& name) {
     const char* source = std::getenv("QL_SOURCE_DIR");
     if (source != nullptr && *source != '\0') {
-        std::string path = std::string(source) + "/tests/support/ftp_server.py";
+        std::string path = std::string(source) + "/tests/support/" + name;
         if (file_exists(path)) return path;
     }
     std::string here = __FILE__;
-    return here.substr(0, here.find_last_of('/') + 1) + "ftp_server.py";
+    return here.substr(0, here.find_last_of('/') + 1) + name;
+}
+
+}  // namespace
+
+std::string ftp_server_script() {
+    return support_script("ftp_server.py");
+}
+
+bool make_test_certificates(const std::string& folder) {
+    std::string script = support_script("make_certs.py");
+    std::vector<char*> argv = {const_cast<char*>(kPython), script.data(),
+                               const_cast<char*>(folder.c_str()), nullptr};
+    pid_t pid = -1;
+    if (posix_spawn(&pid, kPython, nullptr, nullptr, argv.data(), environ) != 0) return false;
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 FtpServer::FtpServer(FtpServerOptions options) : options_(std::move(options)) {
@@ -58,6 +78,10 @@ bool FtpServer::start() {
         "--user",      options_.user, "--password", options_.password,
         "--port-file", port_file,     "--commands", dir_.file("commands.log")};
     if (options_.announce_size) args.push_back("--announce-size");
+    args.insert(args.end(), {"--host", options_.host});
+    if (!options_.tls.empty())
+        args.insert(args.end(), {"--tls", options_.tls, "--cert", options_.cert});
+    if (options_.refuse_epsv) args.push_back("--refuse-epsv");
     std::string rate = std::to_string(options_.rate);
     if (options_.rate > 0) {
         args.push_back("--rate");

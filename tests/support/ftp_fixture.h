@@ -30,6 +30,14 @@ struct FtpServerOptions {
     std::string password = "link";
     // Preliminary RETR replies end in "(N bytes)." with the file size.
     bool announce_size = false;
+    // The address to listen on: "127.0.0.1", or "::1" for IPv6.
+    std::string host = "127.0.0.1";
+    // "" plain FTP (AUTH TLS is an unknown command), "explicit" or
+    // "implicit"; both need cert (a PEM file with certificate and key).
+    std::string tls;
+    std::string cert;
+    // EPSV is answered 502, as by a server that lacks it.
+    bool refuse_epsv = false;
     // Bytes a second each data connection moves at most (0: no limit).
     int rate = 0;
 };
@@ -79,5 +87,10 @@ class FtpServer {
 
 // Path of ftp_server.py (from QL_SOURCE_DIR, else beside this source file).
 std::string ftp_server_script();
+
+// Makes the test certificates of tests/support/make_certs.py in folder:
+// ca.pem, and good.pem, wrongname.pem, expired.pem and unknown.pem (each a
+// server certificate with its key). False when the tool failed.
+bool make_test_certificates(const std::string& folder);
 
 }  // namespace testing_support

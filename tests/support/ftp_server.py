@@ -20,6 +20,13 @@ Options:
     --port-file PATH   where to write the port once listening
     --commands PATH    every command line received is appended here
     --announce-size    preliminary RETR replies end in "(N bytes)."
+    --host ADDRESS     address to listen on (default 127.0.0.1; ::1 for IPv6)
+    --tls MODE         explicit: AUTH TLS, PBSZ and PROT are offered;
+                       implicit: TLS from the first byte (needs --cert);
+                       data connections must resume the control
+                       connection's TLS session (522 otherwise)
+    --cert PATH        PEM file with the server's certificate chain and key
+    --refuse-epsv      EPSV is answered 502, as by servers that lack it
     --rate N           data connections move at most N bytes a second
 
 Run with /usr/bin/python3 (the Debian python3-pyftpdlib package).
@@ -33,6 +40,11 @@ import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+try:
+    from OpenSSL._util import lib as ssl_lib
+    from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+except ImportError:  # python3-openssl missing: plain FTP only
+    TLS_FTPHandler = None
 from pyftpdlib.servers import FTPServer
 
 COPY_COMMANDS = {
@@ -43,12 +55,19 @@ COPY_COMMANDS = {
 }
 
 
-class TestHandler(FTPHandler):
-    proto_cmds = FTPHandler.proto_cmds.copy()
-    for _name, (_help, _append, _delete) in COPY_COMMANDS.items():
-        proto_cmds[_name] = dict(perm=None, auth=True, arg=True, help=_help)
+def with_extensions(commands):
+    """A handler's command table plus the copy family and the data bin."""
+    commands = commands.copy()
+    for name, (text, _append, _delete) in COPY_COMMANDS.items():
+        commands[name] = dict(perm=None, auth=True, arg=True, help=text)
     # STOR with an empty name is the "data bin" upload: the server names it.
-    proto_cmds['STOR'] = dict(proto_cmds['STOR'], arg=None)
+    commands['STOR'] = dict(commands['STOR'], arg=None)
+    return commands
+
+
+class Extensions:
+    """What the test server adds to pyftpdlib's handlers, plain or TLS."""
+    refuse_epsv = False
 
     commands_path = None
     announce_size = False
@@ -58,6 +77,9 @@ class TestHandler(FTPHandler):
         if self.commands_path:
             with open(self.commands_path, 'a', encoding='latin-1') as out:
                 out.write(line + '\n')
+        if cmd == 'EPSV' and self.refuse_epsv:
+            self.respond('502 EPSV not implemented.')
+            return None
         return super().pre_process_command(line, cmd, arg)
 
     # ---- preliminary replies with the byte count ----
@@ -79,8 +101,8 @@ class TestHandler(FTPHandler):
     # ---- the data bin ----
     def ftp_STOR(self, file, mode='w'):
         if os.path.isdir(file):
-            TestHandler.dbin_counter += 1
-            file = os.path.join(file, 'dbin-%03d.dat' % TestHandler.dbin_counter)
+            Extensions.dbin_counter += 1
+            file = os.path.join(file, 'dbin-%03d.dat' % Extensions.dbin_counter)
         return super().ftp_STOR(file, mode)
 
     # ---- the copy family ----
@@ -120,6 +142,34 @@ class TestHandler(FTPHandler):
         self._copy_family('APPDEL', line)
 
 
+class TestHandler(Extensions, FTPHandler):
+    proto_cmds = with_extensions(FTPHandler.proto_cmds)
+
+
+def tls_handler(implicit):
+    """The test handler over TLS_FTPHandler (the same extensions)."""
+    class ReusingDTPHandler(TLS_DTPHandler):
+        """Data connections must resume the control connection's TLS
+        session, as vsftpd's default require_ssl_reuse demands."""
+        def handle_ssl_established(self):
+            if not ssl_lib.SSL_session_reused(self.socket._ssl):
+                self.cmd_channel.respond('522 SSL connection failed: session reuse required')
+                self.close()
+                return
+            super().handle_ssl_established()
+
+    class TlsTestHandler(Extensions, TLS_FTPHandler):
+        proto_cmds = with_extensions(TLS_FTPHandler.proto_cmds)
+        dtp_handler = ReusingDTPHandler
+
+        def handle(self):
+            if implicit:
+                # TLS from the first byte: the greeting goes out encrypted.
+                self.secure_connection(self.ssl_context)
+            super().handle()
+    return TlsTestHandler
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('--home', required=True)
@@ -129,6 +179,10 @@ def main():
     parser.add_argument('--port-file')
     parser.add_argument('--commands')
     parser.add_argument('--announce-size', action='store_true')
+    parser.add_argument('--host', default='127.0.0.1')
+    parser.add_argument('--tls', choices=('explicit', 'implicit'))
+    parser.add_argument('--cert')
+    parser.add_argument('--refuse-epsv', action='store_true')
     parser.add_argument('--rate', type=int, default=0)
     args = parser.parse_args()
 
@@ -136,17 +190,22 @@ def main():
                         format='%(asctime)s %(message)s')
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.home, perm='elradfmwMT')
-    TestHandler.authorizer = authorizer
-    TestHandler.commands_path = args.commands
-    TestHandler.announce_size = args.announce_size
+    handler = TestHandler
+    if args.tls:
+        handler = tls_handler(args.tls == 'implicit')
+        handler.certfile = args.cert
+    handler.authorizer = authorizer
+    handler.commands_path = args.commands
+    handler.announce_size = args.announce_size
+    handler.refuse_epsv = args.refuse_epsv
     if args.rate > 0:
         # Slow transfers, so that a test can step in while one runs.
         class SlowDTPHandler(ThrottledDTPHandler):
             read_limit = args.rate
             write_limit = args.rate
-        TestHandler.dtp_handler = SlowDTPHandler
+        handler.dtp_handler = SlowDTPHandler
 
-    server = FTPServer(('127.0.0.1', args.port), TestHandler)
+    server = FTPServer((args.host, args.port), handler)
     port = server.socket.getsockname()[1]
     if args.port_file:
         temp = args.port_file + '.tmp'

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QStringList>
 #include <QValidator>
 
@@ -27,9 +28,18 @@ bool parse_dotted(const QString& text, std::array<int, 4>& values) {
     return true;
 }
 
+// A host name or an IPv6 address as the terminal can keep it.
+bool is_host_name(const QString& text) {
+    static const QRegularExpression name(
+        QString("^[A-Za-z0-9.:\\-]{1,%1}$").arg(IpAddressEdit::kHostNameMax));
+    return name.match(text).hasMatch();
+}
+
 // One box: 0 to 255 without leading zeros, so "300" cannot be typed. A
 // whole dotted address arriving at once (paste, drop, middle click) is
-// handed to the control, which spreads it over the four boxes.
+// handed to the control, which spreads it over the four boxes; a name or
+// an IPv6 address (typed into the empty first box, or pasted) is handed
+// over for the name box.
 class PartValidator : public QValidator {
     Q_OBJECT
   public:
@@ -40,15 +50,18 @@ class PartValidator : public QValidator {
         static const QRegularExpression part("^(25[0-5]|2[0-4][0-9]|1[0-9]{2}|[1-9]?[0-9])?$");
         if (part.match(input).hasMatch()) return Acceptable;
         std::array<int, 4> values{};
+        // The box is being changed inside QLineEdit: fill it afterwards.
         if (input.contains('.') && parse_dotted(input, values)) {
-            // The box is being changed inside QLineEdit: fill it afterwards.
             emit const_cast<PartValidator*>(this)->addressArrived(input.trimmed());
+        } else if (is_host_name(input.trimmed())) {
+            emit const_cast<PartValidator*>(this)->nameArrived(input.trimmed());
         }
         return Invalid;
     }
 
   signals:
     void addressArrived(const QString& dotted);
+    void nameArrived(const QString& name);
 };
 
 }  // namespace
@@ -58,7 +71,10 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QWidget(parent) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(1);
     for (int i = 0; i < 4; ++i) {
-        if (i > 0) layout->addWidget(new QLabel(".", this));
+        if (i > 0) {
+            dots_[i - 1] = new QLabel(".", this);
+            layout->addWidget(dots_[i - 1]);
+        }
         auto* part = new QLineEdit(this);
         part->setObjectName(QString("part%1").arg(i));
         // No length limit on the box itself: a pasted address must reach
@@ -67,6 +83,21 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QWidget(parent) {
         part->setValidator(validator);
         connect(validator, &PartValidator::addressArrived, this, &IpAddressEdit::paste_address,
                 Qt::QueuedConnection);
+        // A name or an IPv6 address typed from the start: the boxes before
+        // this one can only hold what the automatic moves put there (three
+        // digits each, "2001:db8::5" begins so), and they lead the name. A
+        // stray letter in a half-typed dotted address is refused as before.
+        connect(
+            validator, &PartValidator::nameArrived, this,
+            [this, i](const QString& typed) {
+                QString name;
+                for (int j = 0; j < i; ++j) {
+                    if (parts_[j]->text().size() != 3) return;
+                    name += parts_[j]->text();
+                }
+                show_name(name + typed);
+            },
+            Qt::QueuedConnection);
         part->setAlignment(Qt::AlignCenter);
         fw::fit_box(part, 3, '0');
         part->setMaximumWidth(part->minimumWidth() + part->fontMetrics().horizontalAdvance('0'));
@@ -81,15 +112,57 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QWidget(parent) {
             }
         });
     }
+    name_ = new QLineEdit(this);
+    name_->setObjectName("name");
+    name_->setMaxLength(kHostNameMax);
+    name_->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QString("[A-Za-z0-9.:\\-]{0,%1}").arg(kHostNameMax)), name_));
+    fw::fit_box(name_, kHostNameMax, 'm');
+    layout->addWidget(name_);
+    name_note_ =
+        new QLabel(QString("(name or IPv6: %1 characters at most)").arg(kHostNameMax), this);
+    name_note_->setObjectName("nameNote");
+    layout->addWidget(name_note_);
+    name_->hide();
+    name_note_->hide();
+    // An emptied name box gives the four address boxes back.
+    connect(name_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        if (text.isEmpty()) {
+            clear();
+            parts_[0]->setFocus();
+        }
+    });
     layout->addStretch();
     setFocusProxy(parts_[0]);
 }
 
-void IpAddressEdit::setText(const QString& dotted) {
+void IpAddressEdit::setText(const QString& text) {
     clear();
     std::array<int, 4> values{};
-    if (!parse_dotted(dotted, values)) return;
-    for (int i = 0; i < 4; ++i) parts_[i]->setText(QString::number(values[i]));
+    if (parse_dotted(text, values)) {
+        for (int i = 0; i < 4; ++i) parts_[i]->setText(QString::number(values[i]));
+    } else if (is_host_name(text.trimmed())) {
+        show_name(text.trimmed());
+        name_->clearFocus();
+    }
+}
+
+void IpAddressEdit::show_name(const QString& text) {
+    for (QLineEdit* part : parts_) {
+        part->clear();
+        part->hide();
+    }
+    for (QLabel* dot : dots_) dot->hide();
+    name_->setText(text);
+    name_->show();
+    name_note_->show();
+    setFocusProxy(name_);
+    name_->setFocus();
+    name_->end(false);
+}
+
+bool IpAddressEdit::showsName() const {
+    return !name_->isHidden();
 }
 
 void IpAddressEdit::paste_address(const QString& text) {
@@ -110,6 +183,7 @@ int IpAddressEdit::value(int part) const {
 }
 
 QString IpAddressEdit::text() const {
+    if (showsName()) return name_->text();
     bool any = false;
     for (QLineEdit* part : parts_) any = any || !part->text().isEmpty();
     if (!any) return QString();
@@ -117,6 +191,7 @@ QString IpAddressEdit::text() const {
 }
 
 bool IpAddressEdit::isEmpty() const {
+    if (showsName()) return name_->text().isEmpty();
     for (int i = 0; i < 4; ++i) {
         if (value(i) != 0) return false;
     }
@@ -124,7 +199,15 @@ bool IpAddressEdit::isEmpty() const {
 }
 
 void IpAddressEdit::clear() {
-    for (QLineEdit* part : parts_) part->clear();
+    name_->clear();
+    name_->hide();
+    name_note_->hide();
+    for (QLineEdit* part : parts_) {
+        part->clear();
+        part->show();
+    }
+    for (QLabel* dot : dots_) dot->show();
+    setFocusProxy(parts_[0]);
 }
 
 // A "." moves to the next box when the box holds digits and the move has

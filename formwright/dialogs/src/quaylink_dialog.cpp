@@ -126,8 +126,9 @@ void QuaylinkDialog::apply_rules() {
     ui_->ftpGroup->setEnabled(location == kFtp || net);
 }
 
-// The address control cannot show a stored value that is not a dotted
-// address; as long as the user leaves it alone the stored value stays.
+// The host control cannot show every stored value (a name longer than the
+// terminal keeps, other characters); as long as the user leaves it alone
+// the stored value stays.
 std::string QuaylinkDialog::host_text() const {
     const QString shown = ui_->hostEdit->text();
     if (shown == host_shown_) return at_open_.ftphost;

@@ -125,6 +125,13 @@ void load_network_settings() {
     std::string dataport = read_value("ftpdataport");
     if (!dataport.empty()) g_settings.ftpdataport = to_int(dataport);
     g_settings.lastftpsend = word_is(read_value("lastftpsend"), "yes", 3);
+    std::string tls = read_value("ftptls");
+    g_settings.ftptls = tls.empty() || word_is(tls, "no", 3) ? 0
+                        : word_is(tls, "implicit", 9)        ? 2
+                                                             : 1;
+    g_settings.ftptlsverify = !word_is(read_value("ftptlsverify"), "no", 3);
+    g_settings.ftpcafile = read_value("ftpcafile");
+    g_settings.ftpepsv = word_is(read_value("ftpepsv"), "yes", 4);
     g_settings.iphost = read_field("iphost");
     g_settings.ipport = read_field("ipport");
     g_settings.ipuser = read_field("ipuser");
@@ -173,6 +180,10 @@ void settings_load() {
     g_settings.passive = false;
     g_settings.ftpdataport = 0;
     g_settings.lastftpsend = false;
+    g_settings.ftptls = 0;
+    g_settings.ftptlsverify = true;
+    g_settings.ftpcafile.clear();
+    g_settings.ftpepsv = false;
 
     std::string workdir = read_value("workdir");
     if (!workdir.empty()) g_settings.workdir = with_trailing_separator(workdir);

@@ -28,15 +28,53 @@ void error(const std::string& text, int32_t code) {
     log_event(text, 99, code);
 }
 
+namespace {
+
+// The TLS layer of the control or data socket, or nullptr when it is plain.
+TlsChannel* channel_of(SocketHandle s) {
+    FtpConnection& c = ftp_connection();
+    if (s == kNoSocket) return nullptr;
+    if (s == c.control) return state().control_tls;
+    if (s == c.data) return state().data_tls;
+    return nullptr;
+}
+
+}  // namespace
+
 int send_all(SocketHandle s, const char* bytes, size_t length) {
     // A peer that stops reading fills the send buffer; the wait for room is
     // bounded like every receive.
+    int timeout = state().reply_timeout_ms;
+    if (TlsChannel* tls = channel_of(s))
+        return tls_write_all(tls, bytes, length, timeout) == 0 ? 0 : -1;
     size_t sent = 0;
-    return tcp_send_all(s, bytes, length, sent, state().reply_timeout_ms) == 0 ? 0 : -1;
+    return tcp_send_all(s, bytes, length, sent, timeout) == 0 ? 0 : -1;
+}
+
+int receive(SocketHandle s, void* buffer, size_t capacity, int timeout_ms, int& count) {
+    if (TlsChannel* tls = channel_of(s)) return tls_read(tls, buffer, capacity, timeout_ms, count);
+    return tcp_receive(s, buffer, capacity, timeout_ms, count);
+}
+
+int secure(SocketHandle s, TlsChannel*& slot, TlsChannel* resume) {
+    FtpState& st = state();
+    TlsOptions options;
+    options.host = st.tls_host;
+    options.verify = st.options.tls_verify;
+    options.ca_file = st.options.ca_file;
+    std::string why;
+    int rc = tls_connect(s, options, resume, slot, st.reply_timeout_ms, why);
+    if (rc != tls_result::kOk) {
+        error(strformat("FTP:TLS failed [%s]: %s", st.tls_host.c_str(), why.c_str()),
+              ftp_result::kTlsFailed);
+    }
+    return rc;
 }
 
 void close_data_socket() {
     FtpConnection& c = ftp_connection();
+    // The close notice tells an upload's server that all the data came.
+    tls_close(state().data_tls, state().reply_timeout_ms);
     if (c.data != kNoSocket) tcp_close(c.data);
     c.data = kNoSocket;
 }
@@ -64,6 +102,8 @@ constexpr int kTagCwd = 101;
 constexpr int kTagCopy = 110;
 constexpr int kTagQuit = 109;
 constexpr int kTagResync = 112;
+constexpr int kTagAuth = 115;
+constexpr int kTagProt = 116;
 
 // The password never reaches the log file.
 constexpr const char* kPasswordMask = "********";
@@ -123,13 +163,57 @@ bool expect_code(const std::string& text, int tag, int wanted) {
 
 void close_sockets() {
     FtpConnection& c = ftp_connection();
+    close_data_socket();
+    tls_close(state().control_tls, state().reply_timeout_ms);
     if (c.control != kNoSocket) tcp_close(c.control);
     c.control = kNoSocket;
-    close_data_socket();
 }
 
-// Connects and reads the greeting; nothing happens when already connected.
-// Returns 0 or -1 (both sockets closed).
+bool tls_wanted() {
+    return state().options.tls != FtpTlsMode::kOff;
+}
+
+// Results of the connect phase.
+constexpr int kConnectFailed = -1;
+constexpr int kConnectTlsFailed = -2;
+
+// Secures the control connection; the warning for an unverified server is
+// written at every connect, so nobody forgets it is switched off.
+int secure_control(const std::string& host) {
+    FtpState& st = state();
+    st.tls_host = host;
+    if (!st.options.tls_verify)
+        error(strformat("FTP:TLS certificate of [%s] not verified (ftptlsverify=no)", host.c_str()),
+              0);
+    return secure(ftp_connection().control, st.control_tls, nullptr);
+}
+
+// AUTH TLS after the greeting. The client never goes on in plain text when
+// the server refuses it.
+int auth_tls(const std::string& host) {
+    FtpConnection& c = ftp_connection();
+    c.connected = true;  // ftp_send_command sends only on a connection
+    int code = -1;
+    command_step("AUTH TLS\r\n", kTagAuth, code);
+    c.connected = false;
+    if (code != 234) {
+        error(strformat("FTP:TLS failed [%s]: the server offers no TLS (AUTH TLS answered %d)",
+                        host.c_str(), code),
+              ftp_result::kTlsFailed);
+        return kConnectTlsFailed;
+    }
+    return secure_control(host) == 0 ? 0 : kConnectTlsFailed;
+}
+
+int control_port() {
+    if (state().control_port != 0) return state().control_port;
+    return state().options.tls == FtpTlsMode::kImplicit ? kFtpImplicitTlsPort : 21;
+}
+
+// Connects and reads the greeting, securing the connection first (implicit)
+// or right after (explicit) when TLS is on; nothing happens when already
+// connected. Returns 0, kConnectFailed or kConnectTlsFailed (both sockets
+// closed).
 int connect_phase(const std::string& host) {
     FtpConnection& c = ftp_connection();
     if (c.connected) return 0;
@@ -137,19 +221,50 @@ int connect_phase(const std::string& host) {
     c.listing_mode = 0;
     c.reply_capacity = kFtpBufferSize;
     c.data_capacity = kFtpDataPiece;
-    int port = state().control_port != 0 ? state().control_port : 21;
-    if (tcp_connect(c.control, host, std::to_string(port)) != 0) {
+    state().epsv_refused = false;
+    int rc = tcp_connect(c.control, host, std::to_string(control_port()));
+    if (rc != 0) {
         c.control = kNoSocket;  // the layer has closed it already
-        return -1;
+        if (ftp_log_flag()) {
+            error(rc == socket_result::kResolve ? strformat("FTP:Cannot resolve [%s]", host.c_str())
+                                                : strformat("FTP:Cannot connect [%s] tried [%s]",
+                                                            host.c_str(), tcp_last_tried().c_str()),
+                  rc);
+        }
+        return kConnectFailed;
+    }
+    if (ftp_log_flag() && strip_brackets(host) != peer_address())
+        info(strformat("FTP:Connected [%s] at [%s]", host.c_str(), peer_address().c_str()), 0);
+    if (state().options.tls == FtpTlsMode::kImplicit && secure_control(host) != 0) {
+        close_sockets();
+        return kConnectTlsFailed;
     }
     int code = -1;
-    int rc = ftp_reply_wait(kTagGreeting, code);
+    rc = ftp_reply_wait(kTagGreeting, code);
     if (rc != 1 && rc != -4) {
         close_sockets();
-        return -1;
+        return kConnectFailed;
+    }
+    if (state().options.tls == FtpTlsMode::kExplicit) {
+        int secured = auth_tls(host);
+        if (secured != 0) {
+            close_sockets();
+            return secured;
+        }
     }
     c.connected = true;
     return 0;
+}
+
+// PBSZ 0 and PROT P: every data connection in TLS as well.
+bool protect_data() {
+    if (state().control_tls == nullptr) return true;
+    if (expect_code("PBSZ 0\r\n", kTagProt, 200) && expect_code("PROT P\r\n", kTagProt, 200))
+        return true;
+    error(strformat("FTP:TLS failed [%s]: the server refused PBSZ 0 / PROT P",
+                    state().tls_host.c_str()),
+          ftp_result::kTlsFailed);
+    return false;
 }
 
 int login(const std::string& user, const std::string& password) {
@@ -162,6 +277,7 @@ int login(const std::string& user, const std::string& password) {
         if (p == -1) return ftp_result::kPassRefused;
         if (p == 1) return ftp_result::kPassAccount;
     }
+    if (!protect_data()) return ftp_result::kTlsFailed;
     if (!expect_code("TYPE I\r\n", kTagType, 200)) {
         if (ftp_log_flag()) error("FTP:Type failed", 0);
         return ftp_result::kTypeFailed;
@@ -194,7 +310,7 @@ int next_reply_byte(ReplyLimits& limits, char& byte) {
     if (now >= limits.deadline) return -1;
     int count = 0;
     int wait = static_cast<int>(std::min<uint64_t>(limits.deadline - now, INT32_MAX));
-    if (tcp_receive(ftp_connection().control, &byte, 1, wait, count) != 0) return -1;
+    if (receive(ftp_connection().control, &byte, 1, wait, count) != 0) return -1;
     if (count == 0) return 0;
     --limits.bytes_left;
     return 1;
@@ -343,14 +459,24 @@ int ftp_open(const std::string& host, const std::string& user, const std::string
     if (ftp_log_flag())
         info(strformat("FTP:Open [%s][%s][%s]", host.c_str(), user.c_str(), kPasswordMask), 0);
     bool was_connected = c.connected;
-    if (connect_phase(host) != 0) {
+    if (!was_connected && tls_wanted() && !tls_available()) {
+        error("FTP:TLS is not available in this build (ftptls is set)", ftp_result::kTlsFailed);
+        return ftp_result::kTlsFailed;
+    }
+    int connected = connect_phase(host);
+    if (connected != 0) {
         if (ftp_log_flag()) error("FTP:open Error", -1);
         c.listing_mode = 0;
-        return ftp_result::kOpenFailed;
+        return connected == kConnectTlsFailed ? ftp_result::kTlsFailed : ftp_result::kOpenFailed;
     }
     // A connection that was already open keeps the address it was made to;
     // the peer address may name another server by now.
-    if (!was_connected) text_to_address(peer_address(), c.server_address);
+    if (!was_connected) {
+        c.server_host = peer_address();
+        std::memset(c.server_address, 0, sizeof c.server_address);
+        if (c.server_host.find(':') == std::string::npos)
+            text_to_address(c.server_host, c.server_address);
+    }
     c.passive = static_cast<uint8_t>(passive & 0xFF);
     if (ftp_log_flag()) info(c.passive ? "FTP:Passive on" : "FTP:Passive off", 0);
     int result = login(user, password);
@@ -389,6 +515,18 @@ int ftp_copy(const std::string& source, const std::string& target, int kind) {
     if (expect_code(text, kTagCopy, 220)) return ftp_result::kOk;
     if (ftp_log_flag()) error(strformat("FTP:Failed:%s", target.c_str()), state().last_file_error);
     return ftp_result::kPutFailed;
+}
+
+void ftp_set_options(const FtpOptions& options) {
+    state().options = options;
+}
+
+const FtpOptions& ftp_options() {
+    return state().options;
+}
+
+bool ftp_tls_active() {
+    return state().control_tls != nullptr;
 }
 
 void ftp_set_control_port(int port) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "network/ftp.h"
+#include "network/tls.h"
 
 namespace ql::ftp_detail {
 
@@ -21,6 +22,14 @@ struct FtpState {
     bool disk_full = false;
     int last_file_error = 0;
     char command[kFtpBufferSize] = {};  // command texts; also the upload block buffer
+    FtpOptions options;
+    // The TLS layers of the control and data connections (nullptr = plain).
+    TlsChannel* control_tls = nullptr;
+    TlsChannel* data_tls = nullptr;
+    // The host the open named: TLS checks the certificate against it.
+    std::string tls_host;
+    // The server refused EPSV on this connection: PASV from now on.
+    bool epsv_refused = false;
 };
 
 FtpState& state();
@@ -29,8 +38,19 @@ FtpState& state();
 void info(const std::string& text, int32_t code = 0);
 void error(const std::string& text, int32_t code = 0);
 
-// Sends bytes whole on a socket (a short send is continued). Returns 0 or -1.
+// Sends bytes whole on the control or data socket (a short send is
+// continued), through its TLS layer when it has one. Returns 0 or -1.
 int send_all(SocketHandle s, const char* bytes, size_t length);
+
+// One receive on the control or data socket, through its TLS layer when it
+// has one; the contract of tcp_receive (0 with count > 0, 0 with count 0 at
+// the end, nonzero on failure or time-out).
+int receive(SocketHandle s, void* buffer, size_t capacity, int timeout_ms, int& count);
+
+// Runs the TLS handshake on socket s (resuming the control connection's
+// session when resume is set) and logs the reason when it fails. Returns 0
+// or a tls_result code.
+int secure(SocketHandle s, TlsChannel*& slot, TlsChannel* resume);
 
 // Closes the data socket, when there is one, and empties its slot.
 void close_data_socket();

@@ -22,6 +22,7 @@ constexpr int kTagRetrieve = 102;
 constexpr int kTagRetrieveDone = 103;
 constexpr int kTagStore = 107;
 constexpr int kTagStoreDone = 108;
+constexpr int kTagEpsv = 114;
 
 // Downloads arrive in a temporary file beside their target and are renamed
 // into place only when complete.
@@ -71,22 +72,56 @@ bool port_step() {
         return false;
     }
     watch_add(c.data);
-    for (char& ch : local) {
-        if (ch == '.') ch = ',';
+    std::string text;
+    if (local.find(':') != std::string::npos) {
+        // PORT has no room for an IPv6 address; EPRT names it.
+        text = strformat("EPRT |2|%s|%d|\r\n", local.c_str(), port);
+    } else {
+        for (char& ch : local) {
+            if (ch == '.') ch = ',';
+        }
+        text = strformat("PORT %s,%u,%u\r\n", local.c_str(), static_cast<unsigned>(port / 256),
+                         static_cast<unsigned>(port % 256));
     }
-    std::string text =
-        strformat("PORT %s,%u,%u\r\n", local.c_str(), static_cast<unsigned>(port / 256),
-                  static_cast<unsigned>(port % 256));
     if (ftp_send_command(text) != 0) return false;
     int code = -1;
     ftp_reply_wait(kTagPort, code);
     return code == 200;
 }
 
-// Passive set-up: PASV, and the data port the server names.
+// EPSV: 1 with the port, 0 when the server refuses the command (a 5xx
+// reply), -1 on any other failure.
+int epsv_step(std::string& port) {
+    FtpConnection& c = ftp_connection();
+    if (ftp_send_command("EPSV\r\n") != 0) {
+        error("passive command error", 0);
+        return -1;
+    }
+    int code = -1;
+    ftp_reply_wait(kTagEpsv, code);
+    if (code == 229 && ftp_epsv_port(c.reply, port)) return 1;
+    info(strformat("Passive CMD error %d", code), 0);
+    return code >= 500 && code < 600 ? 0 : -1;
+}
+
+bool on_ipv6() {
+    return ftp_connection().server_host.find(':') != std::string::npos;
+}
+
+// Passive set-up: EPSV when enabled or on IPv6 (PASV after a refusal, on
+// IPv4 only, for the rest of the connection), else PASV; and the data port
+// the server names.
 bool pasv_step(std::string& port) {
     FtpConnection& c = ftp_connection();
     if (!c.connected) return false;
+    FtpState& st = state();
+    if (on_ipv6() || (st.options.epsv && !st.epsv_refused)) {
+        int rc = epsv_step(port);
+        if (rc == 1) return true;
+        if (rc < 0 || on_ipv6()) return false;
+        st.epsv_refused = true;
+        info("FTP:EPSV refused, PASV from now on", 0);
+    }
     if (ftp_send_command("PASV\r\n") != 0) {
         error("passive command error", 0);
         return false;
@@ -103,7 +138,7 @@ bool pasv_step(std::string& port) {
 // Connects the data socket to the server address and the PASV port.
 bool connect_passive(const std::string& port) {
     FtpConnection& c = ftp_connection();
-    if (tcp_connect(c.data, address_to_text(c.server_address), port) != 0) {
+    if (tcp_connect(c.data, c.server_host, port) != 0) {
         c.data = kNoSocket;
         return false;
     }
@@ -134,6 +169,15 @@ bool accept_wait() {
     return true;
 }
 
+// Secures the data connection when the control connection is secured,
+// resuming its TLS session (servers such as vsftpd insist on that, so that
+// nobody else can take over the data connection).
+bool secure_data() {
+    FtpState& st = state();
+    if (st.control_tls == nullptr) return true;
+    return secure(ftp_connection().data, st.data_tls, st.control_tls) == 0;
+}
+
 // Ends a download early: ABOR (and, when the disk is full, the line that
 // says so) on the control connection, the data socket closed, and the
 // replies the transfer still owes read, so that they are not taken for the
@@ -150,7 +194,7 @@ bool receive_loop(ProgressScope& progress) {
     int64_t total = 0;
     for (;;) {
         int n = 0;
-        int rc = tcp_receive(c.data, c.data_buffer, c.data_capacity, st.reply_timeout_ms, n);
+        int rc = receive(c.data, c.data_buffer, c.data_capacity, st.reply_timeout_ms, n);
         // A stop request ends the transfer as a broken connection would.
         if (rc == 0 && n > 0 && socket_stop_requested()) rc = socket_result::kReceive;
         if (rc != 0) {
@@ -207,6 +251,10 @@ int retrieve(const std::string& remote) {
         ftp_resync(true);  // the server still waits to connect, or has given up
         return 0;
     }
+    if (!secure_data()) {
+        ftp_resync(true);
+        return 0;
+    }
     if (!receive_loop(progress)) return 0;
     progress.end();
     close_data_socket();
@@ -257,6 +305,10 @@ int store(const std::string& remote, int64_t total) {
     ftp_reply_wait(kTagStore, code);
     if (code != 150 && code != 125) {
         close_data_socket();
+        return 0;
+    }
+    if (!secure_data()) {
+        ftp_resync(true);
         return 0;
     }
     if (!send_loop(progress)) {
@@ -366,6 +418,19 @@ bool ftp_pasv_port(const char* reply, std::string& port) {
         return value;
     };
     port = std::to_string(number(p) * 256 + number(fifth + 1));
+    return true;
+}
+
+bool ftp_epsv_port(const char* reply, std::string& port) {
+    const char* open = std::strchr(reply, '(');
+    if (open == nullptr || open[1] == '\0') return false;
+    const char d = open[1];
+    if (open[2] != d || open[3] != d) return false;
+    long value = 0;
+    const char* p = open + 4;
+    for (; *p >= '0' && *p <= '9' && value <= 65535; ++p) value = value * 10 + (*p - '0');
+    if (p == open + 4 || *p != d || value < 1 || value > 65535) return false;
+    port = std::to_string(value);
     return true;
 }
 

@@ -30,10 +30,15 @@ int relay_open(const std::string& host, const std::string& login, const std::str
 
     SocketHandle s = kNoSocket;
     int rc = tcp_connect(s, host, port);
+    // A name says which address it reached, or which it tried.
+    bool named = strip_brackets(host) != peer_address();
     if (rc != socket_result::kOk) {
         log_line(strformat("IP:Open CMD[%s][%s] RC=%d", peer_address().c_str(), port.c_str(), rc));
+        if (named && rc == socket_result::kSocket)
+            log_line(strformat("IP:Host [%s] tried [%s]", host.c_str(), tcp_last_tried().c_str()));
         return relay_result::kFailed;
     }
+    if (named) log_line(strformat("IP:Host [%s] at [%s]", host.c_str(), peer_address().c_str()));
     st.command = s;
 
     size_t length = 0;

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "foundation/server_state.h"
 #include "platform/clock.h"
@@ -52,9 +53,22 @@ int resolve_port(const std::string& port) {
     return (n > 0 && n <= 65535) ? static_cast<int>(n) : 0;
 }
 
-std::string cut_to_peer_size(const std::string& text) {
-    return text.substr(0, 15);
+// The addresses of a host text: an address literal (an IPv6 one may stand
+// in brackets) is itself; anything else is a name for the resolver.
+int host_addresses(const std::string& host, std::vector<platform::IpAddress>& out, bool& literal) {
+    out.clear();
+    std::string text = strip_brackets(host);
+    platform::IpAddress a;
+    literal = platform::parse_ip(text, a);
+    if (literal) {
+        out.push_back(a);
+        return 0;
+    }
+    return platform::resolve_host(text, out) == 0 ? 0 : -1;
 }
+
+// The addresses the most recent connect tried, for the caller's log line.
+std::string g_tried;
 
 int g_connect_timeout_ms = kSocketConnectTimeoutMs;
 
@@ -68,25 +82,44 @@ bool wait_ready(SocketHandle s, platform::SocketEvent event, int timeout_ms) {
 
 }  // namespace
 
+std::string strip_brackets(const std::string& host) {
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        return host.substr(1, host.size() - 2);
+    return host;
+}
+
 int tcp_connect(SocketHandle& slot, const std::string& host, const std::string& port) {
     int rc = start_library();
     if (rc != socket_result::kOk) return rc;
-    uint8_t address[4];
-    if (platform::parse_ipv4(host, address)) {
-        g_peer_address = cut_to_peer_size(host);
-    } else {
-        if (platform::resolve_ipv4(host, address) != 0) return socket_result::kResolve;
-        g_peer_address = address_to_text(address);
-    }
+    g_tried.clear();
+    std::vector<platform::IpAddress> addresses;
+    bool literal = false;
+    if (host_addresses(host, addresses, literal) != 0) return socket_result::kResolve;
+    // A dotted host keeps its own text; everything else shows the address.
+    g_peer_address = literal && addresses[0].family == 4 ? strip_brackets(host)
+                                                         : platform::ip_to_text(addresses[0]);
     int p = resolve_port(port);
     if (p == 0) return socket_result::kResolve;
-    slot = platform::socket_create_tcp();
-    if (slot == kNoSocket) return socket_result::kSocket;
-    if (platform::socket_connect(slot, address, p, g_connect_timeout_ms) != 0) {
+    // Every address of the name in the resolver's order, each with the full
+    // connect deadline, so a host with a dead IPv6 route is still reached
+    // over IPv4; a stop request ends the walk.
+    for (const platform::IpAddress& a : addresses) {
+        if (socket_stop_requested()) break;
+        std::string text = platform::ip_to_text(a);
+        g_tried += (g_tried.empty() ? "" : " ") + text;
+        slot = platform::socket_create_tcp_for(a.family);
+        if (slot == kNoSocket) continue;
+        if (platform::socket_connect_ip(slot, a, p, g_connect_timeout_ms) == 0) {
+            if (!literal || a.family == 6) g_peer_address = text;
+            return socket_result::kOk;
+        }
         platform::socket_close(slot);
-        return socket_result::kSocket;
     }
-    return socket_result::kOk;
+    return socket_result::kSocket;
+}
+
+std::string tcp_last_tried() {
+    return g_tried;
 }
 
 int tcp_listen(SocketHandle& slot, const std::string& host, const std::string& port) {
@@ -94,14 +127,15 @@ int tcp_listen(SocketHandle& slot, const std::string& host, const std::string& p
     if (rc != socket_result::kOk) return rc;
     std::string name = host;
     if (name.empty() && platform::local_host_name(name, 128) != 0) return socket_result::kResolve;
-    uint8_t address[4];
-    if (platform::resolve_ipv4(name, address) != 0 && !platform::parse_ipv4(name, address))
-        return socket_result::kResolve;
+    std::vector<platform::IpAddress> addresses;
+    bool literal = false;
+    if (host_addresses(name, addresses, literal) != 0) return socket_result::kResolve;
+    const platform::IpAddress& address = addresses[0];
     int p = resolve_port(port);
     if (p == 0) return socket_result::kResolve;
-    slot = platform::socket_create_tcp();
+    slot = platform::socket_create_tcp_for(address.family);
     if (slot == kNoSocket) return socket_result::kSocket;
-    if (platform::socket_bind(slot, address, p) != 0 || platform::socket_listen(slot, 20) != 0) {
+    if (platform::socket_bind_ip(slot, address, p) != 0 || platform::socket_listen(slot, 20) != 0) {
         platform::socket_close(slot);
         return socket_result::kSocket;
     }
@@ -187,10 +221,10 @@ int local_address(std::string& out) {
 }
 
 int tcp_local_address(SocketHandle s, std::string& out) {
-    uint8_t address[4];
+    platform::IpAddress address;
     int port = 0;
-    if (platform::socket_local_address(s, address, port) != 0) return -1;
-    out = address_to_text(address);
+    if (platform::socket_local_ip(s, address, port) != 0) return -1;
+    out = platform::ip_to_text(address);
     return 0;
 }
 
@@ -220,6 +254,7 @@ std::string peer_address() {
 
 void socket_layer_reset() {
     g_peer_address.clear();
+    g_tried.clear();
     g_connect_timeout_ms = kSocketConnectTimeoutMs;
     watch_reset();
 }

@@ -12,6 +12,7 @@
 #include "foundation/settings.h"
 #include "network/bridge.h"
 #include "network/ftp.h"
+#include "network/tls.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "serial/modem.h"
@@ -95,6 +96,29 @@ void info(const std::string& text) {
     log_event(text, 0, 0);
 }
 
+// Hands the FTP protection settings to the client and says what they mean,
+// including that this build cannot serve them.
+void log_ftp_security(const ServerSettings& s) {
+    FtpOptions o;
+    o.tls = s.ftptls == 2   ? FtpTlsMode::kImplicit
+            : s.ftptls == 1 ? FtpTlsMode::kExplicit
+                            : FtpTlsMode::kOff;
+    o.tls_verify = s.ftptlsverify;
+    o.ca_file = s.ftpcafile;
+    o.epsv = s.ftpepsv;
+    ftp_set_options(o);
+    if (s.ftpepsv) info("FTP EPSV ON");
+    if (o.tls == FtpTlsMode::kOff) return;
+    if (!tls_available()) {
+        log_event("FTP TLS NOT AVAILABLE IN THIS BUILD: FTP OPENS WILL FAIL", 99, 0);
+        return;
+    }
+    info(strformat("FTP TLS %s (%s)", o.tls == FtpTlsMode::kImplicit ? "IMPLICIT" : "EXPLICIT",
+                   tls_library().c_str()));
+    if (!o.tls_verify) log_event("FTP TLS CERTIFICATES NOT VERIFIED", 99, 0);
+    if (!o.ca_file.empty()) info(strformat("FTP TLS CA FILE: %s", o.ca_file.c_str()));
+}
+
 // A folder without its trailing separator, as an operator types it.
 std::string folder_name(std::string dir) {
     while (dir.size() > 1 && platform::is_dir_separator(dir.back())) dir.pop_back();
@@ -161,6 +185,7 @@ void log_startup_lines(const ServerSettings& s) {
         info(strformat("FIXED FTP CLIENT DATA PORT: %d ", s.ftpdataport));
     }
     if (s.lastftpsend) info("LAST FTP SEND FLAG ON");
+    log_ftp_security(s);
     // Said with what they mean: the Debug box of the settings dialog
     // chooses full verbosity; transfer error details are always logged.
     info(log_state().verbosity == 2 ? "FULL VERBOSE MODE (Debug ticked: every step logged)"

@@ -1,9 +1,10 @@
-// TCP sockets over IPv4, OS-neutral.
+// TCP sockets over IPv4 and IPv6, OS-neutral.
 //
 // Error contract for the whole header: functions returning int give 0 (or a
 // count / a handle) on success and -1 on failure, with the error number in
-// platform::last_error(). Addresses are four bytes in network order (first
-// byte = first dotted number); ports are in host order. Error numbers are
+// platform::last_error(). IPv4 addresses are four bytes in network order
+// (first byte = first dotted number), IPv6 addresses sixteen (IpAddress);
+// ports are in host order. Error numbers are
 // errno values (<cerrno>) on every OS (Winsock's codes are mapped).
 //
 // Handles are not inherited by programs the process starts. On Windows the
@@ -14,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -37,6 +39,24 @@ bool parse_ipv4(const std::string& text, uint8_t out[4]);
 // Resolves a host name to its first IPv4 address. Returns 0 or -1.
 int resolve_ipv4(const std::string& name, uint8_t out[4]);
 
+// An IPv4 (family 4, first four bytes used) or IPv6 (family 6) address.
+struct IpAddress {
+    int family = 0;  // 0 = none
+    uint8_t bytes[16] = {};
+};
+
+// Parses an address text: dotted IPv4 or IPv6 (no brackets, no zone).
+// True and the address on success.
+bool parse_ip(const std::string& text, IpAddress& out);
+
+// The text of an address: dotted IPv4, or the shortest IPv6 form ("::1").
+std::string ip_to_text(const IpAddress& address);
+
+// Resolves a host name (an address text resolves to itself) through the
+// system's resolver, IPv4 and IPv6 alike, in the order the resolver prefers,
+// each address once. Returns 0 with at least one address, or -1.
+int resolve_host(const std::string& name, std::vector<IpAddress>& out);
+
 // Looks a TCP service name up in the system's service table ("ftp" -> 21).
 // Returns the port, or 0 when the name is unknown.
 int service_port(const std::string& name);
@@ -46,6 +66,16 @@ int local_host_name(std::string& out, size_t max_length);
 
 // Creates an IPv4 stream socket. Returns the handle or kNoSocket.
 SocketHandle socket_create_tcp();
+
+// Creates a stream socket of the address family (4 or 6). Returns the
+// handle or kNoSocket.
+SocketHandle socket_create_tcp_for(int family);
+
+// socket_connect, socket_bind and socket_local_address for either family
+// (the socket's family must match the address's).
+int socket_connect_ip(SocketHandle s, const IpAddress& address, int port, int timeout_ms);
+int socket_bind_ip(SocketHandle s, const IpAddress& address, int port);
+int socket_local_ip(SocketHandle s, IpAddress& address, int& port);
 
 // Connects a socket, waiting at most timeout_ms (at least 1) for the
 // outcome; a signal does not end the wait early. Returns 0, or -1 when the

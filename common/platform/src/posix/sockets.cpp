@@ -20,12 +20,50 @@ namespace platform {
 
 namespace {
 
-sockaddr_in make_address(const uint8_t address[4], int port) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    std::memcpy(&sa.sin_addr.s_addr, address, 4);
-    return sa;
+// The system's form of an address and port; len receives its size.
+sockaddr_storage make_address(const IpAddress& address, int port, socklen_t& len) {
+    sockaddr_storage ss{};
+    if (address.family == 6) {
+        auto* sa = reinterpret_cast<sockaddr_in6*>(&ss);
+        sa->sin6_family = AF_INET6;
+        sa->sin6_port = htons(static_cast<uint16_t>(port));
+        std::memcpy(&sa->sin6_addr, address.bytes, 16);
+        len = sizeof *sa;
+    } else {
+        auto* sa = reinterpret_cast<sockaddr_in*>(&ss);
+        sa->sin_family = AF_INET;
+        sa->sin_port = htons(static_cast<uint16_t>(port));
+        std::memcpy(&sa->sin_addr.s_addr, address.bytes, 4);
+        len = sizeof *sa;
+    }
+    return ss;
+}
+
+// The address and port of a system address; false for other families.
+bool from_address(const sockaddr* sa, IpAddress& out, int& port) {
+    out = IpAddress{};
+    if (sa->sa_family == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(sa);
+        out.family = 4;
+        std::memcpy(out.bytes, &in->sin_addr.s_addr, 4);
+        port = ntohs(in->sin_port);
+        return true;
+    }
+    if (sa->sa_family == AF_INET6) {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(sa);
+        out.family = 6;
+        std::memcpy(out.bytes, &in6->sin6_addr, 16);
+        port = ntohs(in6->sin6_port);
+        return true;
+    }
+    return false;
+}
+
+IpAddress ipv4(const uint8_t address[4]) {
+    IpAddress a;
+    a.family = 4;
+    std::memcpy(a.bytes, address, 4);
+    return a;
 }
 
 // Retries a call that a signal interrupted.
@@ -70,6 +108,54 @@ int resolve_ipv4(const std::string& name, uint8_t out[4]) {
     return 0;
 }
 
+bool parse_ip(const std::string& text, IpAddress& out) {
+    out = IpAddress{};
+    if (::inet_pton(AF_INET, text.c_str(), out.bytes) == 1) {
+        out.family = 4;
+        return true;
+    }
+    if (::inet_pton(AF_INET6, text.c_str(), out.bytes) == 1) {
+        out.family = 6;
+        return true;
+    }
+    return false;
+}
+
+std::string ip_to_text(const IpAddress& address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    int family = address.family == 6 ? AF_INET6 : AF_INET;
+    if (::inet_ntop(family, address.bytes, text, sizeof text) == nullptr) return {};
+    return text;
+}
+
+int resolve_host(const std::string& name, std::vector<IpAddress>& out) {
+    out.clear();
+    if (name.empty()) return -1;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) {
+        errno = EHOSTUNREACH;
+        return -1;
+    }
+    for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+        IpAddress a;
+        int port = 0;
+        if (!from_address(ai->ai_addr, a, port)) continue;
+        bool seen = false;
+        for (const IpAddress& b : out)
+            seen = seen || (b.family == a.family && std::memcmp(b.bytes, a.bytes, 16) == 0);
+        if (!seen) out.push_back(a);
+    }
+    ::freeaddrinfo(list);
+    if (out.empty()) {
+        errno = EHOSTUNREACH;
+        return -1;
+    }
+    return 0;
+}
+
 int service_port(const std::string& name) {
     if (name.empty()) return 0;
     servent entry{};
@@ -90,17 +176,26 @@ int local_host_name(std::string& out, size_t max_length) {
 }
 
 SocketHandle socket_create_tcp() {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    return socket_create_tcp_for(4);
+}
+
+SocketHandle socket_create_tcp_for(int family) {
+    int s = ::socket(family == 6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     return s < 0 ? kNoSocket : s;
 }
 
 int socket_connect(SocketHandle s, const uint8_t address[4], int port, int timeout_ms) {
+    return socket_connect_ip(s, ipv4(address), port, timeout_ms);
+}
+
+int socket_connect_ip(SocketHandle s, const IpAddress& address, int port, int timeout_ms) {
     // Non-blocking for the connect only, so that an unanswered connect ends
     // at the deadline instead of after the system's minutes of retries.
     int flags = ::fcntl(s, F_GETFL);
     if (flags < 0 || ::fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) return -1;
-    sockaddr_in sa = make_address(address, port);
-    int rc = ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    socklen_t sa_len = 0;
+    sockaddr_storage sa = make_address(address, port, sa_len);
+    int rc = ::connect(s, reinterpret_cast<sockaddr*>(&sa), sa_len);
     int err = rc == 0 ? 0 : errno;
     if (err == EINPROGRESS || err == EINTR) {
         int ready = socket_wait(s, SocketEvent::kWritable, timeout_ms < 1 ? 1 : timeout_ms);
@@ -122,12 +217,17 @@ int socket_connect(SocketHandle s, const uint8_t address[4], int port, int timeo
 }
 
 int socket_bind(SocketHandle s, const uint8_t address[4], int port) {
+    return socket_bind_ip(s, ipv4(address), port);
+}
+
+int socket_bind_ip(SocketHandle s, const IpAddress& address, int port) {
     // Without SO_REUSEADDR a fixed data port could not be listened on again
     // while the previous transfer's connection sits in TIME_WAIT.
     int on = 1;
     ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in sa = make_address(address, port);
-    return ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ? 0 : -1;
+    socklen_t sa_len = 0;
+    sockaddr_storage sa = make_address(address, port, sa_len);
+    return ::bind(s, reinterpret_cast<sockaddr*>(&sa), sa_len) == 0 ? 0 : -1;
 }
 
 int socket_listen(SocketHandle s, int backlog) {
@@ -193,15 +293,24 @@ int socket_close(SocketHandle s) {
 }
 
 int socket_local_address(SocketHandle s, uint8_t address[4], int& port) {
-    sockaddr_in sa{};
-    socklen_t len = sizeof sa;
-    if (::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return -1;
-    if (sa.sin_family != AF_INET) {
+    IpAddress a;
+    if (socket_local_ip(s, a, port) != 0) return -1;
+    if (a.family != 4) {
         errno = EAFNOSUPPORT;
         return -1;
     }
-    std::memcpy(address, &sa.sin_addr.s_addr, 4);
-    port = ntohs(sa.sin_port);
+    std::memcpy(address, a.bytes, 4);
+    return 0;
+}
+
+int socket_local_ip(SocketHandle s, IpAddress& address, int& port) {
+    sockaddr_storage sa{};
+    socklen_t len = sizeof sa;
+    if (::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return -1;
+    if (!from_address(reinterpret_cast<sockaddr*>(&sa), address, port)) {
+        errno = EAFNOSUPPORT;
+        return -1;
+    }
     return 0;
 }
 

@@ -64,12 +64,50 @@ bool ensure_started() {
     return started;
 }
 
-sockaddr_in make_address(const uint8_t address[4], int port) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<u_short>(port));
-    std::memcpy(&sa.sin_addr.s_addr, address, 4);
-    return sa;
+// The system's form of an address and port; len receives its size.
+sockaddr_storage make_address(const IpAddress& address, int port, int& len) {
+    sockaddr_storage ss{};
+    if (address.family == 6) {
+        auto* sa = reinterpret_cast<sockaddr_in6*>(&ss);
+        sa->sin6_family = AF_INET6;
+        sa->sin6_port = htons(static_cast<u_short>(port));
+        std::memcpy(&sa->sin6_addr, address.bytes, 16);
+        len = sizeof *sa;
+    } else {
+        auto* sa = reinterpret_cast<sockaddr_in*>(&ss);
+        sa->sin_family = AF_INET;
+        sa->sin_port = htons(static_cast<u_short>(port));
+        std::memcpy(&sa->sin_addr.s_addr, address.bytes, 4);
+        len = sizeof *sa;
+    }
+    return ss;
+}
+
+// The address and port of a system address; false for other families.
+bool from_address(const sockaddr* sa, IpAddress& out, int& port) {
+    out = IpAddress{};
+    if (sa->sa_family == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(sa);
+        out.family = 4;
+        std::memcpy(out.bytes, &in->sin_addr.s_addr, 4);
+        port = ntohs(in->sin_port);
+        return true;
+    }
+    if (sa->sa_family == AF_INET6) {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(sa);
+        out.family = 6;
+        std::memcpy(out.bytes, &in6->sin6_addr, 16);
+        port = ntohs(in6->sin6_port);
+        return true;
+    }
+    return false;
+}
+
+IpAddress ipv4(const uint8_t address[4]) {
+    IpAddress a;
+    a.family = 4;
+    std::memcpy(a.bytes, address, 4);
+    return a;
 }
 
 int set_non_blocking(SOCKET s, bool on) {
@@ -146,6 +184,57 @@ int resolve_ipv4(const std::string& name, uint8_t out[4]) {
     return 0;
 }
 
+bool parse_ip(const std::string& text, IpAddress& out) {
+    out = IpAddress{};
+    if (inet_pton(AF_INET, text.c_str(), out.bytes) == 1) {
+        out.family = 4;
+        return true;
+    }
+    if (inet_pton(AF_INET6, text.c_str(), out.bytes) == 1) {
+        out.family = 6;
+        return true;
+    }
+    return false;
+}
+
+std::string ip_to_text(const IpAddress& address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    int family = address.family == 6 ? AF_INET6 : AF_INET;
+    if (inet_ntop(family, address.bytes, text, sizeof text) == nullptr) return {};
+    return text;
+}
+
+int resolve_host(const std::string& name, std::vector<IpAddress>& out) {
+    out.clear();
+    if (name.empty() || !ensure_started()) {
+        errno = EHOSTUNREACH;
+        return -1;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) {
+        errno = EHOSTUNREACH;
+        return -1;
+    }
+    for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+        IpAddress a;
+        int port = 0;
+        if (!from_address(ai->ai_addr, a, port)) continue;
+        bool seen = false;
+        for (const IpAddress& b : out)
+            seen = seen || (b.family == a.family && std::memcmp(b.bytes, a.bytes, 16) == 0);
+        if (!seen) out.push_back(a);
+    }
+    freeaddrinfo(list);
+    if (out.empty()) {
+        errno = EHOSTUNREACH;
+        return -1;
+    }
+    return 0;
+}
+
 int service_port(const std::string& name) {
     if (name.empty() || !ensure_started()) return 0;
     // getservbyname's result lives in per-thread storage: read it at once.
@@ -165,15 +254,20 @@ int local_host_name(std::string& out, size_t max_length) {
 }
 
 SocketHandle socket_create_tcp() {
+    return socket_create_tcp_for(4);
+}
+
+SocketHandle socket_create_tcp_for(int family) {
     if (!ensure_started()) {
         fail_wsa(WSANOTINITIALISED);
         return kNoSocket;
     }
-    SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+    const int af = family == 6 ? AF_INET6 : AF_INET;
+    SOCKET s = WSASocketW(af, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                           WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET && WSAGetLastError() == WSAEINVAL) {
         // Before Windows 7 SP1 the flag is unknown: clear inheritance after.
-        s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);
+        s = WSASocketW(af, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);
         if (s != INVALID_SOCKET) keep_from_children(s);
     }
     if (s == INVALID_SOCKET) {
@@ -184,13 +278,18 @@ SocketHandle socket_create_tcp() {
 }
 
 int socket_connect(SocketHandle handle, const uint8_t address[4], int port, int timeout_ms) {
+    return socket_connect_ip(handle, ipv4(address), port, timeout_ms);
+}
+
+int socket_connect_ip(SocketHandle handle, const IpAddress& address, int port, int timeout_ms) {
     // Non-blocking for the connect only, so that an unanswered connect ends
     // at the deadline instead of after the system's retries.
     SOCKET s = as_socket(handle);
     if (set_non_blocking(s, true) != 0) return fail_wsa();
-    sockaddr_in sa = make_address(address, port);
+    int sa_len = 0;
+    sockaddr_storage sa = make_address(address, port, sa_len);
     int err = 0;
-    if (connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) err = WSAGetLastError();
+    if (connect(s, reinterpret_cast<sockaddr*>(&sa), sa_len) != 0) err = WSAGetLastError();
     if (err == WSAEWOULDBLOCK) {
         fd_set writable, failed;
         FD_ZERO(&writable);
@@ -216,15 +315,19 @@ int socket_connect(SocketHandle handle, const uint8_t address[4], int port, int 
 }
 
 int socket_bind(SocketHandle handle, const uint8_t address[4], int port) {
+    return socket_bind_ip(handle, ipv4(address), port);
+}
+
+int socket_bind_ip(SocketHandle handle, const IpAddress& address, int port) {
     // No address option at all, on purpose. SO_REUSEADDR would let a second
     // socket bind the same port on Windows (and take its connections).
     // SO_EXCLUSIVEADDRUSE keeps a port from being bound again while a
     // connection accepted on it is still closing, which breaks "may be bound
     // again" for the rotating FTP data ports. Without either, Windows
     // refuses a second listener on the port and binds over TIME_WAIT.
-    sockaddr_in sa = make_address(address, port);
-    if (bind(as_socket(handle), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
-        return fail_wsa();
+    int sa_len = 0;
+    sockaddr_storage sa = make_address(address, port, sa_len);
+    if (bind(as_socket(handle), reinterpret_cast<sockaddr*>(&sa), sa_len) != 0) return fail_wsa();
     return 0;
 }
 
@@ -289,15 +392,24 @@ int socket_close(SocketHandle s) {
 }
 
 int socket_local_address(SocketHandle s, uint8_t address[4], int& port) {
-    sockaddr_in sa{};
-    int len = sizeof sa;
-    if (getsockname(as_socket(s), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return fail_wsa();
-    if (sa.sin_family != AF_INET) {
+    IpAddress a;
+    if (socket_local_ip(s, a, port) != 0) return -1;
+    if (a.family != 4) {
         errno = EAFNOSUPPORT;
         return -1;
     }
-    std::memcpy(address, &sa.sin_addr.s_addr, 4);
-    port = ntohs(sa.sin_port);
+    std::memcpy(address, a.bytes, 4);
+    return 0;
+}
+
+int socket_local_ip(SocketHandle s, IpAddress& address, int& port) {
+    sockaddr_storage sa{};
+    int len = sizeof sa;
+    if (getsockname(as_socket(s), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return fail_wsa();
+    if (!from_address(reinterpret_cast<sockaddr*>(&sa), address, port)) {
+        errno = EAFNOSUPPORT;
+        return -1;
+    }
     return 0;
 }
 

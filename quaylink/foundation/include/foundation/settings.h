@@ -26,6 +26,13 @@ struct ServerSettings {
     bool passive = false;
     int ftpdataport = 0;
     bool lastftpsend = false;
+    // FTP over TLS: 0 no, 1 explicit (AUTH TLS), 2 implicit. Any value other
+    // than "no", "implicit" or empty means explicit: a site that asks for
+    // TLS in words we do not know must not get plain text.
+    int ftptls = 0;
+    bool ftptlsverify = true;
+    std::string ftpcafile;
+    bool ftpepsv = false;  // EPSV first for passive transfers
     std::string iphost, ipport, ipuser;
     // Lines that face callers: confine keeps every name a terminal sends
     // inside the working folder tree; programs = false refuses LOAD, EXEC

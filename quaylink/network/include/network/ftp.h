@@ -1,6 +1,10 @@
 // The FTP client: one process-wide control connection to an FTP server,
 // its replies and one-line commands, and the file transfers over active
-// (PORT) or passive (PASV) data connections.
+// (PORT, or EPRT on IPv6) or passive (PASV, or EPSV when enabled and on
+// IPv6) data connections. Optionally the control and data connections run
+// over TLS (explicit AUTH TLS, or implicit TLS from the first byte); the
+// reply reader and the transfer loops read and write through whichever
+// transport the connection has.
 //
 // All calls come from the communication thread; the connection record, the
 // buffers and the counters below are process-wide and unsynchronised. Every
@@ -53,7 +57,29 @@ inline constexpr int kLocalFileBad = -134;  // upload source empty, missing or u
 inline constexpr int kPutFailed = -135;     // upload or copy failed
 // A text for a command line holds CR, LF or NUL; nothing was sent.
 inline constexpr int kFieldRefused = -136;
+// FTP over TLS was asked for and could not be had: no TLS offered, the
+// handshake failed, the certificate was refused, or this build has no TLS.
+// Never answered by falling back to plain text.
+inline constexpr int kTlsFailed = -137;
 }  // namespace ftp_result
+
+// How the connection is protected and which passive command comes first;
+// the defaults are plain FTP with PASV and PORT.
+enum class FtpTlsMode { kOff, kExplicit, kImplicit };
+struct FtpOptions {
+    FtpTlsMode tls = FtpTlsMode::kOff;
+    // Verify the server's certificate (chain and host name).
+    bool tls_verify = true;
+    // A PEM bundle of CA certificates to trust instead of the system's.
+    std::string ca_file;
+    // Passive transfers ask EPSV first and fall back to PASV when the server
+    // refuses it. On an IPv6 connection EPSV and EPRT are used whatever this
+    // says: PASV and PORT cannot carry an IPv6 address.
+    bool epsv = false;
+};
+
+// The port an implicit-TLS open uses when no control port is set.
+inline constexpr int kFtpImplicitTlsPort = 990;
 
 // Result of a reply wait that timed out, failed to read, outgrew
 // kFtpMaxReply, was stopped or was cut off by the server closing; the
@@ -69,8 +95,11 @@ struct FtpConnection {
     // In active mode this holds the listening socket from the PORT step
     // until the accept.
     SocketHandle data = kNoSocket;
-    uint8_t passive = 0;              // nonzero: PASV data connections
-    uint8_t server_address[5] = {};   // as reached by the control connection
+    uint8_t passive = 0;             // nonzero: PASV data connections
+    uint8_t server_address[5] = {};  // as reached by the control connection (IPv4)
+    // The address text the control connection reached (IPv4 or IPv6);
+    // passive data connections go to it.
+    std::string server_host;
     char reply[kFtpBufferSize] = {};  // the current reply line, NUL-terminated
     size_t reply_capacity = kFtpBufferSize;
     char data_buffer[kFtpDataPiece] = {};  // download and upload pieces
@@ -87,11 +116,23 @@ FtpConnection& ftp_connection();
 // USER/PASS and sets the image type. passive: its low byte becomes the
 // connection's data mode. When already connected nothing is sent for the
 // connect phase and the login runs on the open connection.
+// With TLS on, the control connection is secured before USER (AUTH TLS
+// after the greeting, or from the first byte when implicit) and PBSZ 0 and
+// PROT P follow the login, so every data connection is secured too.
 // Returns 0 (logged in, connection open), -4 (connect or greeting failed),
-// -5 (USER got no usable reply), -6 (PASS refused), -8 (PASS answered 231)
-// or -10 (TYPE I refused). Every failure leaves the connection closed.
+// -5 (USER got no usable reply), -6 (PASS refused), -8 (PASS answered 231),
+// -10 (TYPE I refused) or -137 (TLS asked for and not had; logged with the
+// reason). Every failure leaves the connection closed.
 int ftp_open(const std::string& host, const std::string& user, const std::string& password,
              int passive);
+
+// The protection and passive-command options of later opens and transfers
+// (set at the start of each communication from the settings).
+void ftp_set_options(const FtpOptions& options);
+const FtpOptions& ftp_options();
+
+// True while the control connection runs over TLS.
+bool ftp_tls_active();
 
 // Sends QUIT (when connected) and reads its reply, then closes the control
 // and data sockets and clears the connected flag.
@@ -177,6 +218,11 @@ int64_t ftp_expected_size(const char* line);
 // The data port named by a 227 reply (fifth and sixth numbers), as decimal
 // text. False when the reply has fewer commas.
 bool ftp_pasv_port(const char* reply, std::string& port);
+
+// The data port named by a 229 reply ("(|||6446|)": the text in brackets
+// is three delimiters, the port, a delimiter), as decimal text. False when
+// the reply has no such group or the port is not 1-65535.
+bool ftp_epsv_port(const char* reply, std::string& port);
 
 // The next active-mode data port: the fixed one when set, else the counter,
 // which then advances (8999 is followed by 8000).

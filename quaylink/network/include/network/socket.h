@@ -1,6 +1,6 @@
-// The socket layer shared by every network client of the server: IPv4 TCP
-// with host and port resolution, a deadline on every connect, receive and
-// send, the peer address (the dotted address of the host most recently
+// The socket layer shared by every network client of the server: TCP over
+// IPv4 and IPv6 with host and port resolution, a deadline on every connect,
+// receive and send, the peer address (the address of the host most recently
 // reached) and a watch set of listening sockets to wait on.
 //
 // No call waits longer than its deadline. Once the server is asked to stop
@@ -47,19 +47,29 @@ inline constexpr int kSocketSendTimeoutMs = 30000;
 // How long a blocked wait goes on after a stop request.
 inline constexpr int kSocketStopGraceMs = 1000;
 
-// Opens a TCP connection to host (dotted IPv4 text or host name) and port
-// (service name or decimal number) and stores the socket in slot. The peer
-// address becomes the dotted host text (unchanged) or the first address the
-// name resolves to, as soon as the host is known, even when the connect
-// then fails. The connect waits at most the connect time-out
-// (kSocketConnectTimeoutMs unless tcp_set_connect_timeout changed it).
-// Returns 0, -2, -3, -4 (host or port unknown, port 0 or above 65535) or -6
-// (refused, failed or timed out; the socket is closed again).
+// Opens a TCP connection to host (dotted IPv4 text, IPv6 text with or
+// without brackets, or a host name) and port (service name or decimal
+// number) and stores the socket in slot. A name is resolved to all its
+// addresses, IPv4 and IPv6, and each is tried in the resolver's order, each
+// connect waiting at most the connect time-out (kSocketConnectTimeoutMs
+// unless tcp_set_connect_timeout changed it); a stop request ends the walk.
+// The peer address becomes the dotted host text (unchanged) or the first
+// address of the name as soon as the host is known, even when the connect
+// then fails, and the address actually reached once connected. Returns 0,
+// -2, -3, -4 (host or port unknown, port 0 or above 65535) or -6 (refused,
+// failed or timed out at every address; no socket stays open).
 int tcp_connect(SocketHandle& slot, const std::string& host, const std::string& port);
 
+// The addresses the most recent tcp_connect tried, in order, separated by
+// single spaces (empty when it got no address). For log lines.
+std::string tcp_last_tried();
+
+// host without the brackets of an IPv6 literal ("[::1]" gives "::1").
+std::string strip_brackets(const std::string& host);
+
 // Creates a socket listening (backlog 20) on host and port and stores it in
-// slot. An empty host means the local host name. The host is resolved as a
-// name first and tried as dotted text second. Returns 0, -2, -3, -4 or -6
+// slot. An empty host means the local host name. An address text (IPv4 or
+// IPv6) is used as it stands; a name listens on its first address. Returns 0, -2, -3, -4 or -6
 // (the socket is closed again when bind or listen fails).
 int tcp_listen(SocketHandle& slot, const std::string& host, const std::string& port);
 
@@ -101,7 +111,8 @@ int tcp_close(SocketHandle s);
 // Returns 0, or -1 when the library, the name or its address is unavailable.
 int local_address(std::string& out);
 
-// The dotted local address a connected socket uses. Returns 0 or -1.
+// The local address a connected socket uses, as text (dotted IPv4, or IPv6
+// such as "::1"). Returns 0 or -1.
 int tcp_local_address(SocketHandle s, std::string& out);
 
 // Formats four address bytes as "%d.%d.%d.%d" (bytes as unsigned values).
@@ -132,8 +143,9 @@ void watch_reset();
 // The socket at position i of the set (kNoSocket when out of range).
 SocketHandle watch_at(int i);
 
-// The peer address: dotted text of the host that the most recent
-// tcp_connect resolved (empty before the first one).
+// The peer address: the text of the address that the most recent
+// tcp_connect resolved or reached (dotted IPv4 or IPv6 text; empty before
+// the first one).
 std::string peer_address();
 
 // Starts clean: empty peer address, empty and uninitialised watch set,
