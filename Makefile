@@ -5,6 +5,7 @@
 #   make windows      - cross-builds the console server, rowsmith, termsim and
 #                       the tests for 64-bit Windows (mingw-w64)
 #   make test-windows - runs those tests under wine
+#   make openssl-windows - builds OpenSSL for Windows into its cache folder
 #   make qt-windows   - builds Qt for Windows from Debian's qt6-base source
 #                       into its cache folder (about an hour on 2 cores)
 #   make package-windows - the MSI package quaylink-2.28-x64.msi (wixl)
@@ -25,7 +26,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= frame xmodem profile settings ftp_reply relay_frame field_options rowsmith
 
 .PHONY: all deps package-deps windows-deps build release test test-repeat demo bench fuzz package windows \
-        test-windows package-windows qt-windows clean format
+        test-windows package-windows qt-windows openssl-windows clean format
 
 all: release
 
@@ -63,12 +64,17 @@ test-repeat: build
 # which Debian does not have) and the tests that need no Qt.
 windows-deps:
 	@bash tools/setup-deps.sh windows
-	@bash tools/build-openssl-windows.sh || echo "windows: OpenSSL for Windows not built: FTP over TLS is off in this build"
 
 windows: windows-deps
 	@cmake -S . -B $(WINDOWS) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-x86_64.cmake >/dev/null
 	@cmake --build $(WINDOWS) -j $(JOBS)
+
+# OpenSSL for Windows, built once into its cache folder from Debian's source
+# (tools/build-openssl-windows.sh); the Windows build uses it for FTP over
+# TLS when it is there, and says that TLS is off in that build when it is not.
+openssl-windows: windows-deps
+	@JOBS=$(JOBS) bash tools/build-openssl-windows.sh
 
 # Qt for Windows, built once into a versioned cache folder outside the tree
 # (tools/build-qt-windows.sh --print-prefix names it). The Windows build does
