@@ -84,7 +84,7 @@ int install_service(const ProgramOptions& options) {
     if (!valid_line_name(line)) {
         return fail("a line name is 1 to 64 letters, digits, '.', '-' or '_': \"" + line + "\"");
     }
-    platform::ServiceSpec spec;
+    platform::ServiceSetup setup;
     std::string data = suite_data_directory();
     std::string config = options.config;
     if (config.empty() && !data.empty()) config = join(data, line + ".ini");
@@ -97,22 +97,22 @@ int install_service(const ProgramOptions& options) {
         return fail("settings file not found: " + config +
                     " (copy example.ini there and set connect= and commport=)");
     }
-    spec.name = service_name_of(line);
-    spec.display_name = spec.name;
-    spec.description =
+    setup.name = service_name_of(line);
+    setup.display_name = setup.name;
+    setup.description =
         "Quaylink communications server on line " + line + " (settings " + config + ")";
-    spec.program = platform::executable_path();
-    spec.arguments = {"--service", line, "-I" + config};
-    spec.account = options.account;
-    if (const char* password = std::getenv("QUAYLINK_SERVICE_PASSWORD")) spec.password = password;
-    spec.data_directory = data.empty() ? data : join(data, line);
+    setup.program = platform::executable_path();
+    setup.arguments = {"--service", line, "-I" + config};
+    setup.account = options.account;
+    if (const char* password = std::getenv("QUAYLINK_SERVICE_PASSWORD")) setup.password = password;
+    setup.data_directory = data.empty() ? data : join(data, line);
     std::string error;
-    if (platform::service_install(spec, error) != 0) return fail(error);
+    if (platform::service_install(setup, error) != 0) return fail(error);
     std::printf(
         "Service \"%s\" installed: settings %s, folder %s, account %s.\n"
         "Start it with: sc start \"%s\"\n",
-        spec.name.c_str(), config.c_str(), spec.data_directory.c_str(),
-        spec.account.empty() ? "LocalService" : spec.account.c_str(), spec.name.c_str());
+        setup.name.c_str(), config.c_str(), setup.data_directory.c_str(),
+        setup.account.empty() ? "LocalService" : setup.account.c_str(), setup.name.c_str());
     return 0;
 }
 

@@ -11,7 +11,7 @@
 namespace platform {
 
 // What service_install registers.
-struct ServiceSpec {
+struct ServiceSetup {
     std::string name;          // the service's name, also its event log source
     std::string display_name;  // shown by the services console
     std::string description;
@@ -31,7 +31,7 @@ struct ServiceSpec {
 // source of its name whose messages the program itself carries. Needs the
 // rights of an administrator. Returns 0, or an error number with a
 // sentence in error (EEXIST: a service of that name is registered already).
-int service_install(const ServiceSpec& spec, std::string& error);
+int service_install(const ServiceSetup& setup, std::string& error);
 
 // Stops the service when it runs (waiting up to 10 s for it to end), then
 // removes it and its event log source. The data directory is kept. Returns 0,

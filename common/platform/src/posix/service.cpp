@@ -18,7 +18,7 @@ int not_here(std::string& error) {
 
 }  // namespace
 
-int service_install(const ServiceSpec&, std::string& error) {
+int service_install(const ServiceSetup&, std::string& error) {
     return not_here(error);
 }
 

@@ -183,11 +183,11 @@ int register_event_source(const std::string& name, const std::string& program, s
 
 // Automatic start is set by CreateService; these are the description and
 // the restart after a failure, including an end with a non-zero exit code.
-int configure(SC_HANDLE service, const ServiceSpec& spec, std::string& error) {
-    std::wstring description = widen(spec.description);
+int configure(SC_HANDLE service, const ServiceSetup& setup, std::string& error) {
+    std::wstring description = widen(setup.description);
     SERVICE_DESCRIPTIONW desc{description.data()};
     if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &desc)) {
-        return failed(error, "Cannot set the description of \"" + spec.name + "\"");
+        return failed(error, "Cannot set the description of \"" + setup.name + "\"");
     }
     SC_ACTION restart{SC_ACTION_RESTART, kRestartDelayMs};
     SERVICE_FAILURE_ACTIONSW actions{};
@@ -195,14 +195,14 @@ int configure(SC_HANDLE service, const ServiceSpec& spec, std::string& error) {
     actions.cActions = 1;
     actions.lpsaActions = &restart;
     if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &actions)) {
-        return failed(error, "Cannot set the restart after a failure of \"" + spec.name + "\"");
+        return failed(error, "Cannot set the restart after a failure of \"" + setup.name + "\"");
     }
     SERVICE_FAILURE_ACTIONS_FLAG flag{TRUE};
     if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag) &&
         !win32::running_under_wine()) {
         // Wine does not know this setting; Windows needs it so that an end
         // with a non-zero exit code (a line that cannot be served) counts.
-        return failed(error, "Cannot set the restart after a failed end of \"" + spec.name + "\"");
+        return failed(error, "Cannot set the restart after a failed end of \"" + setup.name + "\"");
     }
     return 0;
 }
@@ -313,46 +313,46 @@ void WINAPI service_main(DWORD, LPWSTR*) {
 
 }  // namespace
 
-int service_install(const ServiceSpec& spec, std::string& error) {
+int service_install(const ServiceSetup& setup, std::string& error) {
     ScHandle manager;
     manager.h = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
     if (!manager.h) {
         return failed(error, "Cannot open the service manager (run as an administrator)");
     }
     BYTE sid[SECURITY_MAX_SID_SIZE];
-    int err = account_sid(spec.account, sid, error);
-    if (err == 0 && !spec.account.empty()) err = grant_service_logon(sid, spec.account, error);
+    int err = account_sid(setup.account, sid, error);
+    if (err == 0 && !setup.account.empty()) err = grant_service_logon(sid, setup.account, error);
     if (err != 0) return err;
-    if (!spec.data_directory.empty()) {
-        err = make_directories(spec.data_directory);
+    if (!setup.data_directory.empty()) {
+        err = make_directories(setup.data_directory);
         if (err != 0) {
-            error = "Cannot make the folder " + spec.data_directory;
+            error = "Cannot make the folder " + setup.data_directory;
             return err;
         }
-        err = grant_modify(spec.data_directory, sid, spec.account, error);
+        err = grant_modify(setup.data_directory, sid, setup.account, error);
         if (err != 0) return err;
     }
-    std::vector<std::string> words{spec.program};
-    words.insert(words.end(), spec.arguments.begin(), spec.arguments.end());
+    std::vector<std::string> words{setup.program};
+    words.insert(words.end(), setup.arguments.begin(), setup.arguments.end());
     std::wstring line = widen(win32::windows_command_line(words));
-    std::wstring name = widen(spec.name);
-    std::wstring display = widen(spec.display_name.empty() ? spec.name : spec.display_name);
-    std::wstring account = service_account(spec.account);
-    std::wstring password = widen(spec.password);
+    std::wstring name = widen(setup.name);
+    std::wstring display = widen(setup.display_name.empty() ? setup.name : setup.display_name);
+    std::wstring account = service_account(setup.account);
+    std::wstring password = widen(setup.password);
     ScHandle service;
     service.h = CreateServiceW(manager.h, name.c_str(), display.c_str(), SERVICE_ALL_ACCESS,
                                SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                                line.c_str(), nullptr, nullptr, nullptr, account.c_str(),
-                               spec.account.empty() ? nullptr : password.c_str());
+                               setup.account.empty() ? nullptr : password.c_str());
     if (!service.h) {
         if (GetLastError() == ERROR_SERVICE_EXISTS) {
-            error = "A service \"" + spec.name + "\" is installed already";
+            error = "A service \"" + setup.name + "\" is installed already";
             return EEXIST;
         }
-        return failed(error, "Cannot register the service \"" + spec.name + "\"");
+        return failed(error, "Cannot register the service \"" + setup.name + "\"");
     }
-    err = configure(service.h, spec, error);
-    if (err == 0) err = register_event_source(spec.name, spec.program, error);
+    err = configure(service.h, setup, error);
+    if (err == 0) err = register_event_source(setup.name, setup.program, error);
     if (err != 0) DeleteService(service.h);  // nothing half made stays behind
     return err;
 }
