@@ -149,28 +149,22 @@ int file_open_beneath(const HeldFolder& root, const std::string& rel, FileAccess
                       bool no_final_link, FileHandle& out) {
     out = kNoFile;
     // Never emptied by the open itself: only once it is known to be a file.
-    int fd = open_beneath_fd(fd_of(root), rel, open_flags(access) | O_NONBLOCK, no_final_link);
-    if (fd < 0) return errno;
-    int err = accept_regular_fd(fd, access == FileAccess::write);
-    if (err != 0) {
-        ::close(fd);
-        return err;
-    }
-    out = fd;
-    return 0;
+    int err = 0;
+    int fd = keep_regular_fd(
+        open_beneath_fd(fd_of(root), rel, open_flags(access) | O_NONBLOCK, no_final_link),
+        access == FileAccess::write, err);
+    if (fd >= 0) out = fd;
+    return err;
 }
 
 int file_open_regular(const std::string& path, FileAccess access, FileHandle& out) {
     out = kNoFile;
-    int fd = ::open(path.c_str(), open_flags(access) | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) return errno;
-    int err = accept_regular_fd(fd, access == FileAccess::write);
-    if (err != 0) {
-        ::close(fd);
-        return err;
-    }
-    out = fd;
-    return 0;
+    int err = 0;
+    int fd =
+        keep_regular_fd(::open(path.c_str(), open_flags(access) | O_NONBLOCK | O_CLOEXEC, 0666),
+                        access == FileAccess::write, err);
+    if (fd >= 0) out = fd;
+    return err;
 }
 
 int file_link_count(FileHandle h, int64_t& links) {

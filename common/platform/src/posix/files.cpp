@@ -97,11 +97,7 @@ int accept_regular_fd(int fd, bool empty_it) {
     return 0;
 }
 
-namespace {
-
-// Opens without waiting and keeps the descriptor only for a regular file.
-int open_regular_fd(const std::string& path, int flags, bool empty_it, int& error) {
-    int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+int keep_regular_fd(int fd, bool empty_it, int& error) {
     if (fd < 0) {
         error = errno;
         return -1;
@@ -112,6 +108,14 @@ int open_regular_fd(const std::string& path, int flags, bool empty_it, int& erro
         return -1;
     }
     return fd;
+}
+
+namespace {
+
+// Opens without waiting and keeps the descriptor only for a regular file.
+int open_regular_fd(const std::string& path, int flags, bool empty_it, int& error) {
+    return keep_regular_fd(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666), empty_it,
+                           error);
 }
 
 }  // namespace

@@ -17,6 +17,11 @@ namespace platform {
 // the error of the check. fd stays open either way.
 int accept_regular_fd(int fd, bool empty_it);
 
+// fd, the result of an open with O_NONBLOCK, when it is a regular file (as
+// accept_regular_fd); else -1 with error set, fd closed. A negative fd
+// gives errno back.
+int keep_regular_fd(int fd, bool empty_it, int& error);
+
 // create_temp_file, commit_temp_file and remove_stale_temp_files with the
 // names taken relative to the folder descriptor dir (AT_FDCWD: as paths).
 // The temporary file remembers dir for commit and discard.
