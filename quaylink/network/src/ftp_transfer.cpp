@@ -480,14 +480,11 @@ int ftp_recv(const std::string& local, const std::string& remote, const LocalFil
 int ftp_send(const std::string& local, const std::string& remote, LocalFile* held) {
     FtpState& st = state();
     int64_t size = 0;
-    if (!open_source(local, held, size)) {
-        if (ftp_log_flag())
-            error(strformat("FTP:Invalid File:%s", local.c_str()), st.last_file_error);
-        return ftp_result::kLocalFileBad;
-    }
-    if (size <= 0) {
+    // A file that cannot be read counts as empty, as the operators know it.
+    if (!open_source(local, held, size) || size <= 0) {
         close_transfer_file();
-        if (ftp_log_flag()) error(strformat("FTP:Zero Byte File:%s", local.c_str()), 0);
+        if (ftp_log_flag())
+            error(strformat("FTP:Zero Byte File:%s", local.c_str()), st.last_file_error);
         return ftp_result::kLocalFileBad;
     }
     info(strformat("FTP:Send:%s", local.c_str()), 0);

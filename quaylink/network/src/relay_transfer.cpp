@@ -231,13 +231,9 @@ int relay_send_file(const std::string& local, const std::string& remote, LocalFi
     RelayState& st = state();
     int64_t size = 0;
     std::FILE* f = nullptr;
-    int open_error = local_upload_open(local, held, f, size);
-    if (f == nullptr) {
-        log_line(strformat("IP:FileSend File Open Err[%s] RC=%d", local.c_str(), open_error));
-        return relay_result::kCannotStart;
-    }
-    if (size <= 0) {
-        std::fclose(f);
+    // A file that cannot be read counts as empty, as the operators know it.
+    if (local_upload_open(local, held, f, size) != 0 || size <= 0) {
+        if (f != nullptr) std::fclose(f);
         log_line(strformat("IP:FileSend File Open Err[%s] Empty File", local.c_str()));
         return relay_result::kCannotStart;
     }
