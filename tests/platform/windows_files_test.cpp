@@ -10,6 +10,7 @@
 #include "platform/beneath.h"
 #include "platform/dirs.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "temp_dir.h"
 
 using testing_support::read_whole_file;
@@ -132,11 +133,11 @@ TEST(WindowsBeneath, OpensStayInTheHeldFolderAndItStaysPut) {
     platform::HeldFolder root, sub;
     ASSERT_EQ(platform::folder_hold(dir.file("root"), root), 0);
     platform::FileHandle h = platform::kNoFile;
-    EXPECT_EQ(platform::file_open_beneath(root, "sub\\in.txt", platform::FileAccess::read, false, h),
-              0);
+    EXPECT_EQ(
+        platform::file_open_beneath(root, "sub\\in.txt", platform::FileAccess::read, false, h), 0);
     platform::file_close(h);
-    for (const char* rel : {"..\\outside.txt", "sub\\..\\..\\outside.txt", "C:\\outside.txt",
-                            "\\outside.txt"}) {
+    for (const char* rel :
+         {"..\\outside.txt", "sub\\..\\..\\outside.txt", "C:\\outside.txt", "\\outside.txt"}) {
         EXPECT_EQ(platform::file_open_beneath(root, rel, platform::FileAccess::read, false, h),
                   EXDEV)
             << rel;
@@ -148,6 +149,31 @@ TEST(WindowsBeneath, OpensStayInTheHeldFolderAndItStaysPut) {
     EXPECT_EQ(platform::commit_temp_file_in(sub, t, "new.txt"), 0);
     EXPECT_TRUE(platform::path_exists(dir.file("root\\sub\\new.txt")));
     platform::folder_release(sub);
+    platform::folder_release(root);
+}
+
+// A program is started from the held file: while held it cannot be
+// replaced or renamed, so the final path started is the file checked.
+TEST(WindowsBeneath, AProgramStartsFromItsHeldFile) {
+    TempDir dir;
+    std::string self = platform::executable_path();
+    std::string child = self.substr(0, self.find_last_of("/\\") + 1) + "platform_test_child.exe";
+    ASSERT_EQ(platform::make_directory(dir.file("root")), 0);
+    ASSERT_TRUE(CopyFileW(wide(child).c_str(), wide(dir.file("root\\prog.exe")).c_str(), FALSE));
+    platform::HeldFolder root;
+    ASSERT_EQ(platform::folder_hold(dir.file("root"), root), 0);
+    platform::FileHandle h = platform::kNoFile;
+    ASSERT_EQ(platform::program_open_beneath(root, "prog.exe", h), 0);
+    EXPECT_FALSE(MoveFileW(wide(dir.file("root\\prog.exe")).c_str(),
+                           wide(dir.file("root\\old.exe")).c_str()));
+    EXPECT_FALSE(DeleteFileW(wide(dir.file("root\\prog.exe")).c_str()));
+    platform::Process p;
+    ASSERT_EQ(platform::process_start_held(h, "prog", {"child", "exit", "5"}, p), 0);
+    platform::file_close(h);
+    int code = -1;
+    EXPECT_EQ(platform::process_wait(p, 60000, code), platform::kProcessEnded);
+    EXPECT_EQ(code, 5);
+    EXPECT_EQ(platform::program_open_beneath(root, "..\\prog.exe", h), EXDEV);
     platform::folder_release(root);
 }
 

@@ -367,6 +367,23 @@ TEST_F(ConfinedRace, CopyAndAppendWaitingForTheirTargetKeepTheFolderChecked) {
     }
 }
 
+TEST_F(ConfinedRace, ProgramsStartTheFileCheckedNotTheLinkPutInItsPlace) {
+    // Scripts: their interpreter must read the checked file too.
+    const std::string ran = dir.file("ran");
+    dir.write("work/prog.sh", "#!/bin/sh\necho inside >> '" + ran + "'\n");
+    dir.write("evil.sh", "#!/bin/sh\necho outside >> '" + ran + "'\n");
+    for (const char* name : {"work/prog.sh", "evil.sh"}) ::chmod(dir.file(name).c_str(), 0755);
+    ql::set_program_start_hook([&] { swap_for_link("prog.sh", dir.file("evil.sh")); });
+    start();
+    for (const char* command : {"LOAD,prog.sh", "EXEC,prog.sh", "SYSTEM,prog.sh,x"}) {
+        SCOPED_TRACE(command);
+        EXPECT_EQ(ask(command), "00000DONE");
+        std::filesystem::remove(dir.file("work/prog.sh"));
+        std::filesystem::rename(dir.file("work/prog.sh.old"), dir.file("work/prog.sh"));
+    }
+    EXPECT_EQ(dir.read("ran"), "inside\ninside\ninside\n");
+}
+
 // The local files of FTP and IPCOMM commands: the server waits for the
 // login (or the listing request) while a folder or a file the name passes
 // through is swapped for a link to the outside.

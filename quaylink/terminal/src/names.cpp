@@ -166,6 +166,22 @@ int open_name(const Session& s, const std::string& path, platform::FileAccess ac
     return err;
 }
 
+int open_program(const Session& s, const std::string& path, platform::FileHandle& out) {
+    out = platform::kNoFile;
+    if (!s.confine) return 0;  // started by its path, as any name is used then
+    std::string rel;
+    platform::HeldFolder root;
+    if (!inside_rel(s, path, rel)) return kNameRefused;
+    int err = platform::folder_hold(s.workdir, root);
+    if (err == 0) err = judged(platform::program_open_beneath(root, rel, out), path);
+    platform::folder_release(root);
+    if (err == 0 && !single_named(s, out, path)) {
+        platform::file_close(out);
+        err = kNameRefused;
+    }
+    return err;
+}
+
 int hold_named_folder(const Session& s, const std::string& path, platform::HeldFolder& out) {
     if (!s.confine) return platform::folder_hold(path, out);
     std::string rel;

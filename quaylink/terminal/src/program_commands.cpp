@@ -13,6 +13,15 @@ CommandTimings g_timings;
 // The program started by LOAD or EXEC, held until STAT sees it end.
 platform::Process g_started;
 
+std::function<void()> g_start_hook;
+
+// Opens the checked program (confine on) and gives the test hook its turn.
+int open_checked_program(const Session& s, const std::string& path, platform::FileHandle& out) {
+    int err = open_program(s, path, out);
+    if (err == 0 && g_start_hook) g_start_hook();
+    return err;
+}
+
 void set_reply(CommandReply& reply, char status, std::string text, bool busy = false) {
     reply.status = status;
     reply.text = std::move(text);
@@ -34,10 +43,17 @@ void poll_started(CommandReply& reply) {
 }
 
 // Starts a program as the new started program and polls it once.
-void start_and_poll(const std::string& program, const std::string& command_line,
+void start_and_poll(const Session& s, const std::string& program, const std::string& command_line,
                     CommandReply& reply) {
+    platform::FileHandle file = platform::kNoFile;
+    if (open_checked_program(s, program, file) != 0) {
+        set_reply(reply, '1', "PROG LOAD FAILED");  // refused: the old program stays
+        return;
+    }
     started_program_clear();  // a new LOAD or EXEC replaces the old program
-    if (start_program(program, command_line, g_started) != 0) {
+    int err = start_program(program, command_line, g_started, file);
+    platform::file_close(file);
+    if (err != 0) {
         started_program_clear();
         set_reply(reply, '1', "PROG LOAD FAILED");
         return;
@@ -58,12 +74,20 @@ CommandTimings& command_timings() {
 void commands_reset() {
     g_timings = CommandTimings{};
     started_program_clear();
+    g_start_hook = nullptr;
+}
+
+void set_program_start_hook(std::function<void()> hook) {
+    g_start_hook = std::move(hook);
 }
 
 int start_program(const std::string& path, const std::string& command_line,
-                  platform::Process& handle) {
+                  platform::Process& handle, platform::FileHandle program) {
     std::vector<std::string> args = platform::split_command_line(command_line);
-    return platform::process_start(path, args, handle) == 0 ? 0 : -1;
+    int rc = program == platform::kNoFile
+                 ? platform::process_start(path, args, handle)
+                 : platform::process_start_held(program, path, args, handle);
+    return rc == 0 ? 0 : -1;
 }
 
 int poll_program(platform::Process& handle, int& exit_code) {
@@ -87,7 +111,7 @@ void cmd_load(const Session& s, const std::string& word, const std::string& prog
     if (verbose2()) {
         log_event(strformat("%s [%s] [%s]", word.c_str(), path.c_str(), s.subdir.c_str()), 0, 0);
     }
-    if (!programs_allowed(s, word) || !name_allowed(s, path)) {
+    if (!programs_allowed(s, word)) {
         set_reply(reply, '1', "PROG LOAD FAILED");
         return;
     }
@@ -95,13 +119,13 @@ void cmd_load(const Session& s, const std::string& word, const std::string& prog
     // program name usually does.
     std::string line = strformat("szXMFile -p%s %s", s.workdir.c_str(), parameter.c_str());
     if (verbose2()) log_event(strformat("Load parms %s", line.c_str()), 0, 0);
-    start_and_poll(path, line, reply);
+    start_and_poll(s, path, line, reply);
 }
 
 void cmd_exec(const Session& s, const std::string& program, const std::string& parameters,
               bool given, CommandReply& reply) {
     std::string path = given ? given_name(program) : base_name(s, program);
-    if (!programs_allowed(s, given ? "EXECD" : "EXEC") || !name_allowed(s, path)) {
+    if (!programs_allowed(s, given ? "EXECD" : "EXEC")) {
         set_reply(reply, '1', "PROG LOAD FAILED");
         return;
     }
@@ -111,7 +135,7 @@ void cmd_exec(const Session& s, const std::string& program, const std::string& p
     if (!cfg.ipport.empty()) line += " -s" + cfg.ipport;
     if (!parameters.empty()) line += " ";
     line += parameters;
-    start_and_poll(path, line, reply);
+    start_and_poll(s, path, line, reply);
 }
 
 void cmd_stat(CommandReply& reply) {
@@ -125,22 +149,27 @@ void cmd_stat(CommandReply& reply) {
 void cmd_system(const Session& s, const std::string& word, const std::string& program,
                 const std::string& parameter, CommandReply& reply) {
     std::string path = base_name(s, program);
-    if (!programs_allowed(s, word) || !name_allowed(s, path) || file_size(path) == 0) {
-        set_reply(reply, '1', "SYSTEM FAILED");
-        return;
+    platform::FileHandle file = platform::kNoFile;
+    int64_t length = 0;
+    bool ok = programs_allowed(s, word) && open_checked_program(s, path, file) == 0;
+    if (ok) {
+        ok = file == platform::kNoFile ? file_size(path) > 0
+                                       : platform::file_length(file, length) == 0 && length > 0;
     }
-    std::string line = platform::command_line_word(path) + " " +
-                       platform::command_line_word(s.workdir.empty() ? "." : s.workdir) + " " +
-                       parameter;
-    if (verbose2()) {
+    std::string rest =
+        platform::command_line_word(s.workdir.empty() ? "." : s.workdir) + " " + parameter;
+    if (ok && verbose2()) {
+        std::string line = platform::command_line_word(path) + " " + rest;
         log_event(strformat("%s [%s] [%s]", word.c_str(), line.c_str(), s.subdir.c_str()), 0, 0);
     }
     // The interpreter's own status is not reported: only a failure to run it.
-    if (platform::run_command_line(line) == -1) {
-        set_reply(reply, '1', "SYSTEM FAILED");
-        return;
+    if (ok) {
+        ok = (file == platform::kNoFile
+                  ? platform::run_command_line(platform::command_line_word(path) + " " + rest)
+                  : platform::run_command_line_held(file, rest)) != -1;
     }
-    set_reply(reply, '0', "0000DONE");
+    platform::file_close(file);
+    set_reply(reply, ok ? '0' : '1', ok ? "0000DONE" : "SYSTEM FAILED");
 }
 
 }  // namespace ql

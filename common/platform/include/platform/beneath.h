@@ -59,6 +59,14 @@ void folder_release(HeldFolder& f);
 int file_open_beneath(const HeldFolder& root, const std::string& rel, FileAccess access,
                       bool no_final_link, FileHandle& out);
 
+// Opens the program file rel beneath root for process_start_held or
+// run_command_line_held, never leaving it: as file_open_beneath for reading
+// (a link at the last component is followed only while it stays inside).
+// Windows: the handle shares neither writing nor deleting, so while it is
+// held the file can be neither changed, replaced nor renamed, and its final
+// path (checked to lie in root) keeps naming it.
+int program_open_beneath(const HeldFolder& root, const std::string& rel, FileHandle& out);
+
 // The same open by path, links followed, nothing confined (for names that
 // may lead anywhere).
 int file_open_regular(const std::string& path, FileAccess access, FileHandle& out);

@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_handle.h"
+
 namespace platform {
 
 struct Process {
-    int pid = -1;                // the program's process number; -1: no program
-    std::intptr_t handle = -1;   // an OS object that tells when the program ends (opaque), or -1
+    int pid = -1;               // the program's process number; -1: no program
+    std::intptr_t handle = -1;  // an OS object that tells when the program ends (opaque), or -1
 };
 
 // Results of process_wait.
@@ -38,6 +40,20 @@ inline constexpr int kProcessWaitFailed = -1;
 // console, but standard streams redirected to files or pipes are not passed
 // on. There are no signals to reset.
 int process_start(const std::string& path, const std::vector<std::string>& args, Process& out);
+
+// As process_start, for the program file open at program (a handle of
+// program_open_beneath): the file that was checked is the one started,
+// whatever has become of its name since. name is what the program sees as
+// its own name when args is empty. The caller keeps the handle and may
+// close it once this returns.
+// POSIX (Linux): the program is started as /proc/self/fd/<n>, and the
+// started program inherits exactly that one descriptor, its own file, open
+// for reading: a "#!" script's interpreter reads the script through it (it
+// sees /proc/self/fd/<n> as the script's name). No other descriptor leaks.
+// Windows: the final path of the handle is started while the handle, which
+// shares no writing or deleting, is held.
+int process_start_held(FileHandle program, const std::string& name,
+                       const std::vector<std::string>& args, Process& out);
 
 // Waits up to timeout_ms for the program to end, sleeping (never spinning).
 // kProcessEnded: exit_code holds the program's exit status (a program ended
@@ -68,6 +84,15 @@ std::vector<std::string> split_command_line(const std::string& line);
 // code on Windows): -1 when it could not be run. Nothing of this process
 // but the standard streams reaches the interpreter.
 int run_command_line(const std::string& line);
+
+// As run_command_line for the line "<program> <rest>", where <program> is
+// the program file open at program (a handle of program_open_beneath),
+// written as one plain word: the file that was checked is the one the
+// interpreter starts. POSIX: the interpreter and the program inherit that
+// one descriptor (the word is /proc/self/fd/<n>). Windows: the word is the
+// handle's final path, quoted, and the handle stays held while the line
+// runs.
+int run_command_line_held(FileHandle program, const std::string& rest);
 
 // word written so that the command interpreter of run_command_line takes
 // it as one plain word: nothing in it starts another command or redirects,

@@ -157,6 +157,11 @@ int file_open_beneath(const HeldFolder& root, const std::string& rel, FileAccess
     return err;
 }
 
+int program_open_beneath(const HeldFolder& root, const std::string& rel, FileHandle& out) {
+    // Read-only: a program is started while no one here holds it for writing.
+    return file_open_beneath(root, rel, FileAccess::read, false, out);
+}
+
 int file_open_regular(const std::string& path, FileAccess access, FileHandle& out) {
     out = kNoFile;
     int err = 0;

@@ -98,29 +98,62 @@ void wait_readable(int fd, uint32_t timeout_ms) {
     }
 }
 
-}  // namespace
+// The name a descriptor of this process has for a program started from
+// it: resolved in the started program itself, which inherits the
+// descriptor.
+std::string held_name(FileHandle program) {
+    return "/proc/self/fd/" + std::to_string(static_cast<int>(program));
+}
 
-int process_start(const std::string& path, const std::vector<std::string>& args, Process& out) {
+// Spawns path with argv; when keep is a descriptor, the program (and only
+// the program) inherits it: a dup2 onto itself clears its close-on-exec
+// flag in the child alone, so no program started meanwhile by another
+// thread gets it.
+int spawn(const char* path, char* const argv[], FileHandle keep, pid_t& pid) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (keep != kNoFile) {
+        int fd = static_cast<int>(keep);
+        posix_spawn_file_actions_adddup2(&actions, fd, fd);
+    }
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    prepare_attributes(attr);
+    int err = ::posix_spawn(&pid, path, &actions, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    return err;
+}
+
+int start_words(const std::string& path, const std::string& name,
+                const std::vector<std::string>& args, FileHandle keep, Process& out) {
     reap_released();
     out = Process{};
     std::vector<std::string> words = args;
-    if (words.empty()) words.push_back(path);
+    if (words.empty()) words.push_back(name);
     std::vector<char*> argv;
     for (auto& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
 
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    prepare_attributes(attr);
     pid_t pid = -1;
-    int err = ::posix_spawn(&pid, path.c_str(), nullptr, &attr, argv.data(), environ);
-    posix_spawnattr_destroy(&attr);
+    int err = spawn(path.c_str(), argv.data(), keep, pid);
     if (err != 0) return err;
-
     out.pid = pid;
     // Kernels without pidfd leave the handle at -1; process_wait then sleeps in steps.
     out.handle = open_process_fd(pid);
     return 0;
+}
+
+}  // namespace
+
+int process_start(const std::string& path, const std::vector<std::string>& args, Process& out) {
+    return start_words(path, path, args, kNoFile, out);
+}
+
+int process_start_held(FileHandle program, const std::string& name,
+                       const std::vector<std::string>& args, Process& out) {
+    if (program == kNoFile) return EBADF;
+    return start_words(held_name(program), name, args, program, out);
 }
 
 int process_wait(Process& p, uint32_t timeout_ms, int& exit_code) {
@@ -159,6 +192,21 @@ void process_release(Process& p) {
 
 int run_command_line(const std::string& line) {
     return std::system(line.c_str());
+}
+
+int run_command_line_held(FileHandle program, const std::string& rest) {
+    if (program == kNoFile) return -1;
+    std::string line = held_name(program) + " " + rest;
+    char sh[] = "/bin/sh", dash_c[] = "-c";
+    char* argv[] = {sh, dash_c, line.data(), nullptr};
+    pid_t pid = -1;
+    if (spawn("/bin/sh", argv, program, pid) != 0) return -1;
+    int status = 0;
+    pid_t r;
+    do {
+        r = ::waitpid(pid, &status, 0);
+    } while (r < 0 && errno == EINTR);
+    return r == pid ? status : -1;
 }
 
 std::string command_line_word(const std::string& word) {

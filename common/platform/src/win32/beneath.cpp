@@ -27,15 +27,8 @@ HANDLE handle_of(FileHandle h) {
     return reinterpret_cast<HANDLE>(h);
 }
 
-// The final path of an open handle ("\\?\" taken off), or empty.
 std::string final_path(HANDLE h) {
-    wchar_t buf[32768];
-    DWORD n = GetFinalPathNameByHandleW(h, buf, 32768, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (n == 0 || n >= 32768) return {};
-    std::string p = win32::narrow(std::wstring(buf, n));
-    if (p.rfind("\\\\?\\UNC\\", 0) == 0) return "\\\\" + p.substr(8);
-    if (p.rfind("\\\\?\\", 0) == 0) return p.substr(4);
-    return p;
+    return win32::final_path(reinterpret_cast<std::intptr_t>(h));
 }
 
 bool same_letters(char a, char b) {
@@ -133,6 +126,25 @@ int file_open_beneath(const HeldFolder& root, const std::string& rel, FileAccess
     HANDLE h = win32::open_regular_handle(path, access, err);
     folder_release(folder);
     if (h == INVALID_HANDLE_VALUE) return err;
+    if (!within(final_path(h), root.path)) {
+        CloseHandle(h);
+        return EXDEV;
+    }
+    out = reinterpret_cast<FileHandle>(h);
+    return 0;
+}
+
+int program_open_beneath(const HeldFolder& root, const std::string& rel, FileHandle& out) {
+    FileHandle checked = kNoFile;
+    int err = file_open_beneath(root, rel, FileAccess::read, false, checked);
+    if (err != 0) return err;
+    // The same file opened again, now sharing only reading: while held it
+    // can be neither written, replaced nor renamed, so its final path keeps
+    // naming it until the program has started.
+    HANDLE h = ReOpenFile(handle_of(checked), GENERIC_READ, FILE_SHARE_READ, 0);
+    if (h == INVALID_HANDLE_VALUE) err = last_win32_errno();
+    CloseHandle(handle_of(checked));
+    if (err != 0) return err;
     if (!within(final_path(h), root.path)) {
         CloseHandle(h);
         return EXDEV;

@@ -106,6 +106,23 @@ int process_start(const std::string& path, const std::vector<std::string>& args,
     return 0;
 }
 
+int process_start_held(FileHandle program, const std::string& name,
+                       const std::vector<std::string>& args, Process& out) {
+    out = Process{};
+    // The handle shares no writing or deleting: the file at its final path
+    // is the one checked for as long as it is held, here until the start.
+    std::string path = program == kNoFile ? std::string() : win32::final_path(program);
+    if (path.empty()) return EBADF;
+    std::vector<std::string> words = args;
+    if (words.empty()) words.push_back(name);
+    PROCESS_INFORMATION pi{};
+    int err = start(widen(path), widen(win32::windows_command_line(words)), pi);
+    if (err != 0) return err;
+    out.pid = static_cast<int>(pi.dwProcessId);
+    out.handle = reinterpret_cast<std::intptr_t>(pi.hProcess);
+    return 0;
+}
+
 int process_wait(Process& p, uint32_t timeout_ms, int& exit_code) {
     if (p.pid <= 0 || p.handle == -1) {
         close_handle(p);
@@ -140,6 +157,14 @@ int run_command_line(const std::string& line) {
               GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hProcess);
     return ok ? static_cast<int>(code) : -1;
+}
+
+int run_command_line_held(FileHandle program, const std::string& rest) {
+    // Held (by the caller) until the interpreter is done: the final path
+    // names the checked file throughout.
+    std::string path = program == kNoFile ? std::string() : win32::final_path(program);
+    if (path.empty()) return -1;
+    return run_command_line(command_line_word(path) + " " + rest);
 }
 
 std::string command_line_word(const std::string& word) {

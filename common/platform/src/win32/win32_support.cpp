@@ -28,6 +28,17 @@ std::string narrow(const std::wstring& utf16) {
     return out;
 }
 
+std::string final_path(std::intptr_t handle) {
+    wchar_t buf[32768];
+    DWORD n = GetFinalPathNameByHandleW(reinterpret_cast<HANDLE>(handle), buf, 32768,
+                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0 || n >= 32768) return {};
+    std::string p = narrow(std::wstring(buf, n));
+    if (p.rfind("\\\\?\\UNC\\", 0) == 0) return "\\\\" + p.substr(8);
+    if (p.rfind("\\\\?\\", 0) == 0) return p.substr(4);
+    return p;
+}
+
 int errno_from_win32(unsigned long code) {
     switch (code) {
         case ERROR_SUCCESS:

@@ -50,6 +50,11 @@ struct PathFacts {
 };
 int path_facts(const std::string& path, bool follow_links, PathFacts& out);
 
+// The final path of an open handle (links and reparse points resolved,
+// "\\?\" taken off), or empty when it cannot be read. The handle is a
+// HANDLE given as an integer, so that this header needs no windows.h.
+std::string final_path(std::intptr_t handle);
+
 // True when the program runs under wine, which differs from Windows in a
 // few documented ways (sharing of COM ports, MAXDWORD time-outs).
 bool running_under_wine();

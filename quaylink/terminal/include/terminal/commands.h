@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/beneath.h"
@@ -109,6 +110,11 @@ int hold_named_folder(const Session& s, const std::string& path, platform::HeldF
 int hold_folder_of_name(const Session& s, const std::string& path, platform::HeldFolder& dir,
                         std::string& leaf);
 
+// Opens the program path for starting it (platform process_start_held)
+// with s.confine on, so that the file checked is the file started; out
+// stays kNoFile with confine off, where programs are started by path.
+int open_program(const Session& s, const std::string& path, platform::FileHandle& out);
+
 // True when a new file may get this name: a name holding CR or LF is
 // refused (and logged), since it would split listing and log lines.
 bool creatable_name(const std::string& name);
@@ -154,11 +160,19 @@ std::string listing_line(const std::string& name, int64_t size, int64_t modified
 
 // --- Programs ----------------------------------------------------------------
 
-// Starts the program at path. The command line is split at blanks (double
-// quotes group) and its first word becomes the program's argv[0]; an empty
-// command line gives argv[0] = path. Returns 0 and stores the handle, or -1.
+// Starts the program at path: the file open at program when it is a handle
+// (open_program), path itself otherwise. The command line is split at
+// blanks (double quotes group) and its first word becomes the program's
+// argv[0]; an empty command line gives argv[0] = path. Returns 0 and stores
+// the handle, or -1.
 int start_program(const std::string& path, const std::string& command_line,
-                  platform::Process& handle);
+                  platform::Process& handle, platform::FileHandle program = platform::kNoFile);
+
+// Tests only: called between the check of a program's name and its start
+// (LOAD, EXEC, SYSTEM), where a test plays another process at work on the
+// folder. An empty hook (the default, and after commands_reset) does
+// nothing.
+void set_program_start_hook(std::function<void()> hook);
 
 // Waits up to command_timings().poll_wait_ms for the program. Returns 0
 // (ended: exit_code stored, handle closed), 258 (still running) or -1 (the
