@@ -1,6 +1,4 @@
 // The Rowsmith window, driven offscreen.
-#include <sys/stat.h>
-
 #include <QApplication>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -9,6 +7,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -99,7 +98,7 @@ TEST_F(Dialog, FileChoiceBecomesTheSourceAsAFullPath) {
     watch(dialog);
     QString asked_in;
     QString answer = QString::fromStdString(site.path("sub/../other.txt"));
-    ::mkdir(site.path("sub").c_str(), 0755);
+    std::filesystem::create_directory(site.path("sub"));
     dialog.set_file_chooser([&](QWidget* parent, const QString& folder) {
         EXPECT_EQ(parent, &dialog);
         asked_in = folder;
