@@ -20,8 +20,9 @@ if(TARGET termsim)
   ql_windows_resources(termsim VERSION ${PROJECT_VERSION} DESCRIPTION "Quaylink terminal simulator")
 endif()
 
-set(ql_app_dir ${CMAKE_INSTALL_BINDIR})
-install(TARGETS quaylink rowsmith RUNTIME DESTINATION ${ql_app_dir} COMPONENT core)
+# The programs and modules themselves are installed by packaging/windows, at
+# the top of the tree (C:\Program Files\Quaylink); the Qt runtime goes beside them.
+set(ql_app_dir .)
 
 if(NOT TARGET Qt6::Widgets)
   return()
@@ -75,9 +76,6 @@ add_custom_command(OUTPUT ${ql_copies} ${ql_copy_commands}
 add_custom_target(ql_qt_runtime ALL DEPENDS ${ql_copies})
 
 # --- install rules ---
-install(TARGETS formwright RUNTIME DESTINATION ${ql_app_dir} COMPONENT gui)
-install(TARGETS quaylink_window rowsmith_window LIBRARY DESTINATION ${ql_app_dir}
-        RUNTIME DESTINATION ${ql_app_dir} COMPONENT gui)
 install(FILES ${ql_qt_shipped} DESTINATION ${ql_app_dir} COMPONENT gui)
 install(FILES ${ql_qt_platform} DESTINATION ${ql_app_dir}/platforms COMPONENT gui)
 install(FILES ${ql_qt_style} DESTINATION ${ql_app_dir}/styles COMPONENT gui)

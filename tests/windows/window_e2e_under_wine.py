@@ -294,7 +294,8 @@ class Run:
         self.parts.append(self.server)
         self.window = self.display.find(MAIN_TITLE, START_S)
         if self.window is None:
-            raise StepFailed('no window "%s" within %d s' % (MAIN_TITLE, START_S))
+            raise StepFailed('no window "%s" within %d s; on the screen: %s'
+                             % (MAIN_TITLE, START_S, self.display.window_names()))
         shown = time.monotonic() - started
         # Serving: the first command frame that gets its reply.
         deadline = Deadline(START_S)
