@@ -76,7 +76,8 @@ bool FtpServer::start() {
     std::vector<std::string> args = {
         kPython,       script,        "--home",     home_,
         "--user",      options_.user, "--password", options_.password,
-        "--port-file", port_file,     "--commands", dir_.file("commands.log")};
+        "--port-file", port_file,     "--commands", dir_.file("commands.log"),
+        "--holds",     dir_.path()};
     if (options_.announce_size) args.push_back("--announce-size");
     args.insert(args.end(), {"--host", options_.host});
     if (!options_.tls.empty())
@@ -150,6 +151,27 @@ std::vector<std::string> FtpServer::commands() const {
     std::string line;
     while (std::getline(in, line)) lines.push_back(line);
     return lines;
+}
+
+void FtpServer::hold(const std::string& command) const {
+    std::ofstream(dir_.file("hold-" + command)).put('\n');
+}
+
+void FtpServer::release(const std::string& command) const {
+    ::unlink(dir_.file("hold-" + command).c_str());
+}
+
+bool FtpServer::received(const std::string& prefix, size_t count, int ms) const {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    do {
+        size_t seen = 0;
+        for (const std::string& line : commands()) {
+            if (line.rfind(prefix, 0) == 0) ++seen;
+        }
+        if (seen >= count) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
 }
 
 std::string FtpServer::server_log() const {

@@ -72,6 +72,12 @@ class FtpServer {
 
     // Every command line the server received so far, in order.
     std::vector<std::string> commands() const;
+    // While held, the answer to command (a word such as "USER") waits, up
+    // to 20 s; release lets it go. received waits (up to ms) until count
+    // command lines begin with prefix.
+    void hold(const std::string& command) const;
+    void release(const std::string& command) const;
+    bool received(const std::string& prefix, size_t count = 1, int ms = 20000) const;
     // The server's own log (for failure messages).
     std::string server_log() const;
     const std::string& error() const { return error_; }

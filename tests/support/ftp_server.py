@@ -28,6 +28,9 @@ Options:
     --cert PATH        PEM file with the server's certificate chain and key
     --refuse-epsv      EPSV is answered 502, as by servers that lack it
     --rate N           data connections move at most N bytes a second
+    --holds DIR        while DIR/hold-<COMMAND> exists, the answer to that
+                       command waits (20 s at most), so that a test can
+                       step in while the client waits
 
 Run with /usr/bin/python3 (the Debian python3-pyftpdlib package).
 """
@@ -37,6 +40,7 @@ import logging
 import os
 import shutil
 import sys
+import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
@@ -70,6 +74,7 @@ class Extensions:
     refuse_epsv = False
 
     commands_path = None
+    holds_dir = None
     announce_size = False
     dbin_counter = 0
 
@@ -77,10 +82,20 @@ class Extensions:
         if self.commands_path:
             with open(self.commands_path, 'a', encoding='latin-1') as out:
                 out.write(line + '\n')
+        self._wait_while_held(cmd)
         if cmd == 'EPSV' and self.refuse_epsv:
             self.respond('502 EPSV not implemented.')
             return None
         return super().pre_process_command(line, cmd, arg)
+
+    def _wait_while_held(self, cmd):
+        # Blocks the whole server, which serves one client in these tests.
+        if not self.holds_dir:
+            return
+        hold = os.path.join(self.holds_dir, 'hold-' + cmd)
+        deadline = time.monotonic() + 20
+        while os.path.exists(hold) and time.monotonic() < deadline:
+            time.sleep(0.02)
 
     # ---- preliminary replies with the byte count ----
     _pending_size = None
@@ -184,6 +199,7 @@ def main():
     parser.add_argument('--cert')
     parser.add_argument('--refuse-epsv', action='store_true')
     parser.add_argument('--rate', type=int, default=0)
+    parser.add_argument('--holds')
     args = parser.parse_args()
 
     logging.basicConfig(stream=sys.stderr, level=logging.INFO,
@@ -196,6 +212,7 @@ def main():
         handler.certfile = args.cert
     handler.authorizer = authorizer
     handler.commands_path = args.commands
+    handler.holds_dir = args.holds
     handler.announce_size = args.announce_size
     handler.refuse_epsv = args.refuse_epsv
     if args.rate > 0:

@@ -367,6 +367,50 @@ TEST_F(ConfinedRace, CopyAndAppendWaitingForTheirTargetKeepTheFolderChecked) {
     }
 }
 
+// The local files of FTP and IPCOMM commands: the server waits for the
+// login (or the listing request) while a folder or a file the name passes
+// through is swapped for a link to the outside.
+using ConfinedRaceFtp = testing_support::WithFtp<ConfinedRace>;
+using ConfinedRaceRelay = testing_support::WithRelay<ConfinedRace>;
+
+TEST_F(ConfinedRaceFtp, FtpTransfersUseTheLocalFileChecked) {
+    ftp.write("remote.txt", "from ftp");
+    dir.write("work/up.txt", "inside");
+    ql::ftp_set_control_port(ftp.port());  // for the open each command makes itself
+    start();
+    ftp.hold("USER");
+    pty.write(termsim::command_frame("FTP,RECV,sub/got.txt,remote.txt"));
+    ASSERT_TRUE(ftp.received("USER"));
+    swap_for_link("sub", dir.file("elsewhere"));
+    ftp.release("USER");
+    EXPECT_EQ(exchange_bytes("").line(), "0FTP RECV SUCCESSFUL");
+    EXPECT_EQ(dir.read("work/sub.old/got.txt"), "from ftp");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere/got.txt")));
+
+    ASSERT_EQ(ask("FTP,CLOSE"), "0FTP CLOSE SUCCESSFUL");
+    ftp.hold("USER");
+    pty.write(termsim::command_frame("FTP,SEND,up.txt,up.txt"));
+    ASSERT_TRUE(ftp.received("USER", 2));
+    swap_for_link("up.txt", dir.file("outside.txt"));
+    ftp.release("USER");
+    EXPECT_EQ(exchange_bytes("").line(), "0FTP SEND SUCCESSFUL");
+    EXPECT_EQ(ftp.read("up.txt"), "inside");
+}
+
+TEST_F(ConfinedRaceRelay, RelayListingGoesIntoTheFolderChecked) {
+    start();
+    ASSERT_EQ(ask("IPCOMM,OPEN"), "0IP OPEN SUCCESSFUL ^");
+    relay->clear_records();
+    relay->hold_on(200);
+    pty.write(termsim::command_frame("IPCOMM,DIR,sub/list.txt"));
+    ASSERT_TRUE(relay->wait_for_requests(1, 20000));
+    swap_for_link("sub", dir.file("elsewhere"));
+    relay->release_holds();
+    EXPECT_EQ(exchange_bytes("").line(), "0IP DIR SUCCESSFUL");
+    EXPECT_TRUE(std::filesystem::exists(dir.file("work/sub.old/list.txt")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere/list.txt")));
+}
+
 TEST_F(Confined, HardLinkedFilesAreRefused) {
     ASSERT_EQ(::link(dir.file("outside.txt").c_str(), dir.file("work/hard.txt").c_str()), 0);
     start();
@@ -376,6 +420,10 @@ TEST_F(Confined, HardLinkedFilesAreRefused) {
     EXPECT_EQ(ask("RECV,hard.txt"), "1 " + workdir + "hard.txt FILE NOT FOUND");
     EXPECT_EQ(ask("SEND,hard.txt,5"), "1SEND FAILED");
     EXPECT_EQ(ask("DIR,hard.txt"), "1OPEN ERROR {List} [" + workdir + "hard.txt] ");
+    // Local files of FTP and IPCOMM commands too, before any traffic.
+    EXPECT_EQ(ask("FTP,SEND,hard.txt"), "1FTP LOCAL NAME REFUSED");
+    EXPECT_EQ(ask("FTP,RECV,hard.txt,remote.txt"), "1FTP LOCAL NAME REFUSED");
+    EXPECT_EQ(ask("IPCOMM,RECV,hard.txt"), "1IP LOCAL NAME REFUSED");
     EXPECT_EQ(dir.read("outside.txt"), "secret");
     EXPECT_FALSE(std::filesystem::exists(dir.file("work/C.TXT")));
     EXPECT_TRUE(logged("Hard-linked file, refused: " + workdir + "hard.txt"));

@@ -177,6 +177,7 @@ void RelayServer::stop() {
         std::lock_guard<std::mutex> lock(mutex_);
         running_ = false;
         stopping_ = true;
+        released_.notify_all();
         // Wakes the threads waiting on a connection; the listeners are
         // polled in slices and see running_ go.
         for (auto& c : conns_) {
@@ -380,9 +381,10 @@ bool RelayServer::handle(Conn& c, int code, const std::string& payload) {
     if (code == 101) return true;  // notification: recorded, never answered
     int refusal = -1;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         if (close_on_.count(code)) return false;
         if (silent_on_.count(code)) return true;
+        released_.wait(lock, [&] { return hold_on_.count(code) == 0 || stopping_; });
         auto it = refuse_.find(code);
         if (it != refuse_.end()) refusal = it->second;
     }
@@ -685,6 +687,15 @@ void RelayServer::close_on(int code) {
 void RelayServer::silent_on(int code) {
     std::lock_guard<std::mutex> lock(mutex_);
     silent_on_[code] = true;
+}
+void RelayServer::hold_on(int code) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hold_on_[code] = true;
+}
+void RelayServer::release_holds() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hold_on_.clear();
+    released_.notify_all();
 }
 void RelayServer::bad_sequence_on(int code, int frames) {
     std::lock_guard<std::mutex> lock(mutex_);

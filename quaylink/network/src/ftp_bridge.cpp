@@ -87,31 +87,31 @@ Reply close_request() {
 }
 
 // SEND (4, with the register check) and FSEND (44, without).
-Reply send_request(int code) {
+Reply send_request(int code, LocalFile* local_file) {
     const std::string local = p(1);
     const std::string remote = p(2).empty() ? local : p(2);
     if (local.empty()) return {"FTP SEND: EMPTY FILENAME", 1};
     if (code == 4 && sent_register_check(local) == 0) return {"FTP SEND ALREADY SENT", 0};
-    int rc = ftp_send(local, remote);
+    int rc = ftp_send(local, remote, local_file);
     if (rc != ftp_result::kOk) return failed("SEND", rc);
     sent_register_record(local);
     return {"FTP SEND SUCCESSFUL", 0};
 }
 
-Reply recv_request() {
+Reply recv_request(const LocalFile* local_file) {
     const std::string local = p(1);
     const std::string remote = p(2).empty() ? local : p(2);
     if (local.empty()) return {"FTP RECV: EMPTY FILENAME", 1};
-    int rc = ftp_recv(local, remote);
+    int rc = ftp_recv(local, remote, local_file);
     if (rc != ftp_result::kOk) return failed("RECV", rc);
     return {"FTP RECV SUCCESSFUL", 0};
 }
 
-Reply dbin_request() {
+Reply dbin_request(LocalFile* local_file) {
     const std::string local = p(1);
     if (local.empty()) return {"FTP DBIN: EMPTY FILENAME", 1};
     if (sent_register_check(local) == 0) return {"FTP DBIN ALREADY SENT", 0};
-    int rc = ftp_dbin(local);
+    int rc = ftp_dbin(local, local_file);
     if (rc != ftp_result::kOk) return failed("DBIN", rc);
     sent_register_record(local);
     return {"FTP DBIN SUCCESSFUL", 0};
@@ -195,7 +195,7 @@ bool opens_implicitly(int code) {
     return (code >= 3 && code <= 6) || (code >= 8 && code <= 12) || code == 44;
 }
 
-Reply run(int code, int passive) {
+Reply run(int code, int passive, LocalFile* local) {
     Reply r{"", 0};
     if (refuse_line_breaks(code, r)) return r;
     if (opens_implicitly(code) && implicit_open(passive, r) != 0) return r;
@@ -205,15 +205,15 @@ Reply run(int code, int passive) {
         case 2:
             return close_request();
         case 3: {
-            int rc = ftp_dir(p(1));
+            int rc = ftp_dir(p(1), local);
             if (rc != ftp_result::kOk) return failed("DIR", rc);
             return {"FTP DIR SUCCESSFUL", 0};
         }
         case 4:
         case 44:
-            return send_request(code);
+            return send_request(code, local);
         case 5:
-            return recv_request();
+            return recv_request(local);
         case 6: {
             int rc = ftp_cwd(p(1));
             if (rc != ftp_result::kOk) return failed("CHG DIR", rc);
@@ -222,7 +222,7 @@ Reply run(int code, int passive) {
         case 7:  // nothing to do on the server; kept for old terminal programs
             return {"QL CMD SUCCESSFUL", 0};
         case 8:
-            return dbin_request();
+            return dbin_request(local);
         case 9:
         case 10:
         case 11:
@@ -239,7 +239,7 @@ std::string cut_default(const std::string& text) {
 
 }  // namespace
 
-int ftp_bridge(int passive, const std::string& request, std::string& reply) {
+int ftp_bridge(int passive, const std::string& request, std::string& reply, LocalFile* local) {
     BridgeState& b = bridge_state();
     if (!b.defaults_set) {
         b.host.clear();
@@ -256,7 +256,7 @@ int ftp_bridge(int passive, const std::string& request, std::string& reply) {
                             p(2).c_str(), third.c_str()),
                   0, 0);
     }
-    Reply r = run(code, passive);
+    Reply r = run(code, passive, local);
     reply = bridge_detail::fit_reply(r.text);
     if (b.log) log_event(strformat("FTP:%s", reply.c_str()), 0, r.result);
     return r.result;

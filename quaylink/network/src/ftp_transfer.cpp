@@ -7,6 +7,7 @@
 #include "foundation/log.h"
 #include "ftp_internal.h"
 #include "network/ftp.h"
+#include "network/local_file.h"
 #include "platform/files.h"
 #include "terminal/progress.h"
 
@@ -323,16 +324,15 @@ int store(const std::string& remote, int64_t total) {
     return (code == 226 || code == 250) ? 1 : 0;
 }
 
-// Opens a new temporary file beside the target as the transfer file. It is
-// created exclusively, so no file or link already there is ever written.
-bool begin_download(const std::string& target) {
+// Opens a new temporary file for the target (in the folder held for it,
+// or beside it) as the transfer file. It is created exclusively, so no file
+// or link already there is ever written.
+bool begin_download(const std::string& target, const LocalFile* held) {
     FtpState& st = state();
     close_transfer_file();
     g_download.file = nullptr;  // closed just above, if it was still open
     platform::discard_temp_file(g_download);
-    // Only a file is replaced: a folder, a pipe or a device keeps its name.
-    int rc = platform::replaceable_target(target);
-    if (rc == 0) rc = platform::create_temp_file(target, g_download);
+    int rc = local_download_begin(target, held, g_download);
     if (rc != 0) {
         st.last_file_error = rc;
         return false;
@@ -346,12 +346,12 @@ bool begin_download(const std::string& target) {
 // is safely on disk, renames it over the target (a link there is replaced,
 // not followed); otherwise removes it. True when the target now holds the
 // download.
-bool finish_download(const std::string& target, bool ok) {
+bool finish_download(const std::string& target, const LocalFile* held, bool ok) {
     FtpState& st = state();
     ok = close_transfer_file() && ok;
     g_download.file = nullptr;
     if (ok) {
-        int rc = platform::commit_temp_file(g_download, target);
+        int rc = local_download_commit(target, held, g_download);
         if (rc == 0) return true;
         st.last_file_error = rc;
     }
@@ -359,13 +359,12 @@ bool finish_download(const std::string& target, bool ok) {
     return false;
 }
 
-// Opens an upload source as the transfer file.
-bool open_source(const std::string& local) {
+// Opens an upload source as the transfer file and gives its length.
+bool open_source(const std::string& local, LocalFile* held, int64_t& size) {
     FtpState& st = state();
     close_transfer_file();
-    int rc = 0;
-    st.transfer_file = platform::open_regular_file(local, platform::FileAccess::read, rc);
-    if (st.transfer_file == nullptr) {
+    int rc = local_upload_open(local, held, st.transfer_file, size);
+    if (rc != 0) {
         st.last_file_error = rc;
         return false;
     }
@@ -442,29 +441,29 @@ void ftp_set_data_port_counter(int port) {
     state().data_port_counter = port;
 }
 
-int ftp_dir(const std::string& local) {
+int ftp_dir(const std::string& local, const LocalFile* held) {
     FtpConnection& c = ftp_connection();
     FtpState& st = state();
     c.listing_mode = 1;
     info(strformat("FTP:Dir:%s", local.c_str()), 0);
     std::string name = local.empty() ? "ftpdir" : local;
-    if (!begin_download(name)) {
+    if (!begin_download(name, held)) {
         if (ftp_log_flag())
             error(strformat("FTP:Create Error:%s", name.c_str()), st.last_file_error);
         return ftp_result::kCreateFailed;
     }
     st.disk_full = false;
     bool ok = retrieve("") == 1;
-    if (finish_download(name, ok)) return ftp_result::kOk;
+    if (finish_download(name, held, ok)) return ftp_result::kOk;
     if (ftp_log_flag()) error("FTP:Get Dir Failed", 0);
     return ftp_result::kGetFailed;
 }
 
-int ftp_recv(const std::string& local, const std::string& remote) {
+int ftp_recv(const std::string& local, const std::string& remote, const LocalFile* held) {
     FtpConnection& c = ftp_connection();
     FtpState& st = state();
     c.listing_mode = 0;
-    if (!begin_download(local)) {
+    if (!begin_download(local, held)) {
         if (ftp_log_flag())
             error(strformat("FTP:Create Error:%s", local.c_str()), st.last_file_error);
         return ftp_result::kCreateFailed;
@@ -473,23 +472,19 @@ int ftp_recv(const std::string& local, const std::string& remote) {
     st.disk_full = false;
     info(strformat("FTP:Recieve:%s", remote.c_str()), st.last_file_error);
     bool ok = retrieve(remote) == 1;
-    if (finish_download(local, ok)) return ftp_result::kOk;
+    if (finish_download(local, held, ok)) return ftp_result::kOk;
     if (ftp_log_flag()) error("FTP:Get Failed", 0);
     return ftp_result::kGetFailed;
 }
 
-int ftp_send(const std::string& local, const std::string& remote) {
+int ftp_send(const std::string& local, const std::string& remote, LocalFile* held) {
     FtpState& st = state();
-    int64_t size = platform::file_size(local);
-    if (size <= 0) {
-        if (size < 0) st.last_file_error = platform::last_error();
+    int64_t size = 0;
+    // A file that cannot be read counts as empty, as the operators know it.
+    if (!open_source(local, held, size) || size <= 0) {
+        close_transfer_file();
         if (ftp_log_flag())
             error(strformat("FTP:Zero Byte File:%s", local.c_str()), st.last_file_error);
-        return ftp_result::kLocalFileBad;
-    }
-    if (!open_source(local)) {
-        if (ftp_log_flag())
-            error(strformat("FTP:Invalid File:%s", local.c_str()), st.last_file_error);
         return ftp_result::kLocalFileBad;
     }
     info(strformat("FTP:Send:%s", local.c_str()), 0);
@@ -500,9 +495,10 @@ int ftp_send(const std::string& local, const std::string& remote) {
     return ftp_result::kPutFailed;
 }
 
-int ftp_dbin(const std::string& local) {
+int ftp_dbin(const std::string& local, LocalFile* held) {
     FtpState& st = state();
-    if (!open_source(local)) {
+    int64_t size = 0;
+    if (!open_source(local, held, size)) {
         if (ftp_log_flag())
             error(strformat("FTP:Invalid File:%s", local.c_str()), st.last_file_error);
         return ftp_result::kLocalFileBad;

@@ -112,7 +112,7 @@ Reply close_relay() {
 }
 
 // Operations 4, 40, 41 and 44.
-Reply send_file(int op) {
+Reply send_file(int op, LocalFile* local_file) {
     const std::string local = request_field(1);
     std::string remote = request_field(2);
     if (local.empty()) return {"IP SEND: EMPTY FILENAME", 1};
@@ -122,20 +122,20 @@ Reply send_file(int op) {
 
     const bool call = op == 40 || op == 41;
     std::string call_result;
-    int rc =
-        call ? relay_send_and_call(local, remote, call_result) : relay_send_file(local, remote);
+    int rc = call ? relay_send_and_call(local, remote, call_result, local_file)
+                  : relay_send_file(local, remote, local_file);
     if (rc != relay_result::kOk) return {strformat("IP SEND FAILED:%d", rc), rc};
     sent_register_record(local);
     if (call) return {call_result + ",IP SEND SUCCESSFUL", 0};
     return {"IP SEND SUCCESSFUL", 0};
 }
 
-Reply receive_file() {
+Reply receive_file(const LocalFile* local_file) {
     const std::string local = request_field(1);
     std::string remote = request_field(2);
     if (local.empty()) return {"IP RECV: EMPTY FILENAME", 1};
     if (remote.empty()) remote = local;
-    int rc = relay_receive_file(local, remote);
+    int rc = relay_receive_file(local, remote, local_file);
     if (rc != relay_result::kOk) return {strformat("IP RECV FAILED:%d", rc), rc};
     return {"IP RECV SUCCESSFUL", 0};
 }
@@ -159,12 +159,12 @@ Reply file_op(int op) {
 }
 
 // Every operation that needs an open relay connection.
-Reply run_open_operation(int op) {
+Reply run_open_operation(int op, LocalFile* local) {
     if (!g_open) return {"IP NOT OPEN", 1};
     if (Reply r; refuse_line_breaks(op, r)) return r;
     switch (op) {
         case 3: {
-            int rc = relay_list(request_field(1));
+            int rc = relay_list(request_field(1), local);
             if (rc != relay_result::kOk) return {strformat("IP DIR FAILED:%d", rc), rc};
             return {"IP DIR SUCCESSFUL", 0};
         }
@@ -172,9 +172,9 @@ Reply run_open_operation(int op) {
         case 40:
         case 41:
         case 44:
-            return send_file(op);
+            return send_file(op, local);
         case 5:
-            return receive_file();
+            return receive_file(local);
         case 6: {
             int rc = relay_change_dir(request_field(1));
             if (rc != relay_result::kOk) return {strformat("IP CHG DIR FAILED:%d", rc), rc};
@@ -213,7 +213,7 @@ bool needs_open(int op) {
 
 }  // namespace
 
-int relay_bridge(const std::string& request, std::string& reply) {
+int relay_bridge(const std::string& request, std::string& reply, LocalFile* local) {
     split_request(request);
     const bool log = bridge_log_flag();
     const int op = bridge_detail::request_code();
@@ -231,7 +231,7 @@ int relay_bridge(const std::string& request, std::string& reply) {
     } else if (op == 2) {
         r = close_relay();
     } else if (needs_open(op)) {
-        r = run_open_operation(op);
+        r = run_open_operation(op, local);
     } else {
         r = {strformat("INVALID COMMAND:%d", op), 99};
     }

@@ -87,7 +87,7 @@ void relay_close_all() {
     relay_detail::close_slot(st.command);
 }
 
-int relay_list(const std::string& local) {
+int relay_list(const std::string& local, const LocalFile* held) {
     RelayState& st = state();
     size_t length = 0;
     int code = 0;
@@ -99,7 +99,7 @@ int relay_list(const std::string& local) {
     }
     relay_split_fields(reply_text(length));
     const std::string remote = st.fields[0];  // the download splits fields again
-    rc = relay_receive_file(local, remote);
+    rc = relay_receive_file(local, remote, held);
     if (rc != relay_result::kOk) return rc;
     return exchange(st.command, "210" + remote, length, code);
 }

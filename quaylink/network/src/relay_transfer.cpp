@@ -8,6 +8,7 @@
 #include <string>
 
 #include "foundation/log.h"
+#include "network/local_file.h"
 #include "platform/files.h"
 #include "relay_internal.h"
 #include "terminal/progress.h"
@@ -217,8 +218,8 @@ int download_packet(std::FILE* f, const std::string& local, const std::string& r
 
 // Puts a complete download in place of the local file (a link there is
 // replaced, not followed).
-int commit_download(platform::TempFile& temp, const std::string& local) {
-    int rc = platform::commit_temp_file(temp, local);
+int commit_download(platform::TempFile& temp, const std::string& local, const LocalFile* held) {
+    int rc = local_download_commit(local, held, temp);
     if (rc == 0) return relay_result::kOk;
     log_line(strformat("IP:FileRecv File Write Err[%s] RC=%d", local.c_str(), rc));
     return relay_result::kLocalWrite;
@@ -226,17 +227,14 @@ int commit_download(platform::TempFile& temp, const std::string& local) {
 
 }  // namespace
 
-int relay_send_file(const std::string& local, const std::string& remote) {
+int relay_send_file(const std::string& local, const std::string& remote, LocalFile* held) {
     RelayState& st = state();
-    int64_t size = platform::file_size(local);
-    if (size <= 0) {
+    int64_t size = 0;
+    std::FILE* f = nullptr;
+    // A file that cannot be read counts as empty, as the operators know it.
+    if (local_upload_open(local, held, f, size) != 0 || size <= 0) {
+        if (f != nullptr) std::fclose(f);
         log_line(strformat("IP:FileSend File Open Err[%s] Empty File", local.c_str()));
-        return relay_result::kCannotStart;
-    }
-    int open_error = 0;
-    std::FILE* f = platform::open_regular_file(local, platform::FileAccess::read, open_error);
-    if (f == nullptr) {
-        log_line(strformat("IP:FileSend File Open Err[%s] RC=%d", local.c_str(), open_error));
         return relay_result::kCannotStart;
     }
     if (relay_open_data() != relay_result::kOk) {
@@ -251,9 +249,10 @@ int relay_send_file(const std::string& local, const std::string& remote) {
     return result;
 }
 
-int relay_send_and_call(const std::string& local, const std::string& remote, std::string& result) {
+int relay_send_and_call(const std::string& local, const std::string& remote, std::string& result,
+                        LocalFile* held) {
     result.clear();
-    int rc = relay_send_file(local, remote);
+    int rc = relay_send_file(local, remote, held);
     if (rc != relay_result::kOk) return rc;
     size_t length = 0;
     int code = 0;
@@ -268,13 +267,12 @@ int relay_send_and_call(const std::string& local, const std::string& remote, std
     return relay_result::kOk;
 }
 
-int relay_receive_file(const std::string& local, const std::string& remote) {
+int relay_receive_file(const std::string& local, const std::string& remote, const LocalFile* held) {
     RelayState& st = state();
-    // Created exclusively beside the target: nothing already there is written.
+    // Created exclusively for the target: nothing already there is written.
     // Only a file is replaced: a folder, a pipe or a device keeps its name.
     platform::TempFile temp;
-    int create_error = platform::replaceable_target(local);
-    if (create_error == 0) create_error = platform::create_temp_file(local, temp);
+    int create_error = local_download_begin(local, held, temp);
     if (create_error != 0) {
         log_line(strformat("IP:FileRecv File Create Err[%s] RC=%d", local.c_str(), create_error));
         return relay_result::kFailed;
@@ -315,7 +313,7 @@ int relay_receive_file(const std::string& local, const std::string& remote) {
     temp.file = nullptr;
     int result = st.stream ? download_stream(out, local, remote, size)
                            : download_packet(out, local, remote, size);
-    if (result == relay_result::kOk) result = commit_download(temp, local);
+    if (result == relay_result::kOk) result = commit_download(temp, local, held);
     if (result == relay_result::kOk) {
         notify("101222", remote);
     } else {

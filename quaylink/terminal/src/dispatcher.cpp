@@ -193,25 +193,44 @@ void store_fields(const Fields& f) {
     for (int i = 0; i < kFieldCount; ++i) set_field(i, f[static_cast<size_t>(i)]);
 }
 
-// The local file a FTP or IPCOMM sub-command names (field 2 of the local
-// and transfer name modes) may be used: inside the working folder tree when
-// confined, and without a line break when the sub-command creates it (a
-// listing or a download). A refusal is the failure reply "<net> LOCAL NAME
-// REFUSED".
-bool local_name_allowed(const Session& s, const SubCommand* row, const std::string& name,
-                        const char* net, CommandReply& reply) {
+// Opens the local file a FTP or IPCOMM sub-command names (field 2 of the
+// local and transfer name modes) where its name is checked: the file an
+// upload reads, or the folder a download or a listing goes into, which the
+// transfer then uses instead of the name (with confine on, beneath the
+// working folder; see open_name). A name that leaves the tree, a
+// hard-linked file, or a line break in the name of a file to be created is
+// refused with "<net> LOCAL NAME REFUSED". Without confine, a name that
+// cannot be opened here is left to the transfer, which opens it by name and
+// fails as it always did; with confine nothing is opened by name, and the
+// open's error goes along for the transfer to fail with. given tells
+// whether local goes to the transfer.
+bool open_local_name(const Session& s, const SubCommand* row, const std::string& name,
+                     const char* net, LocalFile& local, bool& given, CommandReply& reply) {
+    given = false;
     if (row == nullptr || row->mode == NameMode::kPlain || name.empty()) return true;
-    bool creates = std::strcmp(row->code, "3") == 0 || std::strcmp(row->code, "5") == 0;
-    if ((!creates || creatable_name(name)) && name_allowed(s, terminal_path(s.workdir, name))) {
-        return true;
+    const bool creates = std::strcmp(row->code, "3") == 0 || std::strcmp(row->code, "5") == 0;
+    const std::string path = terminal_path(s.workdir, name);
+    int rc = kNameRefused;
+    if (creates) {
+        if (creatable_name(name)) rc = hold_folder_of_name(s, path, local.folder, local.leaf);
+    } else {
+        rc = open_name(s, path, platform::FileAccess::read, local.source);
     }
-    set(reply, '1', strformat("%s LOCAL NAME REFUSED", net));
-    return false;
+    if (rc == kNameRefused) {
+        set(reply, '1', strformat("%s LOCAL NAME REFUSED", net));
+        return false;
+    }
+    if (rc != 0 && !s.confine) return true;
+    local.error = rc;
+    given = true;
+    return true;
 }
 
 void run_ftp(Connection& c, CommandReply& reply) {
     Fields f = current_fields();
-    if (!local_name_allowed(c.session, ftp_subcommand(f[1]), f[2], "FTP", reply)) return;
+    LocalFile local;
+    bool given = false;
+    if (!open_local_name(c.session, ftp_subcommand(f[1]), f[2], "FTP", local, given, reply)) return;
     FtpRequest req;
     if (!build_ftp_request(c.session.workdir, f, req)) {
         set(reply, '1', "INVALID COMMAND");
@@ -220,7 +239,8 @@ void run_ftp(Connection& c, CommandReply& reply) {
     store_fields(f);
     if (req.control_port != 0) ftp_set_control_port(req.control_port);
     std::string text;
-    int rc = ftp_bridge(req.passive, req.text, text);
+    int rc = ftp_bridge(req.passive, req.text, text, given ? &local : nullptr);
+    local.release();
     const std::string& start_dir = settings().ftpdir;
     if (rc == 0 && req.open && !start_dir.empty()) {
         rc = ftp_bridge(req.passive, "6," + start_dir, text);
@@ -233,7 +253,10 @@ void run_ftp(Connection& c, CommandReply& reply) {
 
 void run_relay(Connection& c, CommandReply& reply) {
     Fields f = current_fields();
-    if (!local_name_allowed(c.session, relay_subcommand(f[1]), f[2], "IP", reply)) return;
+    LocalFile local;
+    bool given = false;
+    if (!open_local_name(c.session, relay_subcommand(f[1]), f[2], "IP", local, given, reply))
+        return;
     std::string request;
     if (!build_relay_request(c.session.workdir, f, request)) {
         set(reply, '1', "INVALID COMMAND");
@@ -241,7 +264,8 @@ void run_relay(Connection& c, CommandReply& reply) {
     }
     store_fields(f);
     std::string text;
-    int rc = relay_bridge(request, text);
+    int rc = relay_bridge(request, text, given ? &local : nullptr);
+    local.release();
     line_status_network(NetworkKind::kRelay, rc == 0);
     set(reply, rc == 0 ? '0' : '1', text);
 }

@@ -2,6 +2,12 @@
 // dispatcher ("4,C:\DATA.TXT,DATA.TXT") into FTP or relay client calls and
 // answer with the one line of text the terminal gets back.
 //
+// The local file of a request (field 1 of DIR, SEND, FSEND, DBIN and RECV,
+// and of the relay's send forms) comes as its name, for the messages and
+// the sent-file register, and may come opened as well (local_file.h): the
+// dispatcher opens it where it checks the terminal's name, and the
+// transfer then uses that open file or folder instead of the name.
+//
 // A request is the code and up to three parameters, separated by ','. The
 // result is 0 for success (also for the ALREADY SENT answers, which tell
 // the terminal its file was delivered before) and nonzero for failure; the
@@ -16,6 +22,8 @@
 
 #include <cstddef>
 #include <string>
+
+#include "network/local_file.h"
 
 namespace ql {
 
@@ -59,8 +67,10 @@ int sent_register_record(const std::string& name);
 // transfer that never came). Unknown codes
 // answer "INVALID COMMAND:%d" with result 99. A successful OPEN writes
 // "FTP %s" (server address) into the network status field, every CLOSE a
-// single space.
-int ftp_bridge(int passive, const std::string& request, std::string& reply);
+// single space. local: the request's local file, opened (see above), or
+// nullptr to open it by name.
+int ftp_bridge(int passive, const std::string& request, std::string& reply,
+               LocalFile* local = nullptr);
 
 // Called when communication starts: forgets the connected mark (without
 // closing anything, so a connection still open is reused by the next open),
@@ -92,8 +102,8 @@ void ftp_bridge_reset();
 // while no relay connection is open, before their arguments are looked at.
 // Unknown operations answer "INVALID COMMAND:%d" with result 99. A
 // successful open writes "IP %s" (server address) into the network status
-// field, every close a single space.
-int relay_bridge(const std::string& request, std::string& reply);
+// field, every close a single space. local: as for ftp_bridge.
+int relay_bridge(const std::string& request, std::string& reply, LocalFile* local = nullptr);
 
 // True while the relay bridge holds an open relay connection.
 bool relay_bridge_open();

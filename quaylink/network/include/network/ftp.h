@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <string>
 
+#include "network/local_file.h"
 #include "network/socket.h"
 
 namespace ql {
@@ -156,19 +157,23 @@ void ftp_set_data_port(int port);
 // file beside the target, which replaces the target only when the listing
 // succeeded; a failure leaves a previous file untouched.
 // Returns 0, -131 (local file cannot be created) or -133 (listing failed).
-int ftp_dir(const std::string& local);
+// held: the folder the listing goes into, held open where the terminal's
+// name was checked (local_file.h); local then only names it in messages.
+int ftp_dir(const std::string& local, const LocalFile* held = nullptr);
 
 // Downloads remote into local, through a temporary file as ftp_dir does.
 // Returns 0, -131 or -133.
-int ftp_recv(const std::string& local, const std::string& remote);
+int ftp_recv(const std::string& local, const std::string& remote, const LocalFile* held = nullptr);
 
 // Uploads local as remote. Returns 0, -134 (local file empty, missing or
 // unreadable; the server is not contacted) or -135 (upload failed).
-int ftp_send(const std::string& local, const std::string& remote);
+// held: the source opened where the terminal's name was checked, which the
+// upload takes over; local then only names it in messages.
+int ftp_send(const std::string& local, const std::string& remote, LocalFile* held = nullptr);
 
 // Uploads local under an empty remote name (the server picks the place);
 // an empty file is sent as an empty upload. Returns 0, -134 or -135.
-int ftp_dbin(const std::string& local);
+int ftp_dbin(const std::string& local, LocalFile* held = nullptr);
 
 // The FTP log flag: when set, the open details and most error lines are
 // logged. Set together with the bridge's defaults.

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <string>
 
+#include "network/local_file.h"
 #include "network/socket.h"
 
 namespace ql {
@@ -121,23 +122,29 @@ void relay_close_all();
 // Uploads a local file as remote (stream or packet mode as the server
 // answers "099"). Returns 0; 1 when it cannot start (empty or missing file,
 // no data connection); an exchange error; the server's code; or -1 (stream
-// byte count short).
-int relay_send_file(const std::string& local, const std::string& remote);
+// byte count short). held: the source opened where the terminal's name was
+// checked (local_file.h), taken over; local then only names it in messages.
+int relay_send_file(const std::string& local, const std::string& remote, LocalFile* held = nullptr);
 
 // relay_send_file, then the copy call "251" + remote; result receives the
 // first field of its reply (cut to 255 characters).
-int relay_send_and_call(const std::string& local, const std::string& remote, std::string& result);
+int relay_send_and_call(const std::string& local, const std::string& remote, std::string& result,
+                        LocalFile* held = nullptr);
 
 // Downloads remote into local. The bytes go to a temporary file beside
 // local that replaces it only on success: a failure leaves an existing
 // local file as it was and no partial file. Returns 0; -1 (cannot create
 // the file, remote refused the open, packet transport); 1 (no data
 // connection); an exchange error; the server's code; -100, -101 or -102.
-int relay_receive_file(const std::string& local, const std::string& remote);
+// held: the folder the file goes into, held open where the terminal's name
+// was checked (local_file.h); local then only names it in messages.
+int relay_receive_file(const std::string& local, const std::string& remote,
+                       const LocalFile* held = nullptr);
 
 // Asks for a listing ("200" + local), downloads the listing file the
-// server names into local and deletes it remotely ("210").
-int relay_list(const std::string& local);
+// server names into local (or into held, as relay_receive_file) and
+// deletes it remotely ("210").
+int relay_list(const std::string& local, const LocalFile* held = nullptr);
 
 // Changes the remote directory ("260").
 int relay_change_dir(const std::string& dir);

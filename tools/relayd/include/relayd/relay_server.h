@@ -103,6 +103,10 @@ class RelayServer {
     // sends soon find no room). The connection stays open until the client
     // closes it or the server stops.
     void stream_never_read(bool on);
+    // Answers requests with `code` only once release_holds is called (or
+    // the server stops), so that a test can step in while the client waits.
+    void hold_on(int code);
+    void release_holds();
     // Drops every fault set by refuse, close_on, silent_on, bad_sequence_on,
     // stream_stop_after and stream_never_read.
     void clear_faults();
@@ -186,6 +190,8 @@ class RelayServer {
     std::map<int, int> refuse_;
     std::map<int, bool> close_on_;
     std::map<int, bool> silent_on_;
+    std::map<int, bool> hold_on_;
+    std::condition_variable released_;
     std::map<int, int> bad_sequence_;
     long stream_limit_ = -1;
     bool stream_limit_close_ = true;
