@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """The windows of the Windows build end to end, under wine on an X server.
 
-Starts an X server of its own (Xvfb, with openbox for the window frames when
-it is installed), then:
+Under wine it draws on the X server of the wine launcher (with --linux on an
+Xvfb of its own), with openbox for the window frames when it is installed;
+then:
 
 1. quaylink.exe with its operator window (no --console) on a COM link, one
    end of a socat pty pair. The first command frames come from here, to time
@@ -22,8 +23,8 @@ it is installed), then:
     window_e2e_under_wine.py --bin build-windows/bin [--shots FOLDER]
     window_e2e_under_wine.py --linux --bin build/bin
 
-Under wine it needs the prefix and wineserver of run-under-wine.sh
-(WINEPREFIX). With --linux the same run drives the Linux programs, on the
+Under wine it needs the prefix, wineserver and X server of
+run-under-wine.sh (WINEPREFIX, QL_WINE_DISPLAY). With --linux the same run drives the Linux programs, on the
 pty ends themselves instead of COM links.
 The photographs (windows-main.png, windows-connect.png,
 windows-formwright.png, windows-rowsmith.png) go to --shots. Buttons are
@@ -58,16 +59,25 @@ def run(words, env=None, timeout=20, **kwargs):
 
 
 class Display:
-    """Xvfb (and openbox) on a display number the server picks itself."""
+    """Xvfb (and openbox) on a display number the server picks itself; or,
+    given one (under wine: the launcher's, which every Windows program of the
+    run shares, see run-under-wine.sh), openbox on that one."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, given=None):
         self.procs = []
         self.log = open(os.path.join(folder, 'x.log'), 'wb')
         try:
-            self._start()
+            if given:
+                self._use(given)
+            else:
+                self._start()
         except BaseException:
             self.close()
             raise
+
+    def _use(self, name):
+        self.name = name
+        self._set_env()
 
     def _start(self):
         read_end, write_end = os.pipe()
@@ -88,6 +98,9 @@ class Display:
         if not number.strip():
             raise StepFailed('Xvfb gave no display number (see x.log)')
         self.name = ':' + number.decode().strip()
+        self._set_env()
+
+    def _set_env(self):
         self.env = dict(os.environ, DISPLAY=self.name)
         # The wine launchers' Qt settings (offscreen for the unit tests)
         # must not reach the windows shown here.
@@ -171,6 +184,17 @@ class Display:
         for proc in reversed(self.procs):
             stop_process(proc, 'X')
         self.log.close()
+
+
+def open_display(args, folder):
+    """Under wine the launcher's X server: a second one would not do, since
+    the Windows programs of one wineserver all draw where the first drew."""
+    if args.linux:
+        return Display(folder)
+    given = os.environ.get('QL_WINE_DISPLAY')
+    if not given:
+        raise StepFailed('no QL_WINE_DISPLAY: run this under tests/windows/run-under-wine.sh')
+    return Display(folder, given)
 
 
 class Program:
@@ -469,7 +493,7 @@ def main():
     r = Run(args, folder)
     print('run folder %s' % folder, flush=True)
     try:
-        steps = [('X server', lambda: setattr(r, 'display', Display(folder))),
+        steps = [('X server', lambda: setattr(r, 'display', open_display(args, folder))),
                  ('operator window up and serving', r.start_server),
                  ('termsim session (SEND, RECV, DIR)', r.session),
                  ('STOP keeps the window', r.stop),
