@@ -2,8 +2,9 @@
 #   make demo   - installs what is missing, builds, and runs the demonstration
 #   make test   - installs what is missing, builds with sanitizers, runs every test
 #   make fuzz   - builds the fuzz targets with clang and runs each FUZZ_SECONDS
-#   make windows      - cross-builds the console server, rowsmith, termsim and
-#                       the tests for 64-bit Windows (mingw-w64)
+#   make windows      - cross-builds the suite and its tests for 64-bit
+#                       Windows (mingw-w64), with a Qt for Windows built
+#                       from Debian's source (once; see tools/build-qt-windows.sh)
 #   make test-windows - runs those tests under wine
 #   make openssl-windows - builds OpenSSL for Windows into its cache folder
 #   make qt-windows   - builds Qt for Windows from Debian's qt6-base source
@@ -60,14 +61,20 @@ test-repeat: build
 	  done; \
 	done
 
-# The Windows programs (console mode; the windows need a Qt for Windows,
-# which Debian does not have) and the tests that need no Qt.
+# The Windows programs with their windows, and the tests. The Qt for
+# Windows comes from the cache that tools/build-qt-windows.sh fills (built
+# by windows-deps when missing); QT_WINDOWS= builds without the windows.
+# (Another Qt for Windows: QT_WINDOWS=/its/prefix.)
+ql_qt_windows = $(if $(filter undefined,$(origin QT_WINDOWS)),$$(bash tools/build-qt-windows.sh --print-prefix),$(QT_WINDOWS))
+
 windows-deps:
-	@bash tools/setup-deps.sh windows
+	@JOBS=$(JOBS) $(if $(filter undefined,$(origin QT_WINDOWS)),,QL_QT_WINDOWS="$(QT_WINDOWS)") \
+	  bash tools/setup-deps.sh windows
 
 windows: windows-deps
 	@cmake -S . -B $(WINDOWS) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
-	  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-x86_64.cmake >/dev/null
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-x86_64.cmake \
+	  -DQL_QT_WINDOWS_PREFIX="$(ql_qt_windows)" >/dev/null
 	@cmake --build $(WINDOWS) -j $(JOBS)
 
 # OpenSSL for Windows, built once into its cache folder from Debian's source
@@ -76,9 +83,9 @@ windows: windows-deps
 openssl-windows: windows-deps
 	@JOBS=$(JOBS) bash tools/build-openssl-windows.sh
 
-# Qt for Windows, built once into a versioned cache folder outside the tree
-# (tools/build-qt-windows.sh --print-prefix names it). The Windows build does
-# not use it yet.
+# Qt for Windows alone, built once into a versioned cache folder outside the
+# tree (tools/build-qt-windows.sh --print-prefix names it); `make windows`
+# builds it too when it is missing.
 qt-windows:
 	@bash tools/setup-deps.sh qt-windows
 	@JOBS=$(JOBS) bash tools/build-qt-windows.sh

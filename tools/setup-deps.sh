@@ -14,16 +14,23 @@ PACKAGES=(
   libssl-dev openssl python3-openssl
   man-db groff-base
   prometheus
+  # the windows' end-to-end run: an X server, a window manager, xdotool,
+  # ImageMagick's import and xwininfo/xprop
+  xvfb openbox xdotool imagemagick x11-utils
 )
 if [ "${1:-}" = "fuzz" ]; then
   PACKAGES+=(clang-14 libclang-rt-14-dev)
 fi
 # make windows / test-windows: the mingw-w64 cross compiler, GoogleTest's
 # sources (built with it), wine to run the programs, and the peers of the
-# end-to-end run (socat, lrzsz, pyftpdlib: already in the list), and wixl
-# (msitools) for the MSI package and its check.
+# end-to-end run (socat, lrzsz, pyftpdlib: already in the list), wixl
+# (msitools) for the MSI package and its check. For the Qt for Windows that
+# tools/build-qt-windows.sh builds: dpkg-dev (to unpack Debian's source
+# package), libwine-dev (the Wintab headers Debian's source leaves out) and
+# a font folder for the offscreen tests.
 if [ "${1:-}" = "windows" ]; then
-  PACKAGES+=(g++-mingw-w64-x86-64-posix googletest wine wine64 wixl)
+  PACKAGES+=(g++-mingw-w64-x86-64-posix googletest wine wine64 wixl
+    dpkg-dev libwine-dev fonts-dejavu-core)
 fi
 # make bench: vsftpd, run by bench/ftp as a second server (a C server, so
 # that the figures measure the client); the tests do not need it.
@@ -47,17 +54,24 @@ for p in "${PACKAGES[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq >/dev/null
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # prometheus is here for promtool (the metrics file's check); the server
+  # it also installs is not wanted on a build machine: a fresh install is
+  # stopped and disabled again (where systemd runs at all).
+  if [[ " ${missing[*]} " == *" prometheus "* ]] && [ -d /run/systemd/system ]; then
+    $SUDO systemctl disable --now prometheus >/dev/null 2>&1 || true
+  fi
+fi
 
-echo "setup: installing ${missing[*]}"
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq >/dev/null
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-# prometheus is here for promtool (the metrics file's check); the server
-# it also installs is not wanted on a build machine: a fresh install is
-# stopped and disabled again (where systemd runs at all).
-if [[ " ${missing[*]} " == *" prometheus "* ]] && [ -d /run/systemd/system ]; then
-  $SUDO systemctl disable --now prometheus >/dev/null 2>&1 || true
+# The Qt for Windows: built once into its cache folder (about an hour of one
+# core's time), then reused; a no-op when the cache is complete. Skipped
+# when the caller names another Qt (QL_QT_WINDOWS, empty for none).
+if [ "${1:-}" = "windows" ] && [ -z "${QL_QT_WINDOWS+set}" ]; then
+  bash "$(dirname "$0")/build-qt-windows.sh"
 fi

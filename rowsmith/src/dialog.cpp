@@ -18,6 +18,7 @@
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
+#include "platform/display.h"
 #include "rowsmith/dialog_window.h"
 
 #include <cstdio>
@@ -218,12 +219,12 @@ void size_to_caption(QMessageBox& box) {
 
 int run_dialog(int argc, char** argv, const Paths& paths) {
     // Without any display Qt would abort the program; say so instead.
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        std::fputs("rowsmith: no display for the window (-D); set DISPLAY or QT_QPA_PLATFORM\n",
-                   stderr);
+    if (!platform::display_available()) {
+        std::fprintf(stderr, "rowsmith: no display for the window (-D): %s\n",
+                     platform::display_hint());
         return kUsageExit;
     }
+    platform::release_own_console();
     QApplication app(argc, argv);
     RowsmithDialog dialog(paths);
     dialog.exec();

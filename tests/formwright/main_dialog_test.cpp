@@ -30,7 +30,7 @@ TEST_F(MainWindow, OpensWithTheFileValuesAndItsPath) {
     EXPECT_TRUE(child<QCheckBox>(w, "qtyCheck")->isChecked());
     EXPECT_TRUE(child<QRadioButton>(w, "backlightRadio1")->isChecked());
     EXPECT_EQ(child<QLabel>(w, "statusLabel")->text(),
-              QString::fromStdString("File: " + dir.path() + "/orderini"));
+              QString::fromStdString("File: " + dir.native("orderini")));
 }
 
 TEST_F(MainWindow, ExitWithoutChangesClosesWithoutAsking) {

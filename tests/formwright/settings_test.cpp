@@ -33,8 +33,8 @@ std::string section_text(const std::string& file, const std::string& name) {
 }
 
 TEST_F(SettingsFile, PathIsTheWorkingDirectoryPlusOrderini) {
-    EXPECT_EQ(fw::settings_path(), dir.path() + "/orderini");
-    fw::settings_set_directory(dir.path() + "/");
+    EXPECT_EQ(fw::settings_path(), dir.native("orderini"));
+    fw::settings_set_directory(dir.path() + "/");  // no second separator
     EXPECT_EQ(fw::settings_path(), dir.path() + "/orderini");
     fw::settings_set_directory("");
     EXPECT_EQ(fw::settings_path(), "orderini");
@@ -193,7 +193,7 @@ TEST_F(SettingsFile, FirstFailedWriteStopsTheSaveAndIsReportedOnce) {
     EXPECT_LT(rc, 0);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].first,
-              "Write Error \r\n" + other.path() + "/orderini \r\nRC=" + std::to_string(rc));
+              "Write Error \r\n" + other.native("orderini") + " \r\nRC=" + std::to_string(rc));
     EXPECT_EQ(shown[0].second, "WRITE ERROR");
 }
 

@@ -1,7 +1,6 @@
 // The Rowsmith window, driven offscreen.
-#include <sys/stat.h>
-
 #include <QApplication>
+#include <QDir>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -9,6 +8,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +25,12 @@ namespace {
 
 using rowsmith::RowsmithDialog;
 using rowsmith_test::Scratch;
+
+// A path as the window shows and stores a folder it was given: in the
+// system's own form ('\\' on Windows).
+std::string native(const std::string& path) {
+    return QDir::toNativeSeparators(QString::fromStdString(path)).toStdString();
+}
 
 QApplication& app() {
     static int argc = 1;
@@ -99,7 +105,7 @@ TEST_F(Dialog, FileChoiceBecomesTheSourceAsAFullPath) {
     watch(dialog);
     QString asked_in;
     QString answer = QString::fromStdString(site.path("sub/../other.txt"));
-    ::mkdir(site.path("sub").c_str(), 0755);
+    std::filesystem::create_directory(site.path("sub"));
     dialog.set_file_chooser([&](QWidget* parent, const QString& folder) {
         EXPECT_EQ(parent, &dialog);
         asked_in = folder;
@@ -127,10 +133,14 @@ TEST_F(Dialog, FileChoiceBecomesTheSourceAsAFullPath) {
 // Return changes it (the files given by name follow), and the choice is
 // there again at the next start.
 TEST_F(Dialog, FolderIsShownChosenAndRememberedForTheNextStart) {
+    // The remembered folder is kept in the user's settings folder: here one
+    // of the test's own (XDG_CONFIG_HOME on Linux, APPDATA on Windows).
     const std::string config = site.path("config");
-    ::mkdir(config.c_str(), 0755);
-    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    ::mkdir(site.path("data").c_str(), 0755);
+    std::filesystem::create_directories(config);
+    const QByteArray old_xdg = qgetenv("XDG_CONFIG_HOME"), old_appdata = qgetenv("APPDATA");
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config));
+    qputenv("APPDATA", QByteArray::fromStdString(config));
+    std::filesystem::create_directories(site.path("data"));
     const std::string data = site.path("data") + "/";
     site.write("data/DATA.TXT", "dock,5\n");
 
@@ -143,28 +153,30 @@ TEST_F(Dialog, FolderIsShownChosenAndRememberedForTheNextStart) {
         return QString::fromStdString(site.path("data"));
     });
     QTest::mouseClick(dialog.browse_button(), Qt::LeftButton);
-    EXPECT_EQ(dialog.folder_box()->text(), QString::fromStdString(data));
-    EXPECT_EQ(dialog.paths().source, data + "DATA.TXT");
-    EXPECT_EQ(dialog.paths().target, data + "DEVSCAN.CSV");
+    EXPECT_EQ(dialog.folder_box()->text(), QString::fromStdString(native(data)));
+    EXPECT_EQ(dialog.paths().source, native(data + "DATA.TXT"));
+    EXPECT_EQ(dialog.paths().target, native(data + "DEVSCAN.CSV"));
     EXPECT_EQ(dialog.status_text(), " ");
     QTest::mouseClick(dialog.run_button(), Qt::LeftButton);
     EXPECT_EQ(dialog.last_result(), 0);
     EXPECT_TRUE(site.exists("data/DEVSCAN.CSV"));
-    EXPECT_EQ(rowsmith::window_folder(), data);
+    EXPECT_EQ(rowsmith::window_folder(), native(data));
 
     // A folder typed into the box: Return takes it and runs nothing.
     dialog.folder_box()->setText(QString::fromStdString(site.path("missing")));
     QTest::keyClick(dialog.folder_box(), Qt::Key_Return);
     EXPECT_TRUE(dialog.status_text().startsWith("Folder not found"))
         << dialog.status_text().toStdString();
-    EXPECT_EQ(dialog.paths().workdir, data);
+    EXPECT_EQ(dialog.paths().workdir, native(data));
     dialog.folder_box()->setText(QString::fromStdString(site.dir()));
     QTest::keyClick(dialog.folder_box(), Qt::Key_Return);
-    EXPECT_EQ(dialog.paths().source, site.path("DATA.TXT"));
+    EXPECT_EQ(dialog.paths().source, native(site.path("DATA.TXT")));
     EXPECT_EQ(dialog.last_result(), 0);  // no build ran
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(rowsmith::window_folder(), site.dir());
-    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(rowsmith::window_folder(), native(site.dir()));
+    // Put back as they were (an empty value counts as unset for both).
+    qputenv("XDG_CONFIG_HOME", old_xdg);
+    qputenv("APPDATA", old_appdata);
 }
 
 // The open error's caption used to be cut ("OPEN ERR... N ERROR").

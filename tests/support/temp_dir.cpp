@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/dirs.h"
+#include "platform/files.h"
 
 namespace testing_support {
 
@@ -44,6 +45,10 @@ TempDir::~TempDir() {
 
 std::string TempDir::file(const std::string& name) const {
     return path_ + "/" + name;
+}
+
+std::string TempDir::native(const std::string& name) const {
+    return path_ + platform::dir_separator() + name;
 }
 
 std::string TempDir::write(const std::string& name, const std::string& content) const {

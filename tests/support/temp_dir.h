@@ -17,6 +17,9 @@ class TempDir {
     const std::string& path() const { return path_; }
     // path() + "/" + name
     std::string file(const std::string& name) const;
+    // path() + the platform's separator + name: a name as the programs
+    // join it to a folder ('\\' on Windows).
+    std::string native(const std::string& name) const;
     // Writes content to path() + "/" + name; returns the full path.
     std::string write(const std::string& name, const std::string& content) const;
     // Reads a file below the folder; empty when missing.

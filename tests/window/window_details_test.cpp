@@ -331,6 +331,7 @@ TEST_F(WindowDetails, FrameIsPlacedCentredTenPixelsBelowTheTop) {
 }
 
 TEST_F(WindowDetails, PortSearchWithoutBridgeSaysSoAndListsThePorts) {
+    if (!device_tree_can_be_faked()) GTEST_SKIP() << kNoFakeDeviceTree;
     EXPECT_EQ(ql::ports_seen_line(), "Serial ports seen: none");
     std::string device_text, cradle_text;
     driver.on("POLLING", [&](QDialog& d) {

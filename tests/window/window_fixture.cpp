@@ -133,6 +133,10 @@ std::function<void()> FakeCommunication::body() {
     };
 }
 
+bool device_tree_can_be_faked() {
+    return QL_FAKE_DEVICE_TREE != 0;
+}
+
 void WindowTest::SetUp() {
     ensure_application();
     ql::server_state_reset();

@@ -70,6 +70,14 @@ struct FakeCommunication {
 };
 
 // Clean process-wide state and a settings folder per test.
+// Whether the port search reads a device tree that a test can build (the
+// kernel's sysfs on Linux). The Windows build reads the registry instead,
+// which discovery_registry_tests fills; window tests that need a fake
+// bridge skip there.
+bool device_tree_can_be_faked();
+inline constexpr const char* kNoFakeDeviceTree =
+    "the port search reads the registry here; discovery_registry_tests covers it";
+
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override;

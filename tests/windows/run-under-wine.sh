@@ -31,13 +31,41 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 links="$build/com-links"
 pids=()
 cleanup() {
+  wineserver -k 2>/dev/null || true  # before the X server its programs draw on
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   [ -f "$links/pull.pid" ] && kill "$(cat "$links/pull.pid")" 2>/dev/null || true
-  wineserver -k 2>/dev/null || true
   rm -rf "$links"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+
+# One X server for the whole run. The Windows programs of a wineserver share
+# one desktop, and wine gives every program the display driver of the
+# program that made that desktop first: one started without a display (any
+# test, or wineboot below) would leave every later window invisible, so all
+# get the same DISPLAY, from before the prefix starts. The windows' end-to-
+# end test draws on it (QL_WINE_DISPLAY); without Xvfb that test skips.
+unset QL_WINE_DISPLAY
+if command -v Xvfb >/dev/null 2>&1; then
+  rm -f "$build/xvfb.display"
+  Xvfb -displayfd 9 -screen 0 1280x900x24 -nolisten tcp 9>"$build/xvfb.display" \
+    >"$build/xvfb.log" 2>&1 &
+  pids+=($!)
+  number=""
+  for _ in $(seq 200); do  # Xvfb writes its number once it listens
+    number=$(tr -dc '0-9' <"$build/xvfb.display" 2>/dev/null || true)
+    [ -n "$number" ] && break
+    sleep 0.1
+  done
+  if [ -n "$number" ]; then
+    export DISPLAY=":$number" QL_WINE_DISPLAY=":$number"
+  else
+    echo "wine: Xvfb gave no display number (see $build/xvfb.log); the windows' run will skip" >&2
+    unset DISPLAY
+  fi
+else
+  unset DISPLAY
+fi
 
 # What wine says while the prefix is made and started is kept here, and
 # shown if wine then cannot run a program: otherwise a broken wine shows up

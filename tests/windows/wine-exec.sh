@@ -6,6 +6,7 @@
 set -uo pipefail
 : "${WINEPREFIX:?run the Windows tests through tests/windows/run-under-wine.sh (make test-windows)}"
 export WINEDEBUG="${WINEDEBUG:--all}"
+source "$(dirname "$0")/wine-qt-env.sh"
 wine "$@" 2> >(tr -d '\r' >&2) | tr -d '\r'
 status=${PIPESTATUS[0]}
 wait

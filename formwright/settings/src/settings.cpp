@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "profile/profile.h"
 
 namespace fw {
@@ -234,8 +235,9 @@ void settings_reset() {
 
 void settings_set_directory(const std::string& directory) {
     std::string dir = directory;
-    const char sep = platform::dir_separator();
-    if (!dir.empty() && dir.back() != sep) dir += sep;
+    // A folder given with either separator at its end (Windows takes '/' as
+    // well as '\\') gets no second one.
+    if (!dir.empty() && !platform::is_dir_separator(dir.back())) dir += platform::dir_separator();
     state().path = dir + kSettingsFileName;
 }
 

@@ -6,6 +6,7 @@
 #include "foundation/line_status.h"
 #include "foundation/server_state.h"
 #include "foundation/settings.h"
+#include "platform/display.h"
 #include "platform/process.h"
 #include "terminal/commands.h"
 #include "terminal/communication.h"
@@ -46,23 +47,19 @@ int start_loader(const std::string& path) {
     return rc;
 }
 
-// Without a display Qt would abort with a message about platform plugins;
-// say what to do instead.
-bool display_available() {
-    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
-           !qEnvironmentVariableIsEmpty("DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
 }  // namespace
 
 int run_window_app(int argc, char** argv) {
-    if (!display_available()) {
+    // Without a display Qt would abort with a message about platform
+    // plugins; say what to do instead.
+    if (!platform::display_available()) {
         std::fprintf(stderr,
-                     "quaylink: no display for the window (DISPLAY is not set); "
-                     "run \"quaylink --console\" to serve without one\n");
+                     "quaylink: no display for the window (%s); "
+                     "run \"quaylink --console\" to serve without one\n",
+                     platform::display_hint());
         return 1;
     }
+    platform::release_own_console();
     QApplication app(argc, argv);
     const WindowCommandLine line = read_command_line(argc, argv);
     server_state_reset();
