@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QStringList>
+#include <QVBoxLayout>
 #include <QValidator>
 
 #include "widgets.h"
@@ -67,9 +68,15 @@ class PartValidator : public QValidator {
 }  // namespace
 
 IpAddressEdit::IpAddressEdit(QWidget* parent) : QWidget(parent) {
-    auto* layout = new QHBoxLayout(this);
+    // The boxes on one row, the name box's note on a row below it: beside
+    // the box the note would widen the whole dialog past a small screen.
+    auto* rows = new QVBoxLayout(this);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(2);
+    auto* layout = new QHBoxLayout;
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(1);
+    rows->addLayout(layout);
     for (int i = 0; i < 4; ++i) {
         if (i > 0) {
             dots_[i - 1] = new QLabel(".", this);
@@ -117,12 +124,12 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QWidget(parent) {
     name_->setMaxLength(kHostNameMax);
     name_->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QString("[A-Za-z0-9.:\\-]{0,%1}").arg(kHostNameMax)), name_));
-    fw::fit_box(name_, kHostNameMax, 'm');
+    // As wide as the four boxes' row about: a name of average letters fits.
+    fw::fit_box(name_, kHostNameMax, 'n');
     layout->addWidget(name_);
-    name_note_ =
-        new QLabel(QString("(name or IPv6: %1 characters at most)").arg(kHostNameMax), this);
+    name_note_ = new QLabel(QString("(name or IPv6, %1 at most)").arg(kHostNameMax), this);
     name_note_->setObjectName("nameNote");
-    layout->addWidget(name_note_);
+    rows->addWidget(name_note_);
     name_->hide();
     name_note_->hide();
     // An emptied name box gives the four address boxes back.
