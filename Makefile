@@ -7,6 +7,7 @@
 #                       from Debian's source (once; see tools/build-qt-windows.sh)
 #   make test-windows - runs those tests under wine
 #   make openssl-windows - builds OpenSSL for Windows into its cache folder
+#                       (make windows does it too when the cache is empty)
 #   make qt-windows   - builds Qt for Windows from Debian's qt6-base source
 #                       into its cache folder (about an hour on 2 cores)
 #   make package-windows - the MSI package quaylink-2.28-x64.msi (wixl)
@@ -71,15 +72,20 @@ windows-deps:
 	@JOBS=$(JOBS) $(if $(filter undefined,$(origin QT_WINDOWS)),,QL_QT_WINDOWS="$(QT_WINDOWS)") \
 	  bash tools/setup-deps.sh windows
 
+# The Windows build's FTP over TLS needs OpenSSL for Windows: built into
+# its cache (about 10 CPU-minutes) when the cache has none yet, reused
+# after that; a failed build stops here rather than leave TLS out unseen.
 windows: windows-deps
+	@JOBS=$(JOBS) bash tools/build-openssl-windows.sh || { \
+	  echo "windows: OpenSSL for Windows could not be built (see above)" >&2; exit 1; }
 	@cmake -S . -B $(WINDOWS) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-x86_64.cmake \
 	  -DQL_QT_WINDOWS_PREFIX="$(ql_qt_windows)" >/dev/null
 	@cmake --build $(WINDOWS) -j $(JOBS)
 
-# OpenSSL for Windows, built once into its cache folder from Debian's source
-# (tools/build-openssl-windows.sh); the Windows build uses it for FTP over
-# TLS when it is there, and says that TLS is off in that build when it is not.
+# OpenSSL for Windows alone, built once into its cache folder from Debian's
+# source (tools/build-openssl-windows.sh); `make windows` does the same
+# first. A build folder configured without it says that TLS is off there.
 openssl-windows: windows-deps
 	@JOBS=$(JOBS) bash tools/build-openssl-windows.sh
 

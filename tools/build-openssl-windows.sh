@@ -4,25 +4,29 @@
 # any build tree, so that every checkout and every `make windows` reuses it.
 # The Windows build's FTP over TLS links it when the cache is complete.
 #
-#   tools/build-openssl-windows.sh                 build unless the cache is complete
-#   tools/build-openssl-windows.sh --print-prefix  print the install prefix and exit
-#   tools/build-openssl-windows.sh --check         exit 0 if the cache is complete
+#   tools/build-openssl-windows.sh                 build unless a cache is complete
+#   tools/build-openssl-windows.sh --print-prefix  print the complete cache's prefix
+#                                                  (nothing, exit 1, when there is none)
+#   tools/build-openssl-windows.sh --check         exit 0 if a cache is complete
 #
 # Cache:  ${QL_OPENSSL_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quaylink-openssl-windows}
-# Prefix: <cache>/openssl-<debian version>-<options hash>, e.g.
-#         /root/.cache/quaylink-openssl-windows/openssl-3.0.22-1~deb12u2-1a2b3c4d
+# Prefix: <cache>/openssl-<Debian version built>-<options hash>, e.g.
+#         /root/.cache/quaylink-openssl-windows/openssl-3.0.20-1~deb12u2-1a2b3c4d
 #           include/openssl/*.h  lib/libssl.a lib/libcrypto.a
 #           licenses/ (OpenSSL's licence and Debian's copyright file)
 #           quaylink-openssl.stamp (written last: the cache is complete)
-# The hash covers the Debian version, the options and the recipe revision, so
-# changing any of them builds a new prefix beside the old.
+# The hash covers the options and the recipe revision, so changing either
+# builds a new prefix beside the old.
 #
 # The source comes through apt with a private sources list, lists and cache
 # folder (deb-src lines only): the machine's own apt configuration stays
 # untouched. The Debian version wanted is the one of the installed
-# libssl-dev, so that Linux and Windows builds speak the same OpenSSL; when
-# the mirrors no longer serve that source, the newest bookworm source they
-# do serve is built (the stamp names the version built).
+# libssl-dev, so that Linux and Windows builds speak the same OpenSSL; the
+# mirrors do not always serve that source (a security update reaches the
+# binary archive first), and then the newest bookworm source they do serve
+# is built. The prefix is named after the version actually built, and a
+# complete cache of another version is used rather than built again: run
+# with --rebuild to build the wanted version when it is served.
 #
 # Environment: JOBS (default 2), QL_OPENSSL_KEEP_BUILD=1 keeps the build folder.
 set -euo pipefail
@@ -38,40 +42,56 @@ fi
 
 # Static libraries only (the build makes the libraries alone), nothing the
 # FTP client does not use: no loadable engines or providers (the default
-# provider is built in), no compression.
+# provider is built in), no compression. no-autoload-config: Windows has no
+# system OpenSSL configuration, and an openssl.cnf that another product
+# left in the shared OpenSSL folder must not change how the server speaks
+# TLS.
 OPTIONS=(
-  mingw64 no-shared no-tests no-module no-engine no-dso
+  mingw64 no-shared no-tests no-module no-engine no-dso no-autoload-config
   no-legacy no-comp no-ssl3 no-dtls no-srp no-idea no-rc5 no-md2
   no-camellia no-seed no-sm2 no-sm3 no-sm4 no-whirlpool no-async
 )
 
 # Bump when a build step below changes what ends up in the prefix.
-recipe=1
-key_hash="$( { echo "$version $recipe"; printf '%s\n' "${OPTIONS[@]}"; } | sha256sum | cut -c1-8)"
-prefix="$cache_root/openssl-$version-$key_hash"
-stamp="$prefix/quaylink-openssl.stamp"
+recipe=2
+key_hash="$( { echo "$recipe"; printf '%s\n' "${OPTIONS[@]}"; } | sha256sum | cut -c1-8)"
+stamp_name=quaylink-openssl.stamp
 
+# The complete cache to use: the wanted version's, else the newest built.
+complete_prefix() {
+  local wanted="$cache_root/openssl-$version-$key_hash"
+  if [ -f "$wanted/$stamp_name" ]; then
+    echo "$wanted"
+    return 0
+  fi
+  local found
+  found="$(find "$cache_root" -mindepth 2 -maxdepth 2 -path "*/openssl-*-$key_hash/$stamp_name" \
+    2>/dev/null | sed "s|/$stamp_name\$||" | sort -V | tail -n1)"
+  [ -n "$found" ] && echo "$found"
+}
+
+rebuild=0
 case "${1:-}" in
-  --print-prefix) echo "$prefix"; exit 0 ;;
-  --check) [ -f "$stamp" ]; exit $? ;;
+  --print-prefix) complete_prefix; exit $? ;;
+  --check) complete_prefix >/dev/null; exit $? ;;
+  --rebuild) rebuild=1 ;;
   "") ;;
-  *) echo "usage: $0 [--print-prefix|--check]" >&2; exit 2 ;;
+  *) echo "usage: $0 [--print-prefix|--check|--rebuild]" >&2; exit 2 ;;
 esac
 
-[ -f "$stamp" ] && exit 0
+[ "$rebuild" = 0 ] && complete_prefix >/dev/null && exit 0
 
 mkdir -p "$cache_root"
 # Two checkouts may ask at once: the second waits for the first and then
 # finds the cache complete.
 exec 9>"$cache_root/.lock"
 flock 9
-[ -f "$stamp" ] && exit 0
+[ "$rebuild" = 0 ] && complete_prefix >/dev/null && exit 0
 
-work="$cache_root/work-$version-$key_hash"
+work="$cache_root/work-$key_hash"
 started=$(date +%s)
-echo "build-openssl-windows: building OpenSSL $version for Windows into $prefix"
-echo "build-openssl-windows: (about 10 CPU-minutes; log in $work/build.log)"
-rm -rf "$work" "$prefix"
+echo "build-openssl-windows: building OpenSSL for Windows (wanted: Debian's $version)"
+rm -rf "$work"
 mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/src"
 
 # --- the source, through a private apt configuration ---
@@ -108,6 +128,10 @@ if [ -z "$built" ]; then
 fi
 [ "$built" = "$version" ] || echo "build-openssl-windows: the $version source is not served; building $built"
 src="$(find "$work/src" -mindepth 1 -maxdepth 1 -type d -name 'openssl-*' | head -n1)"
+prefix="$cache_root/openssl-$built-$key_hash"
+stamp="$prefix/$stamp_name"
+rm -rf "$prefix"
+echo "build-openssl-windows: into $prefix (about 10 CPU-minutes; log in $work/build.log)"
 
 # --- configure, build, install ---
 (cd "$src" && ./Configure "${OPTIONS[@]}" --cross-compile-prefix=x86_64-w64-mingw32- \
@@ -130,12 +154,14 @@ make -C "$src" install_dev >"$work/install.log" 2>&1 || {
 mkdir -p "$prefix/licenses"
 cp "$src/LICENSE.txt" "$prefix/licenses/openssl-LICENSE.txt"
 cp "$src/debian/copyright" "$prefix/licenses/openssl-debian-copyright.txt"
+# The stamp appears whole or not at all: a reader never sees half of it.
 {
   echo "openssl-version: $built (wanted $version)"
   echo "options-hash: $key_hash"
   echo "built: $(date -u +%Y-%m-%dT%H:%M:%SZ) in $(($(date +%s) - started)) s"
   printf '%s\n' "${OPTIONS[@]}"
-} >"$stamp"
+} >"$stamp.tmp"
+mv "$stamp.tmp" "$stamp"
 
 if [ "${QL_OPENSSL_KEEP_BUILD:-0}" != 1 ]; then
   rm -rf "$work"

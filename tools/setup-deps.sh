@@ -31,6 +31,10 @@ fi
 if [ "${1:-}" = "windows" ]; then
   PACKAGES+=(g++-mingw-w64-x86-64-posix googletest wine wine64 wixl
     dpkg-dev libwine-dev fonts-dejavu-core)
+  # tools/build-openssl-windows.sh: Debian's openssl source through apt
+  # (dpkg-dev unpacks it, the archive keyring checks it); OpenSSL's build
+  # itself needs perl and make, which build-essential brings.
+  PACKAGES+=(debian-archive-keyring)
 fi
 # make bench: vsftpd, run by bench/ftp as a second server (a C server, so
 # that the figures measure the client); the tests do not need it.

@@ -48,6 +48,8 @@ class FtpTlsTest : public ::testing::Test {
     }
 
     void SetUp() override {
+        std::string why;
+        if (!testing_support::ftp_server_available(why)) GTEST_SKIP() << why;
         ASSERT_TRUE(certs_made_) << "tests/support/make_certs.py failed";
         log_reset();
         ftp_reset();

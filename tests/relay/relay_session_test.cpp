@@ -113,6 +113,18 @@ TEST_F(RelayTest, ListingIsDownloadedAndDeletedRemotely) {
     EXPECT_TRUE(logged("IP:Dir Error RC=450"));
 }
 
+// A host name: "localhost" is resolved (::1 may come first, where relayd
+// does not listen), the log names the address reached, and the data
+// connection goes to the same name.
+TEST_F(RelayTest, HostNameReachesTheRelayForCommandAndData) {
+    remote.write("ONE.TXT", "1");
+    ASSERT_EQ(ql::relay_open("localhost", "user", server->port_text()), 0);
+    EXPECT_TRUE(logged("IP:Host [localhost] at [127.0.0.1]"));
+    const std::string dest = local.file("DIR.TXT");
+    ASSERT_EQ(ql::relay_list(dest), 0);
+    EXPECT_NE(testing_support::read_whole_file(dest).find("ONE.TXT 1"), std::string::npos);
+}
+
 TEST_F(RelayTest, ChangeDirectoryFailureIsLogged) {
     open();
     EXPECT_EQ(ql::relay_change_dir("NOWHERE"), 550);

@@ -12,9 +12,12 @@
 //   ftp_set_control_port(server.port());
 //
 // The server is stopped by stop() or the destructor.
+//
+// Windows: the test program runs under wine, which starts the Linux python3
+// as a Linux process it can neither wait for nor signal; the server then
+// ends when its keeper connection closes (ftp_server.py --keeper), and the
+// paths handed over are wine's Unix names of the Windows ones.
 #pragma once
-
-#include <sys/types.h>
 
 #include <memory>
 #include <string>
@@ -83,13 +86,23 @@ class FtpServer {
     const std::string& error() const { return error_; }
 
   private:
+    // The server's command line; peer_path turns a path of this program
+    // into the name the server's system knows it by.
+    std::vector<std::string> arguments(std::string (*peer_path)(const std::string&)) const;
+
     FtpServerOptions options_;
     TempDir dir_;
     std::string home_;
-    pid_t pid_ = -1;
+    int pid_ = -1;  // POSIX: the server's process; Windows: > 0 while it runs
+    platform::SocketHandle keeper_ = platform::kNoSocket;  // Windows: the keeper connection
     int port_ = 0;
     std::string error_;
 };
+
+// Whether this test program can start the server: always on Linux; on
+// Windows only under wine (which runs the Linux python3). why says what is
+// missing.
+bool ftp_server_available(std::string& why);
 
 // Path of ftp_server.py (from QL_SOURCE_DIR, else beside this source file).
 std::string ftp_server_script();

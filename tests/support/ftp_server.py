@@ -31,6 +31,15 @@ Options:
     --holds DIR        while DIR/hold-<COMMAND> exists, the answer to that
                        command waits (20 s at most), so that a test can
                        step in while the client waits
+    --log PATH         the server's own log goes here (default stderr)
+    --keeper           also listen on a second loopback port (written to the
+                       port file after the FTP port) and end when the one
+                       connection accepted there sends a byte or closes (the
+                       exit then closes it: the test knows the server is
+                       gone), or when none comes within a minute: for a
+                       test program that cannot signal or wait for this
+                       process (a Windows program under wine starting a
+                       Linux one)
 
 Run with /usr/bin/python3 (the Debian python3-pyftpdlib package).
 """
@@ -39,7 +48,9 @@ import argparse
 import logging
 import os
 import shutil
+import socket
 import sys
+import threading
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -185,6 +196,31 @@ def tls_handler(implicit):
     return TlsTestHandler
 
 
+def start_keeper():
+    """The keeper port (see --keeper); returns its number."""
+    keeper = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    keeper.bind(('127.0.0.1', 0))
+    keeper.listen(1)
+
+    def watch():
+        keeper.settimeout(60)
+        try:
+            conn, _ = keeper.accept()
+            conn.settimeout(None)
+            conn.recv(1)
+        except OSError:
+            pass
+        # The ioloop runs in the main thread and cannot be stopped from here:
+        # end at once. Every file the server writes is closed after each
+        # command or transfer, and the exit closes the keeper connection,
+        # which tells the test that the server is gone.
+        sys.stderr.flush()
+        os._exit(0)
+
+    threading.Thread(target=watch, daemon=True).start()
+    return keeper.getsockname()[1]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('--home', required=True)
@@ -200,7 +236,15 @@ def main():
     parser.add_argument('--refuse-epsv', action='store_true')
     parser.add_argument('--rate', type=int, default=0)
     parser.add_argument('--holds')
+    parser.add_argument('--log')
+    parser.add_argument('--keeper', action='store_true')
     args = parser.parse_args()
+
+    if args.log:
+        log = os.open(args.log, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
+        os.dup2(log, 1)
+        os.dup2(log, 2)
+        os.close(log)
 
     logging.basicConfig(stream=sys.stderr, level=logging.INFO,
                         format='%(asctime)s %(message)s')
@@ -224,10 +268,13 @@ def main():
 
     server = FTPServer((args.host, args.port), handler)
     port = server.socket.getsockname()[1]
+    ports = '%d' % port
+    if args.keeper:
+        ports += ' %d' % start_keeper()
     if args.port_file:
         temp = args.port_file + '.tmp'
         with open(temp, 'w') as out:
-            out.write('%d\n' % port)
+            out.write(ports + '\n')
         os.rename(temp, args.port_file)
     try:
         server.serve_forever()

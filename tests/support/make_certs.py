@@ -83,9 +83,13 @@ def main():
         'unknown.pem': pem(*make_server(stranger, stranger_key, RIGHT_NAMES,
                                         now - DAY, now + 30 * DAY)),
     }
+    # Each file appears whole, and in this order: a caller that cannot wait
+    # for this process waits for the last one.
     for file_name, text in files.items():
-        with open(os.path.join(folder, file_name), 'wb') as out:
+        path = os.path.join(folder, file_name)
+        with open(path + '.tmp', 'wb') as out:
             out.write(text)
+        os.rename(path + '.tmp', path)
 
 
 if __name__ == '__main__':
