@@ -12,6 +12,7 @@
 #include "ftp_fixture.h"
 #include "network/ftp.h"
 #include "recording_view.h"
+#include "system_trust.h"
 #include "temp_dir.h"
 #include "terminal/progress.h"
 
@@ -184,6 +185,27 @@ TEST_F(FtpTlsTest, VerificationOffAcceptsAnyCertificateAndWarns) {
     ASSERT_EQ(open("127.0.0.1"), 0);
     EXPECT_TRUE(view.has_line("FTP:TLS certificate of [127.0.0.1] not verified"));
     round_trip("unverified");
+}
+
+// Without ftpcafile the system's CAs are trusted (on Windows the ROOT
+// certificate store, which OpenSSL does not read by itself): the test CA is
+// refused until the system trusts it.
+TEST_F(FtpTlsTest, WithoutACaFileTheSystemsCasAreTrusted) {
+    FtpServerOptions so;
+    so.tls = "explicit";
+    start(so);
+    FtpOptions o = client(FtpTlsMode::kExplicit);
+    o.ca_file.clear();
+    ftp_set_options(o);
+    EXPECT_EQ(open("127.0.0.1"), ftp_result::kTlsFailed);
+    EXPECT_TRUE(
+        view.has_line("FTP:TLS failed [127.0.0.1]: certificate refused: unable to get "
+                      "local issuer certificate"));
+    testing_support::SystemTrust trust(cert("ca.pem"));
+    ASSERT_TRUE(trust.ok()) << trust.error();
+    ASSERT_EQ(open("127.0.0.1"), 0) << server->server_log();
+    EXPECT_TRUE(ftp_tls_active());
+    ftp_quit();
 }
 
 // A server without TLS: explicit TLS never goes on in plain text.
