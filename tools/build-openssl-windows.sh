@@ -42,14 +42,20 @@ fi
 
 # Static libraries only (the build makes the libraries alone), nothing the
 # FTP client does not use: no loadable engines or providers (the default
-# provider is built in), no compression. no-autoload-config: Windows has no
-# system OpenSSL configuration, and an openssl.cnf that another product
-# left in the shared OpenSSL folder must not change how the server speaks
-# TLS.
+# provider is built in), no compression, none of the ciphers, digests and
+# message formats that a TLS 1.2/1.3 client never meets (the default
+# provider links in every algorithm it has, whether used or not, so each
+# one left out makes every program smaller). no-autoload-config: Windows
+# has no system OpenSSL configuration, and an openssl.cnf that another
+# product left in the shared OpenSSL folder must not change how the server
+# speaks TLS.
 OPTIONS=(
   mingw64 no-shared no-tests no-module no-engine no-dso no-autoload-config
-  no-legacy no-comp no-ssl3 no-dtls no-srp no-idea no-rc5 no-md2
-  no-camellia no-seed no-sm2 no-sm3 no-sm4 no-whirlpool no-async
+  no-legacy no-comp no-ssl3 no-dtls no-srp no-srtp no-nextprotoneg no-async
+  no-idea no-rc2 no-rc4 no-rc5 no-bf no-cast no-des no-aria no-camellia no-seed
+  no-md2 no-md4 no-mdc2 no-rmd160 no-whirlpool no-blake2 no-siphash
+  no-sm2 no-sm3 no-sm4 no-gost no-dsa no-ec2m no-ocb no-siv no-scrypt
+  no-cms no-ts no-ct
 )
 
 # Bump when a build step below changes what ends up in the prefix.

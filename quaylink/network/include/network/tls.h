@@ -52,11 +52,14 @@ std::string tls_library();
 // Runs the client handshake on the connected socket s, waiting at most
 // timeout_ms without progress. resume: a channel to the same server whose
 // session the new one resumes (FTP data connections must resume the
-// control connection's session), or nullptr; when the new channel closes,
-// its own session becomes the one the next connection resuming from that
-// channel takes, because servers may accept each TLS 1.3 ticket only once. On success out holds the
-// new channel; on failure out is nullptr and why says what went wrong
-// ("certificate has expired", "hostname mismatch", "handshake timed out").
+// control connection's session), or nullptr. A resuming channel trusts
+// what resume trusts (options.verify and options.ca_file must be the ones
+// resume was made with; options.host is checked anew). When the new
+// channel closes, its own session becomes the one the next connection
+// resuming from that channel takes, because servers may accept each TLS
+// 1.3 ticket only once. On success out holds the new channel; on failure
+// out is nullptr and why says what went wrong ("certificate has expired",
+// "hostname mismatch", "handshake timed out").
 // Returns 0, kUnavailable, kSetup, kHandshake or kVerify.
 int tls_connect(SocketHandle s, const TlsOptions& options, TlsChannel* resume, TlsChannel*& out,
                 int timeout_ms, std::string& why);

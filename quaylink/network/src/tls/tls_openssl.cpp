@@ -208,7 +208,15 @@ int tls_connect(SocketHandle s, const TlsOptions& options, TlsChannel* resume, T
     ERR_clear_error();
     auto* channel = new TlsChannel;
     channel->socket = s;
-    channel->ctx = make_context(options, why);
+    // A connection that resumes another shares its context, and with it the
+    // trusted CAs: the system's roots are read once per FTP open, not again
+    // for every transfer (on Windows that is the whole ROOT store, which
+    // takes long enough to slow every file down).
+    if (resume != nullptr && SSL_CTX_up_ref(resume->ctx) == 1) {
+        channel->ctx = resume->ctx;
+    } else {
+        channel->ctx = make_context(options, why);
+    }
     if (channel->ctx == nullptr) {
         delete channel;
         return tls_result::kSetup;
