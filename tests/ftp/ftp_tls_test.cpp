@@ -64,6 +64,13 @@ class FtpTlsTest : public ::testing::Test {
 
     static std::string cert(const std::string& name) { return certs_->file(name); }
 
+    // The log lines so far, for a failure message.
+    std::string log_text() const {
+        std::string text;
+        for (const auto& line : view.lines()) text += line + "\n";
+        return text;
+    }
+
     // A server with the given TLS mode ("", "explicit", "implicit") and
     // certificate file.
     void start(FtpServerOptions options) {
@@ -200,10 +207,11 @@ TEST_F(FtpTlsTest, WithoutACaFileTheSystemsCasAreTrusted) {
     EXPECT_EQ(open("127.0.0.1"), ftp_result::kTlsFailed);
     EXPECT_TRUE(
         view.has_line("FTP:TLS failed [127.0.0.1]: certificate refused: unable to get "
-                      "local issuer certificate"));
+                      "local issuer certificate"))
+        << log_text();
     testing_support::SystemTrust trust(cert("ca.pem"));
     ASSERT_TRUE(trust.ok()) << trust.error();
-    ASSERT_EQ(open("127.0.0.1"), 0) << server->server_log();
+    ASSERT_EQ(open("127.0.0.1"), 0) << log_text() << server->server_log();
     EXPECT_TRUE(ftp_tls_active());
     ftp_quit();
 }

@@ -3,7 +3,7 @@
 //
 // Linux: OpenSSL's default paths honour SSL_CERT_FILE, which is pointed at
 // the CA for the test (the system's folder stays trusted beside it).
-// Windows: the CA goes into the user's "ROOT" store and is deleted again
+// Windows: the CA goes into the current user's "Root" store and is deleted again
 // (under wine no confirmation dialog appears; a real Windows would ask).
 #pragma once
 
