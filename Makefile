@@ -73,7 +73,7 @@ windows-deps:
 	  bash tools/setup-deps.sh windows
 
 # The Windows build's FTP over TLS needs OpenSSL for Windows: built into
-# its cache (about 10 CPU-minutes) when the cache has none yet, reused
+# its cache (about 4 CPU-minutes) when the cache has none yet, reused
 # after that; a failed build stops here rather than leave TLS out unseen.
 windows: windows-deps
 	@JOBS=$(JOBS) bash tools/build-openssl-windows.sh || { \

@@ -137,7 +137,7 @@ src="$(find "$work/src" -mindepth 1 -maxdepth 1 -type d -name 'openssl-*' | head
 prefix="$cache_root/openssl-$built-$key_hash"
 stamp="$prefix/$stamp_name"
 rm -rf "$prefix"
-echo "build-openssl-windows: into $prefix (about 10 CPU-minutes; log in $work/build.log)"
+echo "build-openssl-windows: into $prefix (about 4 CPU-minutes; log in $work/build.log)"
 
 # --- configure, build, install ---
 (cd "$src" && ./Configure "${OPTIONS[@]}" --cross-compile-prefix=x86_64-w64-mingw32- \
