@@ -97,7 +97,7 @@ bool make_test_certificates(const std::string& folder) {
     std::string unix_folder = unix_path(folder);
     if (unix_folder.empty()) return false;
     if (!start_linux_program({kPython, support_script("make_certs.py"), unix_folder})) return false;
-    // make_certs.py writes each file whole, this one last.
+    // make_certs.py writes each file whole (under a temporary name first).
     auto deadline = std::chrono::steady_clock::now() + kCertificateLimit;
     while (std::chrono::steady_clock::now() < deadline) {
         if (all_exist(folder,

@@ -83,8 +83,8 @@ def main():
         'unknown.pem': pem(*make_server(stranger, stranger_key, RIGHT_NAMES,
                                         now - DAY, now + 30 * DAY)),
     }
-    # Each file appears whole, and in this order: a caller that cannot wait
-    # for this process waits for the last one.
+    # Each file appears whole: a caller that cannot wait for this process
+    # (a Windows test under wine) waits for the files instead.
     for file_name, text in files.items():
         path = os.path.join(folder, file_name)
         with open(path + '.tmp', 'wb') as out:
