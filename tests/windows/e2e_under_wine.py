@@ -122,6 +122,34 @@ def wait_until(predicate, seconds, pause=0.05):
 # ---------------------------------------------------------------------------
 # The parts of the run: the line, the FTP server, the program under test.
 
+def run_step(results, name, function, width):
+    """Runs one step: PASS, or FAIL with the StepFailed's text; printed at
+    once and kept in results as (name, outcome, detail)."""
+    started = time.monotonic()
+    try:
+        function()
+        outcome, detail = 'PASS', ''
+    except StepFailed as failure:
+        outcome, detail = 'FAIL', str(failure)
+    results.append((name, outcome, detail))
+    print('%-4s %-*s %5.1f s %s' % (outcome, width, name, time.monotonic() - started,
+                                    detail.replace('\n', '\n' + ' ' * 6)), flush=True)
+    return outcome == 'PASS'
+
+
+def finish(results, folder, keep):
+    """The run's last line and its exit status; the run folder is kept
+    when asked to or when a step failed."""
+    failed = [name for name, outcome, _ in results if outcome != 'PASS']
+    print('%d steps, %d failed%s' % (len(results), len(failed),
+                                     (': ' + ', '.join(failed)) if failed else ''), flush=True)
+    if keep or failed:
+        print('run folder kept: %s' % folder)
+    else:
+        shutil.rmtree(folder, ignore_errors=True)
+    return 1 if failed else 0
+
+
 class Line:
     """A socat pty pair; the terminal's end is opened here."""
 
@@ -435,16 +463,7 @@ class Session:
     # ---- steps ----
 
     def step(self, name, function):
-        started = time.monotonic()
-        try:
-            function()
-            outcome, detail = 'PASS', ''
-        except StepFailed as failure:
-            outcome, detail = 'FAIL', str(failure)
-        self.results.append((name, outcome, detail))
-        print('%-4s %-28s %5.1f s %s' % (outcome, name, time.monotonic() - started,
-                                         detail.replace('\n', '\n' + ' ' * 6)), flush=True)
-        return outcome == 'PASS'
+        return run_step(self.results, name, function, 28)
 
     def exchange(self, text, expect=None, pattern=None):
         """Sends one command frame and checks the reply's status and text."""
@@ -975,14 +994,7 @@ def main():
     finally:
         signal.alarm(0)
         session.close()
-    failed = [name for name, outcome, _ in session.results if outcome != 'PASS']
-    print('%d steps, %d failed%s' % (len(session.results), len(failed),
-                                     (': ' + ', '.join(failed)) if failed else ''), flush=True)
-    if args.keep or failed:
-        print('run folder kept: %s' % folder)
-    else:
-        shutil.rmtree(folder, ignore_errors=True)
-    return 1 if failed else 0
+    return finish(session.results, folder, args.keep)
 
 
 def start_phase(session, name):

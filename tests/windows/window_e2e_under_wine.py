@@ -44,7 +44,8 @@ import tempfile
 import time
 
 from e2e_under_wine import (Deadline, Line, Naming, Reply, RunOut, StepFailed,
-                            command_frame, link_com_port, stop_process, wait_until)
+                            command_frame, finish, link_com_port, run_step, stop_process,
+                            wait_until)
 
 START_S = 90          # until the window is up (a first wine start is slow)
 STEP_S = 30           # one step
@@ -234,16 +235,7 @@ class Run:
         self.timings = []
 
     def step(self, name, function):
-        started = time.monotonic()
-        try:
-            function()
-            outcome, detail = 'PASS', ''
-        except StepFailed as failure:
-            outcome, detail = 'FAIL', str(failure)
-        self.results.append((name, outcome, detail))
-        print('%-4s %-34s %5.1f s %s' % (outcome, name, time.monotonic() - started,
-                                         detail.replace('\n', '\n' + ' ' * 6)), flush=True)
-        return outcome == 'PASS'
+        return run_step(self.results, name, function, 34)
 
     def exe(self, name):
         """The program name, with .exe under wine."""
@@ -512,16 +504,9 @@ def main():
     finally:
         signal.alarm(0)
         r.close()
-    failed = [name for name, outcome, _ in r.results if outcome != 'PASS']
     for line in r.timings:
         print('timing: ' + line)
-    print('%d steps, %d failed%s' % (len(r.results), len(failed),
-                                     (': ' + ', '.join(failed)) if failed else ''), flush=True)
-    if args.keep or failed:
-        print('run folder kept: %s' % folder)
-    else:
-        shutil.rmtree(folder, ignore_errors=True)
-    return 1 if failed else 0
+    return finish(r.results, folder, args.keep)
 
 
 if __name__ == '__main__':
