@@ -313,10 +313,13 @@ class Run:
             raise StepFailed('no window "%s" within %d s; on the screen: %s'
                              % (MAIN_TITLE, START_S, self.display.window_names()))
         shown = time.monotonic() - started
-        # Serving: the first command frame that gets its reply.
+        # Serving: the first command frame that gets its good reply. Frames
+        # go out every half second from before the port is open, so the
+        # first one the server reads may be a piece of one and the rest of
+        # the next: it answers CHECK SUM ERROR, and a terminal sends again.
         deadline = Deadline(START_S)
         reply = Reply(b'')
-        while not deadline.passed() and not reply.raw:
+        while not deadline.passed() and reply.status != '0':
             self.line.discard()
             self.line.write(command_frame('DATETIME'))
             reply = Reply(self.line.read_reply(0.5))
