@@ -16,55 +16,11 @@
 #include <cstring>
 #include <vector>
 
+#include "socket_addresses.inc"
+
 namespace platform {
 
 namespace {
-
-// The system's form of an address and port; len receives its size.
-sockaddr_storage make_address(const IpAddress& address, int port, socklen_t& len) {
-    sockaddr_storage ss{};
-    if (address.family == 6) {
-        auto* sa = reinterpret_cast<sockaddr_in6*>(&ss);
-        sa->sin6_family = AF_INET6;
-        sa->sin6_port = htons(static_cast<uint16_t>(port));
-        std::memcpy(&sa->sin6_addr, address.bytes, 16);
-        len = sizeof *sa;
-    } else {
-        auto* sa = reinterpret_cast<sockaddr_in*>(&ss);
-        sa->sin_family = AF_INET;
-        sa->sin_port = htons(static_cast<uint16_t>(port));
-        std::memcpy(&sa->sin_addr.s_addr, address.bytes, 4);
-        len = sizeof *sa;
-    }
-    return ss;
-}
-
-// The address and port of a system address; false for other families.
-bool from_address(const sockaddr* sa, IpAddress& out, int& port) {
-    out = IpAddress{};
-    if (sa->sa_family == AF_INET) {
-        const auto* in = reinterpret_cast<const sockaddr_in*>(sa);
-        out.family = 4;
-        std::memcpy(out.bytes, &in->sin_addr.s_addr, 4);
-        port = ntohs(in->sin_port);
-        return true;
-    }
-    if (sa->sa_family == AF_INET6) {
-        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(sa);
-        out.family = 6;
-        std::memcpy(out.bytes, &in6->sin6_addr, 16);
-        port = ntohs(in6->sin6_port);
-        return true;
-    }
-    return false;
-}
-
-IpAddress ipv4(const uint8_t address[4]) {
-    IpAddress a;
-    a.family = 4;
-    std::memcpy(a.bytes, address, 4);
-    return a;
-}
 
 // Retries a call that a signal interrupted.
 template <typename F>
@@ -85,75 +41,18 @@ int socket_library_start(int& major, int& minor) {
 
 void socket_library_stop() {}
 
-bool parse_ipv4(const std::string& text, uint8_t out[4]) {
-    in_addr a{};
-    if (::inet_pton(AF_INET, text.c_str(), &a) != 1) return false;
-    std::memcpy(out, &a.s_addr, 4);
-    return true;
-}
-
 int resolve_ipv4(const std::string& name, uint8_t out[4]) {
     if (name.empty()) return -1;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    if (::getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) {
-        errno = EHOSTUNREACH;
-        return -1;
-    }
-    auto* sa = reinterpret_cast<sockaddr_in*>(list->ai_addr);
-    std::memcpy(out, &sa->sin_addr.s_addr, 4);
-    ::freeaddrinfo(list);
+    std::vector<IpAddress> found;
+    if (resolve(name, AF_INET, found) != 0) return -1;
+    std::memcpy(out, found.front().bytes, 4);
     return 0;
-}
-
-bool parse_ip(const std::string& text, IpAddress& out) {
-    out = IpAddress{};
-    if (::inet_pton(AF_INET, text.c_str(), out.bytes) == 1) {
-        out.family = 4;
-        return true;
-    }
-    if (::inet_pton(AF_INET6, text.c_str(), out.bytes) == 1) {
-        out.family = 6;
-        return true;
-    }
-    return false;
-}
-
-std::string ip_to_text(const IpAddress& address) {
-    char text[INET6_ADDRSTRLEN] = {};
-    int family = address.family == 6 ? AF_INET6 : AF_INET;
-    if (::inet_ntop(family, address.bytes, text, sizeof text) == nullptr) return {};
-    return text;
 }
 
 int resolve_host(const std::string& name, std::vector<IpAddress>& out) {
     out.clear();
     if (name.empty()) return -1;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    if (::getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) {
-        errno = EHOSTUNREACH;
-        return -1;
-    }
-    for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-        IpAddress a;
-        int port = 0;
-        if (!from_address(ai->ai_addr, a, port)) continue;
-        bool seen = false;
-        for (const IpAddress& b : out)
-            seen = seen || (b.family == a.family && std::memcmp(b.bytes, a.bytes, 16) == 0);
-        if (!seen) out.push_back(a);
-    }
-    ::freeaddrinfo(list);
-    if (out.empty()) {
-        errno = EHOSTUNREACH;
-        return -1;
-    }
-    return 0;
+    return resolve(name, AF_UNSPEC, out);
 }
 
 int service_port(const std::string& name) {
