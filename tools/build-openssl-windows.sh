@@ -98,22 +98,11 @@ work="$cache_root/work-$key_hash"
 started=$(date +%s)
 echo "build-openssl-windows: building OpenSSL for Windows (wanted: Debian's $version)"
 rm -rf "$work"
-mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/src"
+mkdir -p "$work/src"
 
 # --- the source, through a private apt configuration ---
-cat >"$work/apt/sources.list" <<'EOF'
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm-updates main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian-security bookworm-security main
-EOF
-apt_opts=(
-  -o "Dir::Etc::sourcelist=$work/apt/sources.list"
-  -o "Dir::Etc::sourceparts=-"
-  -o "Dir::State::Lists=$work/apt/lists"
-  -o "Dir::Cache=$work/apt/cache"
-  -o "APT::Sandbox::User=root"
-)
-apt-get "${apt_opts[@]}" -qq update
+source "$(dirname "$0")/debian-source.sh"
+debian_source_setup "$work"
 candidates=("$version")
 while read -r v; do
   [ "$v" != "$version" ] && candidates+=("$v")
@@ -122,7 +111,7 @@ done < <(apt-cache "${apt_opts[@]}" showsrc openssl 2>/dev/null | awk '/^Version
 built=""
 for v in "${candidates[@]}"; do
   rm -rf "$work/src" && mkdir -p "$work/src"
-  if (cd "$work/src" && apt-get "${apt_opts[@]}" -qq source "openssl=$v" >>"$work/source.log" 2>&1); then
+  if debian_source_get "$work/src" "openssl=$v" "$work/source.log"; then
     built="$v"
     break
   fi

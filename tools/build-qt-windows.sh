@@ -107,22 +107,12 @@ flock 9
 
 # The source through apt, unpacked and configured in $work.
 fetch_and_configure() {
-  mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/src"
+  mkdir -p "$work/src"
   # --- the source, through a private apt configuration ---
-  local archive
-  for archive in "debian bookworm" "debian bookworm-updates" "debian-security bookworm-security"; do
-    set -- $archive
-    echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/$1 $2 main"
-  done >"$work/apt/sources.list"
-  apt_opts=(
-    -o "Dir::Etc::sourcelist=$work/apt/sources.list"
-    -o "Dir::Etc::sourceparts=-"
-    -o "Dir::State::Lists=$work/apt/lists"
-    -o "Dir::Cache=$work/apt/cache"
-    -o "APT::Sandbox::User=root"
-  )
-  apt-get "${apt_opts[@]}" -qq update
-  (cd "$work/src" && apt-get "${apt_opts[@]}" -qq source "qt6-base=$qt_version" >"$work/source.log" 2>&1) || {
+  source "$here/debian-source.sh"
+  debian_source_setup "$work"
+  : >"$work/source.log"
+  debian_source_get "$work/src" "qt6-base=$qt_version" "$work/source.log" || {
     cat "$work/source.log" >&2
     echo "build-qt-windows: could not get the qt6-base $qt_version source" >&2
     exit 1
