@@ -150,6 +150,47 @@ def finish(results, folder, keep):
     return 1 if failed else 0
 
 
+def check(condition, what):
+    """One check of the installer and service runs: its first line is
+    printed when it holds, StepFailed with the whole text when not."""
+    if not condition:
+        raise StepFailed(what)
+    print('ok: ' + what.split('\n')[0])
+
+
+def run_quietly(words, timeout):
+    """Runs a command to its end: (exit status, its output and errors as
+    text without carriage returns)."""
+    proc = subprocess.run(words, stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
+    return proc.returncode, (proc.stdout + proc.stderr).decode('latin-1').replace('\r', '')
+
+
+def windows_path(linux_path):
+    """A Linux path as wine's Windows programs name it (drive Z:)."""
+    return 'Z:' + linux_path.replace('/', '\\')
+
+
+def main_under_wine(script, folder_prefix, make_run):
+    """The main of a script run by run-under-wine.sh: make_run(folder) gives
+    an object whose run() checks and close() cleans up; PASS and 0, or FAIL
+    with the reason and 1; 2 outside the launcher's prefix."""
+    if not os.environ.get('WINEPREFIX'):
+        print('%s runs inside tests/windows/run-under-wine.sh' % script, file=sys.stderr)
+        return 2
+    folder = tempfile.mkdtemp(prefix=folder_prefix)
+    run_ = make_run(folder)
+    try:
+        run_.run()
+        print('PASS')
+        return 0
+    except (StepFailed, subprocess.TimeoutExpired) as e:
+        print('FAIL: %s' % e)
+        return 1
+    finally:
+        run_.close()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 class Line:
     """A socat pty pair; the terminal's end is opened here."""
 

@@ -22,7 +22,9 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from e2e_under_wine import check, main_under_wine, run_quietly, windows_path  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
@@ -32,27 +34,12 @@ STEP_S = 180
 UNINSTALL_KEY = 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall'
 
 
-class Failed(Exception):
-    pass
-
-
-def check(condition, what):
-    if not condition:
-        raise Failed(what)
-    print('ok: ' + what.split('\n')[0])
-
-
 def run(args, timeout=STEP_S):
-    proc = subprocess.run(args, stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
-    return proc.returncode, (proc.stdout + proc.stderr).decode('latin-1').replace('\r', '')
+    return run_quietly(args, timeout)
 
 
 def wine(args):
     return run(['wine'] + args)
-
-
-def windows_path(linux_path):
-    return 'Z:' + linux_path.replace('/', '\\')
 
 
 def files_below(root):
@@ -188,25 +175,11 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--build', required=True)
     args = parser.parse_args()
-    if not os.environ.get('WINEPREFIX'):
-        print('msi_under_wine.py runs inside tests/windows/run-under-wine.sh', file=sys.stderr)
-        return 2
     # No menu entries of the host desktop for the shortcuts wine makes.
     overrides = os.environ.get('WINEDLLOVERRIDES', '')
     os.environ['WINEDLLOVERRIDES'] = (overrides + ';' if overrides else '') + \
         'winemenubuilder.exe=d'
-    folder = tempfile.mkdtemp(prefix='ql-msi-')
-    run_ = Run(args, folder)
-    try:
-        run_.run()
-        print('PASS')
-        return 0
-    except (Failed, subprocess.TimeoutExpired) as e:
-        print('FAIL: %s' % e)
-        return 1
-    finally:
-        run_.close()
-        shutil.rmtree(folder, ignore_errors=True)
+    return main_under_wine('msi_under_wine.py', 'ql-msi-', lambda folder: Run(args, folder))
 
 
 if __name__ == '__main__':

@@ -23,9 +23,7 @@ import argparse
 import os
 import re
 import shutil
-import subprocess
 import sys
-import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -43,19 +41,13 @@ STOP_LIMIT_S = 10.0
 RESTART_WATCH_S = 15
 
 
-class Failed(Exception):
-    pass
+Failed = e2e.StepFailed
+check = e2e.check
+windows_path = e2e.windows_path
 
 
 def wine(args, timeout=STEP_S):
-    proc = subprocess.run(['wine'] + args, stdin=subprocess.DEVNULL, capture_output=True,
-                          timeout=timeout)
-    text = (proc.stdout + proc.stderr).decode('latin-1').replace('\r', '')
-    return proc.returncode, text
-
-
-def windows_path(linux_path):
-    return 'Z:' + linux_path.replace('/', '\\')
+    return e2e.run_quietly(['wine'] + args, timeout)
 
 
 def service_state(service):
@@ -81,12 +73,6 @@ def wait_state(service, wanted, seconds):
 def registry(key):
     rc, text = wine(['reg', 'query', key])
     return text if rc == 0 else None
-
-
-def check(condition, what):
-    if not condition:
-        raise Failed(what)
-    print('ok: ' + what.split('\n')[0])
 
 
 class Run:
@@ -255,21 +241,8 @@ def main():
     parser.add_argument('--quaylink', required=True)
     parser.add_argument('--termsim', required=True)
     args = parser.parse_args()
-    if not os.environ.get('WINEPREFIX'):
-        print('service_under_wine.py runs inside tests/windows/run-under-wine.sh', file=sys.stderr)
-        return 2
-    folder = tempfile.mkdtemp(prefix='ql-service-')
-    run = Run(args, folder)
-    try:
-        run.run()
-        print('PASS')
-        return 0
-    except (Failed, e2e.StepFailed, subprocess.TimeoutExpired) as e:
-        print('FAIL: %s' % e)
-        return 1
-    finally:
-        run.close()
-        shutil.rmtree(folder, ignore_errors=True)
+    return e2e.main_under_wine('service_under_wine.py', 'ql-service-',
+                               lambda folder: Run(args, folder))
 
 
 if __name__ == '__main__':
