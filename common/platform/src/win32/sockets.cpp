@@ -290,17 +290,6 @@ int socket_close(SocketHandle s) {
     return closesocket(as_socket(s)) == 0 ? 0 : fail_wsa();
 }
 
-int socket_local_address(SocketHandle s, uint8_t address[4], int& port) {
-    IpAddress a;
-    if (socket_local_ip(s, a, port) != 0) return -1;
-    if (a.family != 4) {
-        errno = EAFNOSUPPORT;
-        return -1;
-    }
-    std::memcpy(address, a.bytes, 4);
-    return 0;
-}
-
 int socket_local_ip(SocketHandle s, IpAddress& address, int& port) {
     sockaddr_storage sa{};
     int len = sizeof sa;
