@@ -137,7 +137,7 @@ class Run:
         rc, text = self.terminal(term_com, ['DATETIME', 'DIR,LIST.TXT', 'LINESTOP'])
         # termsim ends with status 0 only when every command got its success reply.
         check(rc == 0 and text.count('< ') == 3,
-              'termsim.exe is served over the COM link\n' + text)
+              'termsim.exe is served over the COM link (status %d)\n%s' % (rc, text))
         listing = os.path.join(self.data, 'LIST.TXT')
         check(os.path.isfile(listing),
               'DIR wrote its list in %%ProgramData%%\\Quaylink\\%s (%s)' % (self.line_name, listing))
